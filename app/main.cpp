@@ -1,0 +1,37 @@
+// coff2efw: converts the COFF object named in config.ini beside the executable into the
+// ROM image the target's boot loader takes.
+#include "run/run_sequence.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: coff2efw\n"
+    "\n"
+    "Converts a linked COFF object into a ROM image. The input is named by the key\n"
+    "COFF_FILE in section [CONFIG] of config.ini beside this executable (default\n"
+    "ZOV-KARN.efw); the image is written beside it as VELTARA-<name>, with every \".out\"\n"
+    "in the path replaced by \".efw\". The object's headers and each section written are\n"
+    "listed on standard output. Exit status: 0 on success, 1 on failure.\n"
+    "\n"
+    "  -h, --help, /?   show this text\n"
+    "  --version        show the version\n";
+
+} // namespace
+
+int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0 ||
+            std::strcmp(argv[i], "/?") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("coff2efw %s\n", COFF2EFW_VERSION);
+            return 0;
+        }
+    }
+    return run_sequence(argc > 0 ? argv[0] : nullptr, stdout, stderr);
+}

@@ -1,0 +1,140 @@
+#include "image/image_passes.h"
+
+#include "image/rom_image.h"
+#include "platform/console.h"
+#include "platform/files.h"
+#include "run/failure.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+unsigned char g_CopyBuf[kCopyBufferSize];
+
+// "[ROM 파일 쓰기 작업]" in code page 949, as the target's engineers' consoles show it.
+constexpr char kRomBanner[] = "[ROM \xC6\xC4\xC0\xCF \xBE\xB2\xB1\xE2 \xC0\xDB\xBE\xF7]\n";
+
+std::string hex(std::uint64_t v) {
+    char buf[24];
+    std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(v));
+    return buf;
+}
+
+void print_progress(std::FILE* console, const OutputImage& out, const SectHead& s) {
+    const std::string name = has_no_name(s) ? "NULL" : std::string(sect_name_text(s));
+    std::fprintf(console, "%s : btad=[%x] dest=[p:%x v:%x] size=[%x]\n", name.c_str(),
+                 display_address(out.pos), static_cast<std::uint32_t>(s.PhyAddr),
+                 static_cast<std::uint32_t>(s.VirtAddr), static_cast<std::uint32_t>(s.SectSize));
+}
+
+// A release image must never carry bytes the object does not hold, so data that lies
+// outside the input is an error rather than stale or zero filler.
+void check_section_data(const InputFile& in, unsigned index) {
+    const SectHead& s = g_SectTable[index];
+    if (s.FilePtrRaw < 0) {
+        fail(in.path, section_label(index) + ": data offset " + std::to_string(s.FilePtrRaw) +
+                          " is negative");
+    }
+    const auto off = static_cast<std::uint64_t>(s.FilePtrRaw);
+    const auto len = static_cast<std::uint64_t>(s.SectSize);
+    if (off > in.size || len > in.size - off) {
+        fail(in.path, section_label(index) + ": data at offset " + hex(off) + ", " + hex(len) +
+                          " bytes, runs past the end of the file at " + hex(in.size));
+    }
+}
+
+} // namespace
+
+void write_output(OutputImage& out, const void* bytes, std::size_t len) {
+    if (std::fwrite(bytes, 1, len, out.fp) != len) {
+        fail(out.path,
+             "cannot write at image offset " + hex(out.pos) + ": " + platform::error_text(errno));
+    }
+    out.pos += len;
+}
+
+void boot_pass(InputFile& in, OutputImage& out, unsigned index, std::FILE* console) {
+    const SectHead& s = g_SectTable[index];
+    if (s.SectSize > 0) {
+        check_section_data(in, index);
+        const std::uint64_t already = out.pos / 2;
+        if (static_cast<std::uint64_t>(s.SectSize) > kBootCapacity - already) {
+            fail(in.path, section_label(index) + ": " + std::to_string(s.SectSize) +
+                              " boot bytes after " + std::to_string(already) +
+                              " do not fit the boot region of " + std::to_string(kBootCapacity) +
+                              " bytes");
+        }
+    }
+
+    std::fprintf(console, "\n\n");
+    std::fprintf(console, "%s\n", std::string(83, '=').c_str());
+    platform::print_cp949(console, kRomBanner);
+    print_progress(console, out, s);
+
+    const std::uint64_t resume = in.pos;
+    if (s.SectSize > 0) {
+        // At most 1024 bytes, so reading them in one piece costs nothing.
+        seek_input(in, static_cast<std::uint64_t>(s.FilePtrRaw));
+        const auto n = static_cast<std::size_t>(s.SectSize);
+        read_input(in, g_CopyBuf, n, (section_label(index) + " boot data").c_str());
+        unsigned char widened[2 * kBootCapacity];
+        for (std::size_t k = 0; k < n; ++k) {
+            widened[2 * k] = g_CopyBuf[k];
+            widened[2 * k + 1] = 0;
+        }
+        write_output(out, widened, 2 * n);
+    }
+    seek_input(in, resume);
+}
+
+void close_boot_region(OutputImage& out) {
+    static const unsigned char zeros[kBootRegionSize] = {};
+    if (out.pos < kBootRegionSize)
+        write_output(out, zeros, static_cast<std::size_t>(kBootRegionSize - out.pos));
+}
+
+void write_entry_word(OutputImage& out, std::FILE* console) {
+    unsigned char word[4];
+    put_le32(word, static_cast<std::uint32_t>(g_OptHead.lEntryPoint));
+    write_output(out, word, sizeof word);
+    std::fprintf(console, "Entry Point = %x\n", static_cast<std::uint32_t>(g_OptHead.lEntryPoint));
+}
+
+void load_pass(InputFile& in, OutputImage& out, std::FILE* console) {
+    static const unsigned char zero = 0;
+    for (unsigned i = kFirstLoadSection; i < g_FileHead.usNumSect; ++i) {
+        const SectHead& s = g_SectTable[i];
+        if (is_boot_section(s))
+            continue;
+        // Every visited section aligns, even one that then produces no record.
+        if (out.pos % 2 != 0)
+            write_output(out, &zero, 1);
+        if (s.SectSize <= 0 || s.FilePtrRaw == 0 ||
+            (static_cast<std::uint32_t>(s.Flags) & kNoLoadFlags) != 0)
+            continue;
+        check_section_data(in, i);
+
+        print_progress(console, out, s);
+        unsigned char header[kRecordHeaderSize];
+        put_le32(header, static_cast<std::uint32_t>(s.SectSize));
+        put_le32(header + 4, static_cast<std::uint32_t>(s.VirtAddr));
+        write_output(out, header, sizeof header);
+
+        seek_input(in, static_cast<std::uint64_t>(s.FilePtrRaw));
+        const std::string what = section_label(i) + " data";
+        auto remaining = static_cast<std::uint64_t>(s.SectSize);
+        while (remaining > 0) {
+            const std::size_t piece =
+                remaining < kCopyBufferSize ? static_cast<std::size_t>(remaining) : kCopyBufferSize;
+            read_input(in, g_CopyBuf, piece, what.c_str());
+            write_output(out, g_CopyBuf, piece);
+            remaining -= piece;
+        }
+    }
+}
+
+void write_terminator(OutputImage& out) {
+    static const unsigned char zeros[kTerminatorSize] = {};
+    write_output(out, zeros, sizeof zeros);
+}

@@ -1,0 +1,28 @@
+// The two passes that fill the ROM image from the section table: the boot pass, run for
+// each boot section as soon as its header has been read, and the closing operations
+// (zero fill, entry word, load pass, terminator) after the last header.
+#pragma once
+
+#include "coff/coff_headers.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+// Bytes moved per read and write by the load pass.
+inline constexpr std::size_t kCopyBufferSize = 10000;
+
+// The output stream with its current image offset.
+struct OutputImage {
+    std::FILE* fp = nullptr;
+    std::uint64_t pos = 0;
+    std::string path; // the name the user knows; a failure names it
+};
+
+void write_output(OutputImage& out, const void* bytes, std::size_t len);
+
+void boot_pass(InputFile& in, OutputImage& out, unsigned index, std::FILE* console);
+void close_boot_region(OutputImage& out);
+void write_entry_word(OutputImage& out, std::FILE* console);
+void load_pass(InputFile& in, OutputImage& out, std::FILE* console);
+void write_terminator(OutputImage& out);

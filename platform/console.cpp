@@ -1,0 +1,59 @@
+#include "platform/console.h"
+
+#include "platform/mbstring.h"
+
+#ifndef _WIN32
+#include <iconv.h>
+#include <langinfo.h>
+#endif
+
+namespace platform {
+
+#ifdef _WIN32
+
+std::string console_charset() {
+    return {};
+}
+
+std::string cp949_for_console(std::string_view cp949, const std::string&) {
+    return std::string(cp949);
+}
+
+#else
+
+std::string console_charset() {
+    host_code_page(); // takes LC_CTYPE from the environment once
+    return nl_langinfo(CODESET);
+}
+
+std::string cp949_for_console(std::string_view cp949, const std::string& charset) {
+    const std::string stored(cp949);
+    if (charset.empty() || code_page_for_charset(charset.c_str()) == 949)
+        return stored;
+    iconv_t cd = iconv_open(charset.c_str(), "CP949");
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return stored;
+    std::string out(stored.size() * 4, '\0');
+    char* in_ptr = const_cast<char*>(stored.data());
+    std::size_t in_left = stored.size();
+    char* out_ptr = out.data();
+    std::size_t out_left = out.size();
+    const std::size_t r = iconv(cd, &in_ptr, &in_left, &out_ptr, &out_left);
+    iconv_close(cd);
+    // A set that cannot show Korean (plain ASCII in the C locale) gets the stored bytes,
+    // as a log or a diff against a code-page-949 console wants them.
+    if (r == static_cast<std::size_t>(-1) || in_left != 0)
+        return stored;
+    out.resize(out.size() - out_left);
+    return out;
+}
+
+#endif
+
+void print_cp949(std::FILE* console, std::string_view cp949) {
+    static const std::string charset = console_charset();
+    const std::string text = cp949_for_console(cp949, charset);
+    std::fwrite(text.data(), 1, text.size(), console);
+}
+
+} // namespace platform

@@ -1,0 +1,36 @@
+// Character and substring search over byte strings in a multibyte (ANSI) code page.
+//
+// Paths are byte strings in the process's code page. In the double-byte code pages a
+// backslash byte (0x5C) can be the second half of a character (for example 0x95 0x5C in
+// code page 932), so a plain byte search would cut such a path in the middle of a
+// character. These functions walk the string character by character instead.
+#pragma once
+
+namespace platform {
+
+// Windows code page numbers of the double-byte sets we know; 0 means single-byte.
+inline constexpr int kSingleByte = 0;
+
+// The code page of the process: on Windows its ANSI code page, elsewhere the one that
+// the locale's character set (LC_CTYPE from the environment) corresponds to.
+int host_code_page();
+
+// Maps a character set name such as "SJIS", "EUC-KR" or "CP950" to 932, 936, 949 or
+// 950; any other name (UTF-8 included) maps to kSingleByte.
+int code_page_for_charset(const char* name);
+
+bool is_lead_byte(unsigned char byte, int code_page);
+
+// Last occurrence of the single-byte character `ch` that starts a character, or null.
+const char* mb_strrchr(const char* text, unsigned char ch, int code_page);
+
+// First occurrence of `pattern` in `text` that starts on a character boundary, or null.
+// An empty pattern matches at the start.
+const char* mb_strstr(const char* text, const char* pattern, int code_page);
+
+// The same searches in the process's own code page; on Windows these are the C runtime's
+// _mbsrchr and _mbsstr.
+const char* host_mbsrchr(const char* text, unsigned char ch);
+const char* host_mbsstr(const char* text, const char* pattern);
+
+} // namespace platform

@@ -1,0 +1,14 @@
+// The converter's one error path: whatever goes wrong is thrown as a Failure and turned
+// into a single line on standard error by the run sequence.
+#pragma once
+
+#include <string>
+
+struct Failure {
+    std::string path; // the file the failure concerns
+    std::string what; // the cause, naming the section or offset involved
+};
+
+[[noreturn]] inline void fail(const std::string& path, std::string what) {
+    throw Failure{path, std::move(what)};
+}

@@ -1,0 +1,44 @@
+#include "run/file_names.h"
+
+#include "platform/files.h"
+#include "platform/mbstring.h"
+#include "platform/profile.h"
+
+#include <cstring>
+
+std::string program_directory(const char* argv0, int code_page) {
+    if (argv0 == nullptr)
+        return {};
+    const char* sep = platform::last_directory_separator(argv0, code_page);
+    if (sep == nullptr)
+        return {};
+    return std::string(argv0, static_cast<std::size_t>(sep - argv0) + 1);
+}
+
+void replace_out_with_efw(std::string& path, int code_page) {
+    std::size_t from = 0;
+    while (const char* hit = platform::mb_strstr(path.c_str() + from, ".out", code_page)) {
+        const auto at = static_cast<std::size_t>(hit - path.c_str());
+        path.replace(at, 4, ".efw");
+        from = at + 4;
+    }
+}
+
+FileNames form_file_names(std::string_view program_dir, std::string_view configured_name,
+                          int code_page) {
+    const std::string dir(program_dir);
+    const std::string name(configured_name.substr(0, kMaxConfiguredName));
+    FileNames names{dir + kConfigFileName, dir + name, dir + kOutputPrefix + name};
+    replace_out_with_efw(names.output, code_page);
+    return names;
+}
+
+FileNames resolve_file_names(const char* argv0) {
+    const int code_page = platform::host_code_page();
+    const std::string dir = program_directory(argv0, code_page);
+    const std::string config = dir + kConfigFileName;
+    char value[kMaxConfiguredName + 1];
+    const std::size_t len = platform::read_profile_string(
+        kConfigSection, kConfigKey, kDefaultInputName, value, sizeof value, config.c_str());
+    return form_file_names(dir, std::string_view(value, len), code_page);
+}

@@ -1,0 +1,112 @@
+#include "run/run_sequence.h"
+
+#include "coff/header_listing.h"
+#include "platform/files.h"
+#include "run/failure.h"
+#include "run/file_names.h"
+
+#include <cerrno>
+#include <new>
+
+void convert(InputFile& in, OutputImage& out, std::FILE* console) {
+    read_file_head(in);
+    list_file_head(console);
+    check_section_count(in);
+
+    if (g_FileHead.usOptHeadSize != 0) {
+        read_opt_head(in);
+        list_opt_head(console);
+    } else {
+        clear_opt_head();
+    }
+
+    list_sect_banner(console);
+    for (unsigned i = 0; i < g_FileHead.usNumSect; ++i) {
+        read_sect_head(in, i);
+        list_sect_row(console, i);
+        if (is_boot_section(g_SectTable[i]))
+            boot_pass(in, out, i, console);
+    }
+
+    close_boot_region(out);
+    write_entry_word(out, console);
+    load_pass(in, out, console);
+    write_terminator(out);
+}
+
+namespace {
+
+// Room for the streams' buffers; large enough that big sections move in few system calls.
+char g_InputBuffer[1 << 16];
+char g_OutputBuffer[1 << 16];
+
+InputFile open_input(const std::string& path) {
+    InputFile in;
+    in.path = path;
+    in.fp = std::fopen(path.c_str(), "rb");
+    if (in.fp == nullptr)
+        fail(path, "cannot open: " + platform::error_text(errno));
+    int err = 0;
+    if (!platform::regular_file_size(in.fp, in.size, err)) {
+        std::fclose(in.fp);
+        fail(path, "cannot read: " + platform::error_text(err));
+    }
+    std::setvbuf(in.fp, g_InputBuffer, _IOFBF, sizeof g_InputBuffer);
+    return in;
+}
+
+} // namespace
+
+void convert_file(const std::string& input_path, const std::string& output_path,
+                  std::FILE* console) {
+    // The input first: a run that cannot read it must not create or touch any output.
+    InputFile in = open_input(input_path);
+
+    OutputImage out;
+    out.path = output_path;
+    std::string temp_path;
+    out.fp = platform::create_temporary_beside(output_path, temp_path);
+    if (out.fp == nullptr) {
+        const int err = errno;
+        std::fclose(in.fp);
+        fail(output_path, "cannot create a temporary file beside it: " + platform::error_text(err));
+    }
+    std::setvbuf(out.fp, g_OutputBuffer, _IOFBF, sizeof g_OutputBuffer);
+
+    try {
+        convert(in, out, console);
+        if (!platform::flush_to_device(out.fp))
+            fail(output_path, "cannot write the image: " + platform::error_text(errno));
+        std::FILE* fp = out.fp;
+        out.fp = nullptr;
+        if (std::fclose(fp) != 0)
+            fail(output_path, "cannot close the image: " + platform::error_text(errno));
+        if (!platform::replace_file(temp_path, output_path))
+            fail(output_path, "cannot replace it: " + platform::error_text(errno));
+    } catch (...) {
+        if (out.fp != nullptr)
+            std::fclose(out.fp);
+        std::remove(temp_path.c_str());
+        std::fclose(in.fp);
+        throw;
+    }
+    std::fclose(in.fp);
+}
+
+int run_sequence(const char* argv0, std::FILE* console, std::FILE* errors) {
+    std::string subject = argv0 == nullptr ? "" : argv0;
+    try {
+        const FileNames names = resolve_file_names(argv0);
+        subject = names.input;
+        convert_file(names.input, names.output, console);
+        std::fflush(console);
+        return 0;
+    } catch (const Failure& f) {
+        std::fflush(console);
+        std::fprintf(errors, "coff2efw: error: %s: %s\n", f.path.c_str(), f.what.c_str());
+    } catch (const std::bad_alloc&) {
+        std::fflush(console);
+        std::fprintf(errors, "coff2efw: error: %s: out of memory\n", subject.c_str());
+    }
+    return 1;
+}

@@ -1,0 +1,23 @@
+// The one top-level procedure of a conversion.
+#pragma once
+
+#include "coff/coff_headers.h"
+#include "image/image_passes.h"
+
+#include <cstdio>
+
+// Converts the object named by config.ini beside the executable (argument zero gives its
+// directory) into a ROM image. The listing and progress lines go to `console`; a failure
+// becomes one line on `errors`. Returns the process's exit status: 0 on success, 1 on
+// failure.
+int run_sequence(const char* argv0, std::FILE* console, std::FILE* errors);
+
+// Converts the input file at `input_path` into the image at `output_path`. The image is
+// written to a temporary file beside the output and renamed over it only when complete,
+// so a failed run leaves an existing output as it was. Throws Failure.
+void convert_file(const std::string& input_path, const std::string& output_path,
+                  std::FILE* console);
+
+// The conversion itself on two open streams: header reads, listing and image passes.
+// Throws Failure.
+void convert(InputFile& in, OutputImage& out, std::FILE* console);

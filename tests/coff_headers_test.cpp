@@ -1,0 +1,169 @@
+#include "coff/coff_headers.h"
+
+#include "support/coff_builder.h"
+#include "support/harness.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+using coffgen::Object;
+using coffgen::Section;
+
+TEST(CoffHeaders, DecodesEveryFieldLittleEndian) {
+    Object o;
+    o.version = 0xC2;
+    o.time_stamp = 0x12345678;
+    o.sym_ptr = -2;
+    o.num_syms = 0x0A0B0C0D;
+    o.file_flags = 0x0107;
+    o.target_id = 0x009D;
+    o.opt = coffgen::OptFields{0x108, 0x5C, 1, 2, 3, 0x3F0040, -5, 0x7FFFFFFF};
+    o.opt_size = 0x1C;
+    o.sections = {Section{.name = "abcdefgh",
+                          .data = {1, 2, 3},
+                          .phy = 0x11223344,
+                          .virt = -0x10,
+                          .flags = 0x40,
+                          .reloc_ptr = 0x55,
+                          .line_ptr = 0x66,
+                          .num_reloc = 7,
+                          .num_line = 8,
+                          .reserved = 0xBEEF,
+                          .mem_page = 0x0102}};
+    const auto r = harness::convert_bytes(coffgen::build(o));
+    ASSERT_FALSE(r.error) << *r.error;
+
+    EXPECT_EQ(g_FileHead.usVersion, 0xC2);
+    EXPECT_EQ(g_FileHead.usNumSect, 1);
+    EXPECT_EQ(g_FileHead.lDataTime, 0x12345678);
+    EXPECT_EQ(g_FileHead.lFilePtr, -2);
+    EXPECT_EQ(g_FileHead.lNumEntry, 0x0A0B0C0D);
+    EXPECT_EQ(g_FileHead.usOptHeadSize, 0x1C);
+    EXPECT_EQ(g_FileHead.usFlags, 0x0107);
+    EXPECT_EQ(g_FileHead.usTargId, 0x009D);
+
+    EXPECT_EQ(g_OptHead.sMagicNo, 0x108);
+    EXPECT_EQ(g_OptHead.sVersion, 0x5C);
+    EXPECT_EQ(g_OptHead.lCodeSize, 1);
+    EXPECT_EQ(g_OptHead.lDataSize, 2);
+    EXPECT_EQ(g_OptHead.lBssSize, 3);
+    EXPECT_EQ(g_OptHead.lEntryPoint, 0x3F0040);
+    EXPECT_EQ(g_OptHead.lCodeAddr, -5);
+    EXPECT_EQ(g_OptHead.lDataAddr, 0x7FFFFFFF);
+
+    const SectHead& s = g_SectTable[0];
+    EXPECT_EQ(std::string(s.SectName, 8), "abcdefgh");
+    EXPECT_EQ(s.PhyAddr, 0x11223344);
+    EXPECT_EQ(s.VirtAddr, -0x10);
+    EXPECT_EQ(s.SectSize, 3);
+    EXPECT_EQ(s.FilePtrRaw, 22 + 28 + 48);
+    EXPECT_EQ(s.FilePtrReloc, 0x55);
+    EXPECT_EQ(s.FilePtrLine, 0x66);
+    EXPECT_EQ(s.NumReloc, 7);
+    EXPECT_EQ(s.NumLineNo, 8);
+    EXPECT_EQ(s.Flags, 0x40);
+    EXPECT_EQ(s.Reserved, 0xBEEF);
+    EXPECT_EQ(s.MemPage, 0x0102);
+}
+
+TEST(CoffHeaders, OptionalHeaderIsAlways28BytesOrNone) {
+    const struct {
+        bool present;
+        std::uint16_t size;
+        std::int32_t entry;
+    } cases[] = {{true, 28, 0x1234}, {true, 0x10, 0x1234}, {true, 0xFFFF, 0x1234}, {false, 0, 0}};
+    for (const auto& c : cases) {
+        // A previous run leaves its optional header behind in static storage; an object
+        // without one must still read as entry 0.
+        Object primer;
+        primer.opt = coffgen::OptFields{.entry = 0x7777};
+        ASSERT_FALSE(harness::convert_bytes(coffgen::build(primer)).error);
+
+        Object o;
+        o.opt = c.present ? std::optional(coffgen::OptFields{.entry = 0x1234}) : std::nullopt;
+        o.opt_size = c.size;
+        o.sections = {Section{.name = ".one", .data = {9}}, Section{.name = ".two"}};
+        const auto r = harness::convert_bytes(coffgen::build(o));
+        ASSERT_FALSE(r.error) << *r.error;
+        EXPECT_EQ(g_OptHead.lEntryPoint, c.entry) << "usOptHeadSize " << c.size;
+        EXPECT_EQ(sect_name_text(g_SectTable[0]), ".one");
+        EXPECT_EQ(sect_name_text(g_SectTable[1]), ".two");
+        EXPECT_EQ(g_SectTable[0].SectSize, 1);
+    }
+}
+
+TEST(CoffHeaders, NameQueries) {
+    const struct {
+        std::string raw; // all eight bytes of the name field
+        std::string text;
+        bool boot;
+        bool no_name;
+    } cases[] = {
+        {std::string(".boot_L\0", 8), ".boot_L", true, false},
+        {".boot_Lx", ".boot_Lx", false, false},
+        {std::string(".BOOT_L\0", 8), ".BOOT_L", false, false},
+        {std::string(".boot\0\0\0", 8), ".boot", false, false},
+        {std::string(".text\0xy", 8), ".text", false, false},
+        {std::string("\0.boot_L", 8), "", false, true},
+        {std::string(8, '\xFF'), std::string(8, '\xFF'), false, false},
+    };
+    for (const auto& c : cases) {
+        SectHead s{};
+        std::copy(c.raw.begin(), c.raw.end(), s.SectName);
+        EXPECT_EQ(sect_name_text(s), c.text);
+        EXPECT_EQ(is_boot_section(s), c.boot) << c.text;
+        EXPECT_EQ(has_no_name(s), c.no_name) << c.text;
+    }
+}
+
+TEST(CoffHeaders, TruncatedHeadersAreErrorsNamingTheOffset) {
+    Object with_opt;
+    with_opt.sections = {Section{.name = ".a"}, Section{.name = ".b"}};
+    Object without_opt = with_opt;
+    without_opt.opt = std::nullopt;
+    const struct {
+        Object object;
+        std::size_t cut;
+        const char* message;
+    } cases[] = {
+        {with_opt, 0, "truncated file header at offset 0x0"},
+        {with_opt, 21, "truncated file header at offset 0x0"},
+        {with_opt, 22, "truncated optional header at offset 0x16"},
+        {with_opt, 49, "truncated optional header at offset 0x16"},
+        {with_opt, 50, "truncated section header 0 at offset 0x32"},
+        {with_opt, 50 + 48 + 47, "truncated section header 1 at offset 0x62"},
+        {without_opt, 22 + 10, "truncated section header 0 at offset 0x16"},
+    };
+    for (const auto& c : cases) {
+        Object o = c.object;
+        o.cut_at = c.cut;
+        const auto r = harness::convert_bytes(coffgen::build(o));
+        ASSERT_TRUE(r.error) << "cut at " << c.cut;
+        EXPECT_NE(r.error->find(c.message), std::string::npos) << *r.error;
+        EXPECT_TRUE(r.image.empty()) << "cut at " << c.cut;
+    }
+}
+
+TEST(CoffHeaders, SectionCountBeyondTheTableIsRefusedBeforeAnySectionIsRead) {
+    Object full;
+    full.opt = std::nullopt;
+    full.sections.resize(kMaxSections);
+    EXPECT_FALSE(harness::convert_bytes(coffgen::build(full)).error);
+
+    for (const std::uint16_t declared : {std::uint16_t{2049}, std::uint16_t{65535}}) {
+        Object o = full;
+        o.num_sect = declared;
+        const auto r = harness::convert_bytes(coffgen::build(o));
+        ASSERT_TRUE(r.error);
+        EXPECT_NE(r.error->find("declares " + std::to_string(declared) +
+                                " section headers; at most 2048"),
+                  std::string::npos)
+            << *r.error;
+        EXPECT_EQ(r.console.find("[SectHead]"), std::string::npos);
+    }
+}
+
+} // namespace

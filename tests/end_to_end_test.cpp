@@ -1,0 +1,212 @@
+// The built program started as its users start it: a chosen argument zero, config.ini
+// beside it, exit status and messages pinned, and no output lost on failure.
+#include "support/coff_builder.h"
+#include "support/harness.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using harness::file_exists;
+using harness::list_dir;
+using harness::run_program;
+using harness::ScratchDir;
+
+const std::string kConfig = "[CONFIG]\nCOFF_FILE=app.out\n";
+
+harness::ProcessResult run_in(const ScratchDir& dir, const std::vector<std::string>& args = {}) {
+    return run_program(harness::converter_path(), dir.file("coff2efw"), args, "/");
+}
+
+coffgen::Bytes example() {
+    return coffgen::build(coffgen::example_object());
+}
+
+TEST(EndToEnd, ConvertsTheObjectNamedBesideTheExecutable) {
+    ScratchDir dir;
+    coffgen::write_file(dir.file("app.out"), example());
+    harness::write_text(dir.file("config.ini"), kConfig);
+
+    const auto r = run_in(dir);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out.rfind("[FileHead]\n", 0), 0u);
+    const auto expected = harness::convert_bytes(example());
+    EXPECT_EQ(coffgen::read_file(dir.file("VELTARA-app.efw")), expected.image);
+    EXPECT_EQ(r.out, expected.console);
+    EXPECT_EQ(list_dir(dir.path),
+              (std::vector<std::string>{"VELTARA-app.efw", "app.out", "config.ini"}));
+}
+
+TEST(EndToEnd, ProgramDirectoryComesFromArgumentZero) {
+    ScratchDir dir;
+    ASSERT_EQ(mkdir(dir.file("bin.out").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(dir.file("bin.efw").c_str(), 0755), 0);
+    coffgen::write_file(dir.file("bin.out/app.out"), example());
+    harness::write_text(dir.file("bin.out/config.ini"), kConfig);
+
+    // Relative directory, resolved against the working directory; the ".out" of the
+    // directory is replaced in the output path only.
+    auto r = run_program(harness::converter_path(), "bin.out/coff2efw", {}, dir.path);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(file_exists(dir.file("bin.efw/VELTARA-app.efw")));
+
+    // A bare name: everything relative to the working directory.
+    r = run_program(harness::converter_path(), "coff2efw", {}, dir.file("bin.out"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(file_exists(dir.file("bin.out/VELTARA-app.efw")));
+}
+
+TEST(EndToEnd, DefaultNameWhenTheConfigurationSaysNothing) {
+    for (const std::string ini : {"", "[CONFIG]\nOTHER=1\n", "[OTHER]\nCOFF_FILE=app.out\n"}) {
+        ScratchDir dir;
+        if (!ini.empty())
+            harness::write_text(dir.file("config.ini"), ini);
+        coffgen::write_file(dir.file("ZOV-KARN.efw"), example());
+        const auto r = run_in(dir);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(file_exists(dir.file("VELTARA-ZOV-KARN.efw"))) << ini;
+    }
+}
+
+struct FailureCase {
+    const char* label;
+    std::string config;      // empty: no config.ini
+    bool write_input;        // app.out from the example
+    coffgen::Bytes input;    // used when not empty instead of the example
+    std::string output_name; // the output this configuration leads to
+    std::string message;     // after "coff2efw: error: <dir>/"
+};
+
+class Failures : public testing::TestWithParam<FailureCase> {};
+
+TEST_P(Failures, ReportAndKeepTheOldOutput) {
+    const FailureCase& c = GetParam();
+    ScratchDir dir;
+    if (!c.config.empty())
+        harness::write_text(dir.file("config.ini"), c.config);
+    if (c.write_input)
+        coffgen::write_file(dir.file("app.out"), c.input.empty() ? example() : c.input);
+    const std::string old_image = "an image from an earlier, good run";
+    harness::write_text(dir.file(c.output_name), old_image);
+    const auto before = list_dir(dir.path);
+
+    const auto r = run_in(dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "coff2efw: error: " + dir.path + "/" + c.message + "\n");
+    EXPECT_EQ(harness::read_text(dir.file(c.output_name)), old_image);
+    EXPECT_EQ(list_dir(dir.path), before) << "a temporary file was left behind";
+}
+
+coffgen::Bytes truncated_example() {
+    coffgen::Object o = coffgen::example_object();
+    o.sections[2].name = ".boot"; // its data would be cut off too and fail first
+    o.cut_at = 22 + 28 + 48 * 3 + 20;
+    return coffgen::build(o);
+}
+
+coffgen::Bytes data_past_end() {
+    coffgen::Object o = coffgen::example_object();
+    o.sections[6].size = 0x10000;
+    return coffgen::build(o);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EndToEnd, Failures,
+    testing::Values(
+        FailureCase{"missing_input",
+                    kConfig,
+                    false,
+                    {},
+                    "VELTARA-app.efw",
+                    "app.out: cannot open: No such file or directory"},
+        FailureCase{"missing_default_input",
+                    "",
+                    false,
+                    {},
+                    "VELTARA-ZOV-KARN.efw",
+                    "ZOV-KARN.efw: cannot open: No such file or directory"},
+        FailureCase{"empty_value_names_the_directory",
+                    "[CONFIG]\nCOFF_FILE=\n",
+                    false,
+                    {},
+                    "VELTARA-",
+                    ": cannot read: Is a directory"},
+        FailureCase{"truncated_section_table", kConfig, true, truncated_example(),
+                    "VELTARA-app.efw",
+                    "app.out: truncated section header 3 at offset 0xc2: needs 48 bytes, the file "
+                    "ends at 0xd6"},
+        FailureCase{"data_past_the_end", kConfig, true, data_past_end(), "VELTARA-app.efw",
+                    "app.out: section 6 (.data): data at offset 0x47a, 0x10000 bytes, runs past "
+                    "the end of the file at 0x52c"}),
+    [](const auto& p) { return std::string(p.param.label); });
+
+TEST(EndToEnd, OutputThatCannotBeReplacedKeepsWhatIsThere) {
+    // A directory where the image should go: the rename fails, nothing is lost, and the
+    // temporary image is removed.
+    ScratchDir dir;
+    harness::write_text(dir.file("config.ini"), kConfig);
+    coffgen::write_file(dir.file("app.out"), example());
+    ASSERT_EQ(mkdir(dir.file("VELTARA-app.efw").c_str(), 0755), 0);
+    harness::write_text(dir.file("VELTARA-app.efw/keep"), "kept");
+    const auto before = list_dir(dir.path);
+
+    const auto r = run_in(dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(
+        r.err.rfind("coff2efw: error: " + dir.file("VELTARA-app.efw") + ": cannot replace", 0), 0u)
+        << r.err;
+    EXPECT_EQ(harness::read_text(dir.file("VELTARA-app.efw/keep")), "kept");
+    EXPECT_EQ(list_dir(dir.path), before);
+}
+
+TEST(EndToEnd, UnwritableDirectoryKeepsTheOldOutput) {
+    ScratchDir dir;
+    harness::write_text(dir.file("config.ini"), kConfig);
+    coffgen::write_file(dir.file("app.out"), example());
+    harness::write_text(dir.file("VELTARA-app.efw"), "old");
+    ASSERT_EQ(chmod(dir.path.c_str(), 0555), 0);
+    if (access(dir.path.c_str(), W_OK) == 0)
+        GTEST_SKIP() << "this user can write to a read-only directory";
+
+    const auto r = run_in(dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("cannot create a temporary file beside it: Permission denied"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(harness::read_text(dir.file("VELTARA-app.efw")), "old");
+}
+
+TEST(EndToEnd, HelpAndVersionTouchNoFile) {
+    const struct {
+        const char* arg;
+        const char* starts;
+    } cases[] = {{"--help", "usage: coff2efw"},
+                 {"-h", "usage: coff2efw"},
+                 {"/?", "usage: coff2efw"},
+                 {"--version", "coff2efw "}};
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        harness::write_text(dir.file("config.ini"), kConfig);
+        coffgen::write_file(dir.file("app.out"), example());
+        const auto r = run_in(dir, {c.arg});
+        EXPECT_EQ(r.status, 0) << c.arg;
+        EXPECT_EQ(r.out.rfind(c.starts, 0), 0u) << r.out;
+        EXPECT_EQ(r.err, "");
+        EXPECT_FALSE(file_exists(dir.file("VELTARA-app.efw"))) << c.arg;
+    }
+}
+
+TEST(EndToEnd, OtherArgumentsAreIgnored) {
+    ScratchDir dir;
+    harness::write_text(dir.file("config.ini"), kConfig);
+    coffgen::write_file(dir.file("app.out"), example());
+    const auto r = run_in(dir, {"other.out", "-x"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(file_exists(dir.file("VELTARA-app.efw")));
+}
+
+} // namespace

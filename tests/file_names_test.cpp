@@ -1,0 +1,76 @@
+#include "run/file_names.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+struct NameCase {
+    const char* label;
+    const char* argv0;
+    std::string configured;
+    std::string config;
+    std::string input;
+    std::string output;
+};
+
+class FileNameForming : public testing::TestWithParam<NameCase> {};
+
+TEST_P(FileNameForming, FormsAllThreePaths) {
+    const NameCase& c = GetParam();
+    const FileNames names = form_file_names(program_directory(c.argv0, 0), c.configured, 0);
+    EXPECT_EQ(names.config, c.config);
+    EXPECT_EQ(names.input, c.input);
+    EXPECT_EQ(names.output, c.output);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, FileNameForming,
+    testing::Values(
+        NameCase{"full_path", "C:\\tools\\conv.exe", "app.out", "C:\\tools\\config.ini",
+                 "C:\\tools\\app.out", "C:\\tools\\VELTARA-app.efw"},
+        NameCase{"bare_name", "conv.exe", "app.out", "config.ini", "app.out", "VELTARA-app.efw"},
+        NameCase{"no_argv0", nullptr, "app.out", "config.ini", "app.out", "VELTARA-app.efw"},
+        NameCase{"relative_dir", "bin\\conv.exe", "app.out", "bin\\config.ini", "bin\\app.out",
+                 "bin\\VELTARA-app.efw"},
+        NameCase{"posix_dir", "build/coff2efw", "app.out", "build/config.ini", "build/app.out",
+                 "build/VELTARA-app.efw"},
+        NameCase{"last_separator_wins", "a\\b/c\\d", "x.out", "a\\b/c\\config.ini", "a\\b/c\\x.out",
+                 "a\\b/c\\VELTARA-x.efw"},
+        NameCase{"case_sensitive", "d\\c.exe", "app.OUT", "d\\config.ini", "d\\app.OUT",
+                 "d\\VELTARA-app.OUT"},
+        NameCase{"every_occurrence", "c.exe", "a.out.out", "config.ini", "a.out.out",
+                 "VELTARA-a.efw.efw"},
+        NameCase{"default_has_no_out", "d\\c.exe", "ZOV-KARN.efw", "d\\config.ini",
+                 "d\\ZOV-KARN.efw", "d\\VELTARA-ZOV-KARN.efw"},
+        NameCase{"name_with_directory", "d\\c.exe", "sub\\app.out", "d\\config.ini",
+                 "d\\sub\\app.out", "d\\VELTARA-sub\\app.efw"},
+        NameCase{"percent_is_literal", "c.exe", "app%d.out", "config.ini", "app%d.out",
+                 "VELTARA-app%d.efw"},
+        NameCase{"empty_value", "d\\c.exe", "", "d\\config.ini", "d\\", "d\\VELTARA-"},
+        NameCase{"out_directory", "C:\\build.out\\c.exe", "x.out", "C:\\build.out\\config.ini",
+                 "C:\\build.out\\x.out", "C:\\build.efw\\VELTARA-x.efw"},
+        NameCase{"scan_continues_behind", "c.exe", ".out.outx.ou", "config.ini", ".out.outx.ou",
+                 "VELTARA-.efw.efwx.ou"},
+        NameCase{"cut_at_255", "c.exe", std::string(300, 'n'), "config.ini", std::string(255, 'n'),
+                 "VELTARA-" + std::string(255, 'n')}),
+    [](const auto& p) { return std::string(p.param.label); });
+
+TEST(FileNames, ProgramDirectoryFollowsTheCodePage) {
+    // 表 is 0x95 0x5C in code page 932: its second byte is no separator there.
+    const char* argv0 = "C:\\tools\\\x95\x5C.exe";
+    EXPECT_EQ(program_directory(argv0, 932), "C:\\tools\\");
+    EXPECT_EQ(program_directory(argv0, 0), "C:\\tools\\\x95\x5C");
+}
+
+TEST(FileNames, OutReplacementFollowsTheCodePage) {
+    std::string path = "d\\\x81.out.out";
+    replace_out_with_efw(path, 949);
+    EXPECT_EQ(path, "d\\\x81.out.efw");
+    path = "d\\\x81.out.out";
+    replace_out_with_efw(path, 0);
+    EXPECT_EQ(path, "d\\\x81.efw.efw");
+}
+
+} // namespace

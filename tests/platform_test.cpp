@@ -1,0 +1,139 @@
+#include "platform/console.h"
+#include "platform/mbstring.h"
+#include "platform/profile.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+struct ProfileCase {
+    const char* label;
+    std::string text;
+    std::string expected;
+};
+
+class ProfileText : public testing::TestWithParam<ProfileCase> {};
+
+TEST_P(ProfileText, FindsTheValueOrTheDefault) {
+    char buffer[256];
+    const std::size_t n = platform::parse_profile_text(GetParam().text, "CONFIG", "COFF_FILE",
+                                                       "DEFAULT", buffer, sizeof buffer);
+    EXPECT_EQ(std::string(buffer, n), GetParam().expected);
+    EXPECT_EQ(std::string(buffer), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Conventions, ProfileText,
+    testing::Values(
+        ProfileCase{"plain", "[CONFIG]\nCOFF_FILE=app.out\n", "app.out"},
+        ProfileCase{"crlf", "[CONFIG]\r\nCOFF_FILE=app.out\r\n", "app.out"},
+        ProfileCase{"no_final_newline", "[CONFIG]\nCOFF_FILE=app.out", "app.out"},
+        ProfileCase{"case_insensitive_names", "[config]\ncoff_file=app.out\n", "app.out"},
+        ProfileCase{"blanks_trimmed", "  [ CONFIG ]  \n\t COFF_FILE \t=  app file.out \t\n",
+                    "app file.out"},
+        ProfileCase{"double_quotes", "[CONFIG]\nCOFF_FILE=\" app.out \"\n", " app.out "},
+        ProfileCase{"single_quotes", "[CONFIG]\nCOFF_FILE='app.out'\n", "app.out"},
+        ProfileCase{"unmatched_quote_kept", "[CONFIG]\nCOFF_FILE=\"app.out\n", "\"app.out"},
+        ProfileCase{"comment_lines", "; COFF_FILE=no\n[CONFIG]\n  ;COFF_FILE=no\nCOFF_FILE=yes\n",
+                    "yes"},
+        ProfileCase{"bom", "\xEF\xBB\xBF[CONFIG]\nCOFF_FILE=app.out\n", "app.out"},
+        ProfileCase{"first_key_wins", "[CONFIG]\nCOFF_FILE=one\nCOFF_FILE=two\n", "one"},
+        ProfileCase{"first_section_wins", "[CONFIG]\nOTHER=1\n[CONFIG]\nCOFF_FILE=two\n",
+                    "DEFAULT"},
+        ProfileCase{"other_section", "[OTHER]\nCOFF_FILE=app.out\n[CONFIG]\nX=1\n", "DEFAULT"},
+        ProfileCase{"key_before_any_section", "COFF_FILE=app.out\n[CONFIG]\n", "DEFAULT"},
+        ProfileCase{"empty_value", "[CONFIG]\nCOFF_FILE=\n", ""},
+        ProfileCase{"blank_value", "[CONFIG]\nCOFF_FILE=   \n", ""},
+        ProfileCase{"equals_in_value", "[CONFIG]\nCOFF_FILE=a=b.out\n", "a=b.out"},
+        ProfileCase{"percent_kept", "[CONFIG]\nCOFF_FILE=app%d%s.out\n", "app%d%s.out"},
+        ProfileCase{"empty_file", "", "DEFAULT"},
+        ProfileCase{"cut_at_255", "[CONFIG]\nCOFF_FILE=" + std::string(300, 'x') + "\n",
+                    std::string(255, 'x')}),
+    [](const auto& p) { return std::string(p.param.label); });
+
+TEST(ProfileFile, MissingFileGivesTheDefault) {
+    char buffer[256];
+    const std::size_t n = platform::read_profile_string(
+        "CONFIG", "COFF_FILE", "ZOV-KARN.efw", buffer, sizeof buffer, "/nonexistent/config.ini");
+    EXPECT_EQ(std::string(buffer, n), "ZOV-KARN.efw");
+}
+
+TEST(Charset, NamesMapToCodePages) {
+    const struct {
+        const char* name;
+        int code_page;
+    } cases[] = {{"SHIFT_JIS", 932}, {"Shift-JIS", 932},    {"SJIS", 932},     {"CP932", 932},
+                 {"GBK", 936},       {"GB2312", 936},       {"EUC-KR", 949},   {"UHC", 949},
+                 {"CP949", 949},     {"BIG5", 950},         {"Big5", 950},     {"CP950", 950},
+                 {"UTF-8", 0},       {"ANSI_X3.4-1968", 0}, {"ISO-8859-1", 0}, {"", 0}};
+    for (const auto& c : cases)
+        EXPECT_EQ(platform::code_page_for_charset(c.name), c.code_page) << c.name;
+}
+
+struct SearchCase {
+    const char* text;
+    int code_page;
+    long last_backslash; // -1: none
+};
+
+TEST(MultibyteSearch, BackslashAsTrailByteIsNoSeparator) {
+    // 0x95 0x5C is one character in code page 932, 0xB3 0x5C one in 950 and 0x81 0x5C one
+    // in 936 and 949; in a single-byte set the 0x5C stands alone.
+    const SearchCase cases[] = {
+        {"C:\\tools\\\x95\x5C.exe", 932, 8},
+        {"C:\\tools\\\x95\x5C.exe", 0, 10},
+        {"C:\\tools\\\xB3\x5C.exe", 950, 8},
+        {"C:\\tools\\\xB3\x5C.exe", 0, 10},
+        {"C:\\\x81\x5C\\x.exe", 936, 5},
+        {"C:\\\x81\x5C\\x.exe", 949, 5},
+        {"\x95\x5C", 932, -1},
+        {"\xE0\x5C\\", 932, 2},
+        {"\xA0\x5C", 932, 1}, // 0xA0 is no lead byte in 932
+        {"a\\\x95", 932, 1},  // a lead byte at the end stands alone
+        {"plain", 0, -1},
+        {"", 932, -1},
+    };
+    for (const SearchCase& c : cases) {
+        const char* hit = platform::mb_strrchr(c.text, '\\', c.code_page);
+        const long at = hit == nullptr ? -1 : static_cast<long>(hit - c.text);
+        EXPECT_EQ(at, c.last_backslash) << "code page " << c.code_page << ", text " << c.text;
+    }
+}
+
+TEST(MultibyteSearch, SubstringMatchesStartOnCharacterBoundaries) {
+    const struct {
+        const char* text;
+        const char* pattern;
+        int code_page;
+        long at;
+    } cases[] = {
+        {"app.out", ".out", 0, 3},
+        {"app.OUT", ".out", 0, -1},
+        {"\x81.out", ".out", 0, 1},
+        {"\x81.out", ".out", 932, -1}, // the '.' is the second byte of a character
+        {"\x81.out.out", ".out", 949, 5},
+        {"\x95\x5C.out", ".out", 932, 2},
+        {"", ".out", 0, -1},
+        {"abc", "", 0, 0},
+    };
+    for (const auto& c : cases) {
+        const char* hit = platform::mb_strstr(c.text, c.pattern, c.code_page);
+        const long at = hit == nullptr ? -1 : static_cast<long>(hit - c.text);
+        EXPECT_EQ(at, c.at) << c.text << " / " << c.pattern << " in " << c.code_page;
+    }
+}
+
+TEST(Console, BannerIsConvertedOnlyWhereTheTerminalCanShowIt) {
+    const std::string stored = "[ROM \xC6\xC4\xC0\xCF \xBE\xB2\xB1\xE2 \xC0\xDB\xBE\xF7]\n";
+    EXPECT_EQ(platform::cp949_for_console(stored, "UTF-8"),
+              "[ROM \xED\x8C\x8C\xEC\x9D\xBC \xEC\x93\xB0\xEA\xB8\xB0 "
+              "\xEC\x9E\x91\xEC\x97\x85]\n"); // 파일 쓰기 작업
+    EXPECT_EQ(platform::cp949_for_console(stored, "ANSI_X3.4-1968"), stored);
+    EXPECT_EQ(platform::cp949_for_console(stored, "CP949"), stored);
+    EXPECT_EQ(platform::cp949_for_console(stored, "EUC-KR"), stored);
+    EXPECT_EQ(platform::cp949_for_console(stored, "NO-SUCH-CHARSET"), stored);
+}
+
+} // namespace

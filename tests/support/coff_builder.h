@@ -1,0 +1,71 @@
+// Writes COFF objects for the target from a compact description, with deliberate damage
+// where a test wants it. Every test, the bundled example, the benchmark and the fuzz
+// seeds make their objects here, so one encoder (independent of the converter's
+// decoder) defines what a well-formed object is.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace coffgen {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct Section {
+    std::string name; // raw name bytes; up to 8, zero-padded; empty for an unnamed section
+    Bytes data;       // placed after the header table unless file_ptr says otherwise
+    std::int32_t phy = 0;
+    std::int32_t virt = 0;
+    std::int32_t flags = 0x20;
+    std::optional<std::int32_t> size;     // default: data.size()
+    std::optional<std::int32_t> file_ptr; // default: where data lands (0 without data)
+    std::int32_t reloc_ptr = 0;
+    std::int32_t line_ptr = 0;
+    std::int32_t num_reloc = 0;
+    std::int32_t num_line = 0;
+    std::uint16_t reserved = 0;
+    std::uint16_t mem_page = 0;
+};
+
+struct OptFields {
+    std::uint16_t magic = 0x108;
+    std::uint16_t version = 0x5C;
+    std::int32_t code_size = 0;
+    std::int32_t data_size = 0;
+    std::int32_t bss_size = 0;
+    std::int32_t entry = 0;
+    std::int32_t code_addr = 0;
+    std::int32_t data_addr = 0;
+};
+
+struct Object {
+    std::uint16_t version = 0xC2;
+    std::int32_t time_stamp = 0x5F3A1C20;
+    std::int32_t sym_ptr = 0;
+    std::int32_t num_syms = 0;
+    std::uint16_t file_flags = 0x0103;
+    std::uint16_t target_id = 0x0098;
+    std::optional<OptFields> opt = OptFields{}; // nullopt: no optional header
+    std::uint16_t opt_size = 28;                // usOptHeadSize when opt is present
+    std::optional<std::uint16_t> num_sect;      // declared count; default sections.size()
+    std::vector<Section> sections;
+    std::optional<std::size_t> cut_at; // damage: keep only this many bytes of the file
+};
+
+// Sections 0 to 4 never become load records; these stand in front of real ones.
+std::vector<Section> leading_sections(int count = 5);
+
+// Deterministic filler data: `n` bytes that differ from section to section by `seed`.
+Bytes pattern(std::size_t n, std::uint8_t seed);
+
+Bytes build(const Object& object);
+void write_file(const std::string& path, const Bytes& bytes);
+Bytes read_file(const std::string& path);
+
+// A realistic small object: optional header, boot section, five leading sections, code
+// and data of odd sizes, an uninitialised section, a copy section and an unnamed one.
+Object example_object();
+
+} // namespace coffgen

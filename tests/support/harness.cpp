@@ -1,0 +1,168 @@
+#include "support/harness.h"
+
+#include "run/failure.h"
+#include "run/run_sequence.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <filesystem>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace harness {
+
+namespace {
+
+std::string slurp(std::FILE* fp) {
+    std::string out;
+    std::rewind(fp);
+    char chunk[4096];
+    std::size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, fp)) > 0)
+        out.append(chunk, n);
+    return out;
+}
+
+} // namespace
+
+Conversion convert_bytes(const coffgen::Bytes& object) {
+    Conversion result;
+    std::FILE* in_fp = std::tmpfile();
+    std::FILE* out_fp = std::tmpfile();
+    std::FILE* console = std::tmpfile();
+    if (in_fp == nullptr || out_fp == nullptr || console == nullptr)
+        throw std::runtime_error("tmpfile failed");
+    std::fwrite(object.data(), 1, object.size(), in_fp);
+    std::rewind(in_fp);
+
+    InputFile in;
+    in.fp = in_fp;
+    in.size = object.size();
+    in.path = "input.out";
+    OutputImage out;
+    out.fp = out_fp;
+    out.path = "output.efw";
+    try {
+        convert(in, out, console);
+    } catch (const Failure& f) {
+        result.error = f.path + ": " + f.what;
+    }
+    std::fflush(out_fp);
+    const std::string image = slurp(out_fp);
+    result.image.assign(image.begin(), image.end());
+    result.console = slurp(console);
+    std::fclose(in_fp);
+    std::fclose(out_fp);
+    std::fclose(console);
+    return result;
+}
+
+ScratchDir::ScratchDir() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "coff2efw-test-XXXXXX").string();
+    if (mkdtemp(tmpl.data()) == nullptr)
+        throw std::runtime_error("mkdtemp failed");
+    path = tmpl;
+}
+
+ScratchDir::~ScratchDir() {
+    std::error_code ec;
+    // A test may have taken write permission away; give it back so the tree goes.
+    for (auto it = std::filesystem::recursive_directory_iterator(path, ec);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->is_directory(ec))
+            ::chmod(it->path().c_str(), 0700);
+    }
+    ::chmod(path.c_str(), 0700);
+    std::filesystem::remove_all(path, ec);
+}
+
+ProcessResult run_program(const std::string& exe, const std::string& argv0,
+                          const std::vector<std::string>& args, const std::string& cwd,
+                          const std::vector<std::string>& env) {
+    char out_name[] = "/tmp/coff2efw-out-XXXXXX";
+    char err_name[] = "/tmp/coff2efw-err-XXXXXX";
+    const int out_fd = mkstemp(out_name);
+    const int err_fd = mkstemp(err_name);
+    if (out_fd < 0 || err_fd < 0)
+        throw std::runtime_error("mkstemp failed");
+
+    std::vector<std::string> env_strings;
+    for (char** e = environ; *e != nullptr; ++e)
+        env_strings.emplace_back(*e);
+    for (const std::string& extra : env) {
+        const std::string name = extra.substr(0, extra.find('=') + 1);
+        std::erase_if(env_strings, [&](const std::string& s) { return s.starts_with(name); });
+        env_strings.push_back(extra);
+    }
+    std::vector<char*> envp;
+    for (std::string& s : env_strings)
+        envp.push_back(s.data());
+    envp.push_back(nullptr);
+
+    std::vector<std::string> arg_strings{argv0};
+    arg_strings.insert(arg_strings.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& s : arg_strings)
+        argv.push_back(s.data());
+    argv.push_back(nullptr);
+
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(cwd.c_str()) != 0)
+            _exit(126);
+        const int null_fd = open("/dev/null", O_RDONLY);
+        dup2(null_fd, 0);
+        dup2(out_fd, 1);
+        dup2(err_fd, 2);
+        execve(exe.c_str(), argv.data(), envp.data());
+        _exit(127);
+    }
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+
+    ProcessResult result;
+    result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    close(out_fd);
+    close(err_fd);
+    result.out = read_text(out_name);
+    result.err = read_text(err_name);
+    unlink(out_name);
+    unlink(err_name);
+    return result;
+}
+
+std::string converter_path() {
+    return COFF2EFW_EXE;
+}
+
+bool file_exists(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+std::string read_text(const std::string& path) {
+    const coffgen::Bytes bytes = coffgen::read_file(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+void write_text(const std::string& path, const std::string& text) {
+    coffgen::write_file(path, coffgen::Bytes(text.begin(), text.end()));
+}
+
+std::vector<std::string> list_dir(const std::string& path) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(path))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace harness

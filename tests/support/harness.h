@@ -1,0 +1,54 @@
+// Running conversions from tests: in-process on byte buffers, or as the built program in
+// a scratch directory with a chosen argument zero.
+#pragma once
+
+#include "support/coff_builder.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace harness {
+
+struct Conversion {
+    coffgen::Bytes image;             // what the output stream received
+    std::string console;              // what the listing and progress lines printed
+    std::optional<std::string> error; // the failure's message, when the run failed
+};
+
+// Runs the conversion on `object` through the converter's own stream-level procedure.
+Conversion convert_bytes(const coffgen::Bytes& object);
+
+// A fresh directory, removed with everything in it at the end of the scope.
+struct ScratchDir {
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    std::string path; // no trailing slash
+    std::string file(const std::string& name) const { return path + "/" + name; }
+};
+
+struct ProcessResult {
+    int status = -1; // exit status, or -1 when the process did not exit normally
+    std::string out;
+    std::string err;
+};
+
+// Starts `exe` with the given argument zero and further arguments in `cwd`, with the
+// environment of the test plus `env` ("NAME=value" entries), and waits for it.
+ProcessResult run_program(const std::string& exe, const std::string& argv0,
+                          const std::vector<std::string>& args, const std::string& cwd,
+                          const std::vector<std::string>& env = {});
+
+// The converter built with this test suite.
+std::string converter_path();
+
+bool file_exists(const std::string& path);
+std::string read_text(const std::string& path);
+void write_text(const std::string& path, const std::string& text);
+
+// Names of the entries in a directory, sorted.
+std::vector<std::string> list_dir(const std::string& path);
+
+} // namespace harness

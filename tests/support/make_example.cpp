@@ -1,0 +1,29 @@
+// Writes the bundled example object (and, with a second argument, a config.ini naming
+// it) so that a newcomer can see a whole run.
+#include "support/coff_builder.h"
+
+#include <cstdio>
+#include <exception>
+#include <string>
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: make_example OBJECT [CONFIG_INI]\n");
+        return 2;
+    }
+    try {
+        coffgen::write_file(argv[1], coffgen::build(coffgen::example_object()));
+        if (argc > 2) {
+            std::string name = argv[1];
+            const std::size_t slash = name.find_last_of("/\\");
+            if (slash != std::string::npos)
+                name = name.substr(slash + 1);
+            const std::string ini = "[CONFIG]\nCOFF_FILE=" + name + "\n";
+            coffgen::write_file(argv[2], coffgen::Bytes(ini.begin(), ini.end()));
+        }
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "make_example: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
