@@ -108,6 +108,12 @@ coffgen::Bytes truncated_example() {
     return coffgen::build(o);
 }
 
+coffgen::Bytes boot_overflow() {
+    coffgen::Object o = coffgen::example_object();
+    o.sections[2].data = coffgen::pattern(1025, 3);
+    return coffgen::build(o);
+}
+
 coffgen::Bytes data_past_end() {
     coffgen::Object o = coffgen::example_object();
     o.sections[6].size = 0x10000;
@@ -141,7 +147,11 @@ INSTANTIATE_TEST_SUITE_P(
                     "ends at 0xd6"},
         FailureCase{"data_past_the_end", kConfig, true, data_past_end(), "VELTARA-app.efw",
                     "app.out: section 6 (.data): data at offset 0x47a, 0x10000 bytes, runs past "
-                    "the end of the file at 0x52c"}),
+                    "the end of the file at 0x52c"},
+        FailureCase{"boot_data_beyond_the_region", kConfig, true, boot_overflow(),
+                    "VELTARA-app.efw",
+                    "app.out: section 2 (.boot_L): 1025 boot bytes after 0 do not fit the boot "
+                    "region of 1024 bytes"}),
     [](const auto& p) { return std::string(p.param.label); });
 
 TEST(EndToEnd, OutputThatCannotBeReplacedKeepsWhatIsThere) {
