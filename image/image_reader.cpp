@@ -1,0 +1,327 @@
+#include "image/image_reader.h"
+
+#include "image/rom_image.h"
+#include "platform/files.h"
+#include "run/failure.h"
+
+#include <cerrno>
+#include <utility>
+
+namespace {
+
+// Record data pass through here for the hex dump; a multiple of the dump's line length.
+unsigned char g_DumpBuf[4096];
+constexpr std::size_t kDumpLine = 16;
+static_assert(sizeof g_DumpBuf % kDumpLine == 0, "dump lines never straddle two pieces");
+
+// Gaps up to this size between two reads are read through rather than sought over.
+constexpr std::size_t kReadThrough = 512;
+
+// How far past a fault the reader looks for the record that misplaced zero bytes hid.
+constexpr std::uint64_t kPaddingSearch = 8;
+
+std::string hex(std::uint64_t v) {
+    char buf[24];
+    std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(v));
+    return buf;
+}
+
+[[noreturn]] void fail_at(const ImageFile& image, const std::string& what, std::uint64_t off) {
+    fail(image.path, what + " at offset " + hex(off));
+}
+
+bool in_file(const ImageFile& image, std::uint64_t off, std::uint64_t len) {
+    return off <= image.size && len <= image.size - off;
+}
+
+unsigned char byte_at(ImageFile& image, std::uint64_t off) {
+    unsigned char b = 0;
+    read_image_at(image, off, &b, 1);
+    return b;
+}
+
+// One step along the chain: a record, the terminator, or the first fault found.
+enum class StepKind { Record, End, Fault };
+
+struct Step {
+    StepKind kind = StepKind::Fault;
+    LoadRecord rec; // End: rec.offset is the terminator's offset
+    std::string fault;
+    std::uint64_t fault_at = 0;
+    bool behind_terminator = false; // the fault lies after a complete terminator
+};
+
+Step fault_step(std::string what, std::uint64_t at, bool behind_terminator = false) {
+    Step st;
+    st.fault = std::move(what);
+    st.fault_at = at;
+    st.behind_terminator = behind_terminator;
+    return st;
+}
+
+// The record or terminator whose header starts exactly at `r`, with no padding before it.
+Step header_at(ImageFile& image, std::uint64_t r) {
+    if (!in_file(image, r, kRecordHeaderSize))
+        return fault_step("file ends without a terminator record", r);
+    unsigned char h[kRecordHeaderSize];
+    read_image_at(image, r, h, sizeof h);
+    Step st;
+    st.rec.offset = r;
+    st.rec.count = get_le32(h);
+    st.rec.dest = get_le32(h + 4);
+    const std::uint64_t after = image.size - r - kRecordHeaderSize;
+    if (st.rec.count == 0) {
+        if (st.rec.dest != 0)
+            return fault_step("terminator address " + hex(st.rec.dest) + " is not zero", r + 4);
+        if (after != 0)
+            return fault_step(hex(after) + " bytes after the terminator record", r + 8, true);
+        st.kind = StepKind::End;
+        return st;
+    }
+    if (st.rec.count > after) {
+        return fault_step("byte count " + hex(st.rec.count) + " runs past the end of the file (" +
+                              hex(image.size) + " bytes)",
+                          r);
+    }
+    st.kind = StepKind::Record;
+    return st;
+}
+
+// What follows content that ends at `p`. Behind an odd end one zero byte aligns the next
+// record; the terminator alone may follow directly, unaligned, as the last eight bytes.
+Step step_from(ImageFile& image, std::uint64_t p) {
+    std::uint64_t r = p;
+    if (p % 2 != 0 && image.size - p != kTerminatorSize) {
+        if (p == image.size)
+            return fault_step("file ends without a terminator record", p);
+        const unsigned char pad = byte_at(image, p);
+        if (pad != 0)
+            return fault_step("non-zero padding byte " + hex(pad), p);
+        r = p + 1;
+    }
+    return header_at(image, r);
+}
+
+// True when a record or terminator starting exactly at `s` leads through well-formed
+// records to a terminator at the end of the file. Each record moves on by at least nine
+// bytes, so the walk ends.
+bool chain_sound_from(ImageFile& image, std::uint64_t s) {
+    Step st = header_at(image, s);
+    while (st.kind == StepKind::Record)
+        st = step_from(image, record_end(st.rec));
+    return st.kind == StepKind::End;
+}
+
+// A fault found behind `p` often has a plainer cause than the bytes first suggest: a
+// record written without its padding byte, or with zero bytes too many in front of it.
+// Those explanations are reported only when the whole rest of the image then reads as a
+// sound chain, so the message names the real fault rather than a guess.
+Step explain(ImageFile& image, std::uint64_t p, Step fault) {
+    if (fault.behind_terminator)
+        return fault;
+    const std::uint64_t expected = p % 2 != 0 ? p + 1 : p;
+    if (p % 2 != 0 && p < image.size && byte_at(image, p) != 0 && chain_sound_from(image, p))
+        return fault_step("misaligned load record (records start at even offsets)", p);
+    for (std::uint64_t s = p + 1; s <= p + kPaddingSearch && s < image.size; ++s) {
+        if (byte_at(image, s - 1) != 0)
+            break;
+        if (s == expected || !chain_sound_from(image, s))
+            continue;
+        if (s - p > 1) {
+            return fault_step(std::to_string(s - p) + " padding bytes before a load record (one " +
+                                  "at most)",
+                              p);
+        }
+        return fault_step("misaligned load record (records start at even offsets)", s);
+    }
+    return fault;
+}
+
+// One line of the hex dump: offset, up to 16 bytes in two groups of eight, their text.
+void print_dump_line(std::FILE* out, std::uint64_t off, const unsigned char* bytes, std::size_t n) {
+    static const char digits[] = "0123456789abcdef";
+    char line[3 * kDumpLine + 1 + 2 + kDumpLine + 3];
+    std::size_t at = 0;
+    for (std::size_t k = 0; k < kDumpLine; ++k) {
+        if (k == kDumpLine / 2)
+            line[at++] = ' ';
+        line[at++] = ' ';
+        line[at++] = k < n ? digits[bytes[k] >> 4] : ' ';
+        line[at++] = k < n ? digits[bytes[k] & 0xF] : ' ';
+    }
+    line[at++] = ' ';
+    line[at++] = ' ';
+    line[at++] = '|';
+    for (std::size_t k = 0; k < n; ++k)
+        line[at++] = bytes[k] >= 0x20 && bytes[k] < 0x7F ? static_cast<char>(bytes[k]) : '.';
+    line[at++] = '|';
+    line[at++] = '\n';
+    std::fprintf(out, "\t%8llx ", static_cast<unsigned long long>(off));
+    std::fwrite(line, 1, at, out);
+}
+
+void print_data(ImageFile& image, const LoadRecord& rec, std::FILE* out) {
+    std::uint64_t off = record_data_offset(rec);
+    std::uint64_t remaining = rec.count;
+    while (remaining > 0) {
+        const std::size_t piece =
+            remaining < sizeof g_DumpBuf ? static_cast<std::size_t>(remaining) : sizeof g_DumpBuf;
+        read_image_at(image, off, g_DumpBuf, piece);
+        for (std::size_t line = 0; line < piece; line += kDumpLine) {
+            const std::size_t n = piece - line < kDumpLine ? piece - line : kDumpLine;
+            print_dump_line(out, off + line, g_DumpBuf + line, n);
+        }
+        off += piece;
+        remaining -= piece;
+    }
+}
+
+} // namespace
+
+ImageFile open_image(const std::string& path) {
+    ImageFile image;
+    image.path = path;
+    image.fp = std::fopen(path.c_str(), "rb");
+    if (image.fp == nullptr)
+        fail(path, "cannot open: " + platform::error_text(errno));
+    int err = 0;
+    if (!platform::regular_file_size(image.fp, image.size, err)) {
+        std::fclose(image.fp);
+        image.fp = nullptr;
+        fail(path, "cannot read: " + platform::error_text(err));
+    }
+    return image;
+}
+
+void close_image(ImageFile& image) {
+    if (image.fp != nullptr)
+        std::fclose(image.fp);
+    image.fp = nullptr;
+}
+
+void read_image_at(ImageFile& image, std::uint64_t off, void* dest, std::size_t len) {
+    if (!in_file(image, off, len))
+        fail_at(image, "read of " + hex(len) + " bytes past the end of the file", off);
+    // Short gaps ahead (the data of small records) are read through: a seek would throw
+    // away the stream's buffer and make a chain of many small records slow to walk.
+    if (off > image.pos && off - image.pos <= kReadThrough) {
+        unsigned char skip[kReadThrough];
+        const auto gap = static_cast<std::size_t>(off - image.pos);
+        if (std::fread(skip, 1, gap, image.fp) == gap)
+            image.pos = off;
+        else
+            image.pos = ~std::uint64_t{0}; // unknown: seek below
+    }
+    if (image.pos != off) {
+        if (!platform::seek_absolute(image.fp, off))
+            fail(image.path,
+                 "cannot seek to offset " + hex(off) + ": " + platform::error_text(errno));
+        image.pos = off;
+    }
+    if (std::fread(dest, 1, len, image.fp) != len) {
+        const int err = errno;
+        const bool io_error = std::ferror(image.fp) != 0;
+        std::clearerr(image.fp);
+        image.pos = ~std::uint64_t{0}; // unknown: the next read seeks
+        fail_at(image, "cannot read: " + (io_error ? platform::error_text(err) : "unexpected end"),
+                off);
+    }
+    image.pos += len;
+}
+
+BootSummary read_boot_region(ImageFile& image) {
+    if (image.size < kMinImageSize) {
+        fail_at(image,
+                "too short for an image of at least " + hex(kMinImageSize) +
+                    " bytes, the file ends",
+                image.size);
+    }
+    unsigned char region[kBootRegionSize];
+    read_image_at(image, 0, region, sizeof region);
+    BootSummary boot;
+    for (std::uint32_t k = 0; k < kBootCapacity; ++k) {
+        const unsigned char low = region[2 * k];
+        const unsigned char high = region[2 * k + 1];
+        if (low != 0 || high != 0)
+            boot.units = k + 1;
+        if (high != 0 && !boot.high_byte_set) {
+            boot.high_byte_set = true;
+            boot.first_high = 2 * k + 1;
+            boot.first_high_value = high;
+        }
+    }
+    return boot;
+}
+
+void check_boot_region(const ImageFile& image, const BootSummary& boot) {
+    if (boot.high_byte_set) {
+        fail_at(image, "non-zero high byte " + hex(boot.first_high_value) + " in the boot region",
+                boot.first_high);
+    }
+}
+
+std::uint32_t read_entry_word(ImageFile& image) {
+    unsigned char word[4];
+    read_image_at(image, kEntryWordOffset, word, sizeof word);
+    return get_le32(word);
+}
+
+bool next_record(ImageFile& image, std::uint64_t& pos, LoadRecord& rec) {
+    Step st = step_from(image, pos);
+    if (st.kind == StepKind::Fault)
+        st = explain(image, pos, std::move(st));
+    if (st.kind == StepKind::Fault)
+        fail_at(image, st.fault, st.fault_at);
+    if (st.kind == StepKind::End) {
+        pos = st.rec.offset;
+        return false;
+    }
+    rec = st.rec;
+    pos = record_end(rec);
+    return true;
+}
+
+void dump_image(ImageFile& image, std::FILE* out, bool with_data) {
+    const BootSummary boot = read_boot_region(image);
+    std::fprintf(out, "boot region: %x units up to the last non-zero one (of %x), ", boot.units,
+                 kBootCapacity);
+    if (boot.high_byte_set)
+        std::fprintf(out, "high byte not zero at %llx\n",
+                     static_cast<unsigned long long>(boot.first_high));
+    else
+        std::fprintf(out, "high bytes zero\n");
+    check_boot_region(image, boot);
+
+    std::fprintf(out, "entry point: %x\n", read_entry_word(image));
+    std::fprintf(out, "record\toffset\tbtad\t\tsize\tdest\tend\n");
+    std::uint64_t pos = kFirstRecordOffset;
+    LoadRecord rec;
+    for (unsigned index = 0; next_record(image, pos, rec); ++index) {
+        std::fprintf(out, "%u\t%llx\t%x\t%x\t%x\t%llx\n", index,
+                     static_cast<unsigned long long>(rec.offset), display_address(rec.offset),
+                     rec.count, rec.dest, static_cast<unsigned long long>(record_end(rec)));
+        if (with_data)
+            print_data(image, rec, out);
+    }
+    std::fprintf(out, "terminator: %llx\n", static_cast<unsigned long long>(pos));
+    std::fprintf(out, "size: %llx\n", static_cast<unsigned long long>(image.size));
+}
+
+int dump_image_file(const std::string& path, bool with_data, std::FILE* out, std::FILE* errors) {
+    try {
+        ImageFile image = open_image(path);
+        try {
+            dump_image(image, out, with_data);
+        } catch (...) {
+            close_image(image);
+            throw;
+        }
+        close_image(image);
+        std::fflush(out);
+        return 0;
+    } catch (const Failure& f) {
+        std::fflush(out);
+        std::fprintf(errors, "efwdump: error: %s: %s\n", f.path.c_str(), f.what.c_str());
+    }
+    return 1;
+}

@@ -1,0 +1,68 @@
+// Reading a ROM image back: the boot region, the entry word and the chain of load
+// records, each checked against the layout the converter writes. The file is read in
+// bounded pieces (the boot region at most), so images of any size cost the same memory.
+//
+// Every structural fault is thrown as a Failure whose text ends in " at offset 0x<n>",
+// the image offset where the layout breaks.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+// An image open for reading, with the facts every bounds check needs.
+struct ImageFile {
+    std::FILE* fp = nullptr;
+    std::uint64_t size = 0; // bytes in the file
+    std::uint64_t pos = 0;  // current position of the stream
+    std::string path;
+};
+
+// Opens a regular file for reading. Throws Failure.
+ImageFile open_image(const std::string& path);
+void close_image(ImageFile& image);
+
+// Reads `len` bytes at image offset `off`; the range must lie inside the file.
+void read_image_at(ImageFile& image, std::uint64_t off, void* dest, std::size_t len);
+
+struct BootSummary {
+    std::uint32_t units = 0;      // 16-bit units up to the last non-zero one
+    bool high_byte_set = false;   // some unit's high byte is not zero
+    std::uint64_t first_high = 0; // offset of the first such byte
+    unsigned char first_high_value = 0;
+};
+
+// Refuses a file too short for the smallest image, then reads the boot region.
+BootSummary read_boot_region(ImageFile& image);
+
+// Throws when a boot unit carries a non-zero high byte.
+void check_boot_region(const ImageFile& image, const BootSummary& boot);
+
+std::uint32_t read_entry_word(ImageFile& image);
+
+struct LoadRecord {
+    std::uint64_t offset = 0; // of its byte-count word
+    std::uint32_t count = 0;  // data bytes
+    std::uint32_t dest = 0;   // destination address
+};
+
+inline std::uint64_t record_data_offset(const LoadRecord& rec) {
+    return rec.offset + 8;
+}
+inline std::uint64_t record_end(const LoadRecord& rec) {
+    return rec.offset + 8 + rec.count;
+}
+
+// Reads what follows the content that ends at `pos` (the entry word or the previous
+// record's data): the next load record, returning true, or the terminator, returning
+// false with `pos` set to the terminator's offset. On a record `pos` moves behind its
+// data. Throws Failure when the chain is malformed.
+bool next_record(ImageFile& image, std::uint64_t& pos, LoadRecord& rec);
+
+// Lists and checks a whole image on `out`; with `with_data` each record's bytes follow
+// its line as a hex dump. What was read before a fault stays listed. Throws Failure.
+void dump_image(ImageFile& image, std::FILE* out, bool with_data);
+
+// Opens, dumps and closes the image at `path`. A failure becomes one line on `errors`.
+// Returns the exit status: 0 for a well-formed image, 1 otherwise.
+int dump_image_file(const std::string& path, bool with_data, std::FILE* out, std::FILE* errors);

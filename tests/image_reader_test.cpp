@@ -1,0 +1,482 @@
+// Images written by the converter, read back: what the reader lists must be exactly the
+// sections the object says belong in the image, and every way an image can break must
+// be reported with its cause and offset.
+#include "image/image_reader.h"
+#include "image/rom_image.h"
+#include "run/failure.h"
+#include "support/coff_builder.h"
+#include "support/harness.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using coffgen::Bytes;
+using coffgen::Object;
+using coffgen::Section;
+
+// An image in an anonymous temporary file, open for the reader.
+struct TempImage {
+    ImageFile file;
+    explicit TempImage(const Bytes& bytes) {
+        file.fp = std::tmpfile();
+        if (file.fp == nullptr)
+            throw std::runtime_error("tmpfile failed");
+        std::fwrite(bytes.data(), 1, bytes.size(), file.fp);
+        std::rewind(file.fp);
+        file.size = bytes.size();
+        file.path = "image.efw";
+    }
+    ~TempImage() { close_image(file); }
+    TempImage(const TempImage&) = delete;
+    TempImage& operator=(const TempImage&) = delete;
+};
+
+std::string slurp(std::FILE* fp) {
+    std::string text;
+    std::rewind(fp);
+    char chunk[4096];
+    std::size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, fp)) > 0)
+        text.append(chunk, n);
+    return text;
+}
+
+struct Dump {
+    std::string listing;
+    std::optional<std::string> error; // "<what> at offset <x>" when the image is refused
+};
+
+Dump dump(const Bytes& image, bool with_data = false) {
+    TempImage t(image);
+    std::FILE* out = std::tmpfile();
+    Dump d;
+    try {
+        dump_image(t.file, out, with_data);
+    } catch (const Failure& f) {
+        EXPECT_EQ(f.path, "image.efw");
+        d.error = f.what;
+    }
+    d.listing = slurp(out);
+    std::fclose(out);
+    return d;
+}
+
+Bytes convert_ok(const Object& o, std::string* console = nullptr) {
+    const auto r = harness::convert_bytes(coffgen::build(o));
+    EXPECT_FALSE(r.error) << *r.error;
+    if (console != nullptr)
+        *console = r.console;
+    return r.image;
+}
+
+Object with_sections(std::vector<Section> rest) {
+    Object o;
+    o.sections = coffgen::leading_sections();
+    o.sections.insert(o.sections.end(), rest.begin(), rest.end());
+    return o;
+}
+
+// What the object says the image must carry, worked out from its description alone.
+struct ExpectedRecord {
+    std::uint32_t dest;
+    Bytes data;
+};
+
+std::vector<ExpectedRecord> expected_records(const Object& o) {
+    std::vector<ExpectedRecord> out;
+    for (std::size_t i = kFirstLoadSection; i < o.sections.size(); ++i) {
+        const Section& s = o.sections[i];
+        const std::int32_t size = s.size.value_or(static_cast<std::int32_t>(s.data.size()));
+        const bool has_data = s.file_ptr ? *s.file_ptr != 0 : !s.data.empty();
+        if (s.name == ".boot_L" || size <= 0 || !has_data || (s.flags & 0x11) != 0)
+            continue;
+        out.push_back({static_cast<std::uint32_t>(s.virt), s.data});
+    }
+    return out;
+}
+
+std::uint32_t expected_boot_units(const Object& o) {
+    Bytes boot;
+    for (const Section& s : o.sections) {
+        if (s.name == ".boot_L")
+            boot.insert(boot.end(), s.data.begin(), s.data.end());
+    }
+    std::uint32_t units = 0;
+    for (std::size_t k = 0; k < boot.size(); ++k) {
+        if (boot[k] != 0)
+            units = static_cast<std::uint32_t>(k + 1);
+    }
+    return units;
+}
+
+struct ReadBack {
+    BootSummary boot;
+    std::uint32_t entry = 0;
+    std::vector<LoadRecord> records;
+    std::vector<Bytes> data;
+    std::uint64_t terminator = 0;
+};
+
+ReadBack read_back(const Bytes& image) {
+    TempImage t(image);
+    ReadBack rb;
+    rb.boot = read_boot_region(t.file);
+    check_boot_region(t.file, rb.boot);
+    rb.entry = read_entry_word(t.file);
+    std::uint64_t pos = kFirstRecordOffset;
+    LoadRecord rec;
+    while (next_record(t.file, pos, rec)) {
+        rb.records.push_back(rec);
+        Bytes data(rec.count);
+        if (rec.count > 0)
+            read_image_at(t.file, record_data_offset(rec), data.data(), data.size());
+        rb.data.push_back(data);
+    }
+    rb.terminator = pos;
+    return rb;
+}
+
+// The (btad, size) pairs of the converter's progress lines for load records.
+std::vector<std::pair<std::uint32_t, std::uint32_t>> progress_of_records(const std::string& text) {
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> out;
+    std::size_t at = 0;
+    while ((at = text.find(" : btad=[", at)) != std::string::npos) {
+        const std::size_t line = text.rfind('\n', at) + 1;
+        unsigned btad = 0, phy = 0, virt = 0, size = 0;
+        const bool boot = text.compare(line, 7, ".boot_L") == 0;
+        if (std::sscanf(text.c_str() + at, " : btad=[%x] dest=[p:%x v:%x] size=[%x]", &btad, &phy,
+                        &virt, &size) == 4 &&
+            !boot)
+            out.emplace_back(btad, size);
+        ++at;
+    }
+    return out;
+}
+
+Object many_small_records() {
+    std::vector<Section> rest;
+    for (int i = 0; i < 40; ++i) {
+        rest.push_back(Section{.name = ".s" + std::to_string(i),
+                               .data = coffgen::pattern(1 + static_cast<std::size_t>(i % 7),
+                                                        static_cast<std::uint8_t>(i)),
+                               .virt = 0x1000 * i});
+    }
+    return with_sections(rest);
+}
+
+TEST(ImageReader, ListsExactlyTheSectionsThatBelongInTheImage) {
+    Object bare;
+    bare.opt = std::nullopt;
+
+    Object full_boot = with_sections({Section{.name = ".text", .data = {1}}});
+    full_boot.sections[2] = Section{.name = ".boot_L", .data = coffgen::pattern(1024, 3)};
+    full_boot.sections[2].data[1023] = 0x5A;
+
+    Object boot_zero_tail = with_sections({});
+    boot_zero_tail.sections[0] = Section{.name = ".boot_L", .data = {7, 0, 9, 0, 0}};
+    boot_zero_tail.sections.push_back(Section{.name = ".boot_L", .data = {0, 0}});
+
+    const struct {
+        const char* why;
+        Object object;
+    } cases[] = {
+        {"the example", coffgen::example_object()},
+        {"no sections", bare},
+        {"records of 5 and 4 bytes", with_sections({Section{.data = coffgen::pattern(5, 1)},
+                                                    Section{.data = coffgen::pattern(4, 2)}})},
+        {"odd last record, unaligned terminator",
+         with_sections({Section{.name = ".text", .data = coffgen::pattern(5, 1)}})},
+        {"alignment byte for a section without a record before the terminator",
+         with_sections({Section{.name = ".text", .data = coffgen::pattern(5, 1)},
+                        Section{.name = ".bss", .flags = 0x80, .size = 0x40}})},
+        // A count whose low byte is zero behind an alignment byte: a run of zero bytes
+        // that is still a well-formed record.
+        {"count 0x100 behind padding",
+         with_sections({Section{.name = ".a", .data = coffgen::pattern(3, 4)},
+                        Section{.name = ".b", .data = Bytes(0x100, 0), .virt = 0x200}})},
+        {"sections larger than any buffer",
+         with_sections({Section{.name = ".big", .data = coffgen::pattern(25001, 5)},
+                        Section{.name = ".big2", .data = coffgen::pattern(10000, 6)}})},
+        {"a full boot region", full_boot},
+        {"boot data ending in zero bytes", boot_zero_tail},
+        {"many small records", many_small_records()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        std::string console;
+        const Bytes image = convert_ok(c.object, &console);
+        const ReadBack rb = read_back(image);
+        const auto expected = expected_records(c.object);
+
+        EXPECT_EQ(rb.boot.units, expected_boot_units(c.object));
+        EXPECT_FALSE(rb.boot.high_byte_set);
+        EXPECT_EQ(rb.entry, c.object.opt ? static_cast<std::uint32_t>(c.object.opt->entry) : 0u);
+        ASSERT_EQ(rb.records.size(), expected.size());
+        std::uint64_t end = kFirstRecordOffset;
+        for (std::size_t k = 0; k < expected.size(); ++k) {
+            EXPECT_EQ(rb.records[k].offset, end + end % 2) << "record " << k;
+            EXPECT_EQ(rb.records[k].dest, expected[k].dest) << "record " << k;
+            EXPECT_EQ(rb.records[k].count, expected[k].data.size()) << "record " << k;
+            EXPECT_EQ(rb.data[k], expected[k].data) << "record " << k;
+            end = record_end(rb.records[k]);
+        }
+        EXPECT_EQ(rb.terminator, image.size() - kTerminatorSize);
+
+        // The reader places each record where the converter said it wrote it.
+        const auto progress = progress_of_records(console);
+        ASSERT_EQ(progress.size(), rb.records.size());
+        for (std::size_t k = 0; k < progress.size(); ++k) {
+            EXPECT_EQ(display_address(rb.records[k].offset), progress[k].first) << "record " << k;
+            EXPECT_EQ(rb.records[k].count, progress[k].second) << "record " << k;
+        }
+    }
+}
+
+TEST(ImageReader, ListingOfTheExample) {
+    const Bytes image = convert_ok(coffgen::example_object());
+    const Dump d = dump(image);
+    ASSERT_FALSE(d.error) << *d.error;
+    char tail[64];
+    std::snprintf(tail, sizeof tail, "terminator: %zx\nsize: %zx\n", image.size() - 8,
+                  image.size());
+    // .boot_L holds 0x25 bytes; .text (0x1f3 bytes at 0x3f0000) is the first record.
+    EXPECT_EQ(d.listing.rfind("boot region: 25 units up to the last non-zero one (of 400), high "
+                              "bytes zero\nentry point: 3f0040\nrecord\toffset\tbtad\t\tsize\tdest"
+                              "\tend\n0\t804\t90000804\t1f3\t3f0000\t9ff\n1\ta00\t90000a00\t4d\t"
+                              "8000\ta55\n",
+                              0),
+              0u)
+        << d.listing;
+    EXPECT_TRUE(d.listing.ends_with(tail)) << d.listing;
+}
+
+// The bytes a --data listing shows, in order, with each line's offset checked against
+// the running position from `first`.
+Bytes hex_dump_bytes(const std::string& listing, std::uint64_t first, std::size_t lines_from,
+                     std::size_t count) {
+    Bytes out;
+    std::size_t at = lines_from;
+    std::uint64_t expect_off = first;
+    while (out.size() < count) {
+        const std::size_t eol = listing.find('\n', at);
+        if (eol == std::string::npos || listing[at] != '\t')
+            break;
+        const std::string line = listing.substr(at, eol - at);
+        unsigned long long off = 0;
+        int used = 0;
+        if (std::sscanf(line.c_str(), "\t%llx%n", &off, &used) != 1)
+            break;
+        EXPECT_EQ(off, expect_off) << line;
+        const std::string hex = line.substr(static_cast<std::size_t>(used),
+                                            line.find("  |") - static_cast<std::size_t>(used));
+        unsigned b = 0;
+        int n = 0;
+        for (const char* p = hex.c_str(); std::sscanf(p, " %2x%n", &b, &n) == 1; p += n)
+            out.push_back(static_cast<std::uint8_t>(b));
+        expect_off += 16;
+        at = eol + 1;
+    }
+    return out;
+}
+
+TEST(ImageReader, DataListingShowsEveryByteOfEveryRecord) {
+    const Object o = with_sections({Section{.name = ".a", .data = coffgen::pattern(5, 1)},
+                                    Section{.name = ".big", .data = coffgen::pattern(10001, 2)},
+                                    Section{.name = ".c", .data = coffgen::pattern(16, 3)}});
+    const Bytes image = convert_ok(o);
+    const Dump d = dump(image, true);
+    ASSERT_FALSE(d.error) << *d.error;
+    const ReadBack rb = read_back(image);
+    const auto expected = expected_records(o);
+    ASSERT_EQ(rb.records.size(), expected.size());
+    std::size_t at = 0;
+    for (std::size_t k = 0; k < expected.size(); ++k) {
+        char line[80];
+        std::snprintf(line, sizeof line, "%zu\t%llx\t", k,
+                      static_cast<unsigned long long>(rb.records[k].offset));
+        at = d.listing.find(line, at);
+        ASSERT_NE(at, std::string::npos) << line;
+        at = d.listing.find('\n', at) + 1;
+        EXPECT_EQ(hex_dump_bytes(d.listing, record_data_offset(rb.records[k]), at,
+                                 expected[k].data.size()),
+                  expected[k].data)
+            << "record " << k;
+    }
+    EXPECT_NE(d.listing.find("\t     80c  01 08 0f 16 1d"), std::string::npos) << d.listing;
+    EXPECT_NE(d.listing.find("|.....|\n"), std::string::npos);
+}
+
+// Two records of 5 and 4 bytes: the first at 0x804, its padding byte at 0x811, the second
+// at 0x812, the terminator at 0x81e, 0x826 bytes in all.
+Bytes odd_then_even() {
+    return convert_ok(with_sections({Section{.data = coffgen::pattern(5, 1), .virt = 0x3F0000},
+                                     Section{.data = coffgen::pattern(4, 2), .virt = 0x8000}}));
+}
+
+// Two records of 4 bytes: at 0x804 and 0x810, no padding, the terminator at 0x81c.
+Bytes even_then_even() {
+    return convert_ok(with_sections({Section{.data = coffgen::pattern(4, 1), .virt = 0x3F0000},
+                                     Section{.data = coffgen::pattern(4, 2), .virt = 0x8000}}));
+}
+
+Bytes changed(Bytes image, const std::function<void(Bytes&)>& change) {
+    change(image);
+    return image;
+}
+
+void insert_zeros(Bytes& b, std::size_t at, std::size_t n) {
+    b.insert(b.begin() + static_cast<long>(at), n, 0);
+}
+
+TEST(ImageReader, MalformedImagesNameTheFaultAndItsOffset) {
+    ASSERT_EQ(odd_then_even().size(), 0x826u);
+    ASSERT_EQ(even_then_even().size(), 0x824u);
+    const struct {
+        const char* why;
+        Bytes image;
+        std::string error;
+    } cases[] = {
+        {"empty file", Bytes{},
+         "too short for an image of at least 0x80c bytes, the file ends at offset 0x0"},
+        {"one byte short of the smallest image", Bytes(0x80B, 0),
+         "too short for an image of at least 0x80c bytes, the file ends at offset 0x80b"},
+        {"high byte in the boot region", changed(odd_then_even(), [](Bytes& b) { b[7] = 0x7F; }),
+         "non-zero high byte 0x7f in the boot region at offset 0x7"},
+        {"high byte of the last boot unit",
+         changed(odd_then_even(), [](Bytes& b) { b[0x7FF] = 1; }),
+         "non-zero high byte 0x1 in the boot region at offset 0x7ff"},
+        {"padding byte not zero", changed(odd_then_even(), [](Bytes& b) { b[0x811] = 0xFF; }),
+         "non-zero padding byte 0xff at offset 0x811"},
+        {"padding byte missing",
+         changed(odd_then_even(), [](Bytes& b) { b.erase(b.begin() + 0x811); }),
+         "misaligned load record (records start at even offsets) at offset 0x811"},
+        {"zero byte before a record behind an even end",
+         changed(even_then_even(), [](Bytes& b) { insert_zeros(b, 0x810, 1); }),
+         "misaligned load record (records start at even offsets) at offset 0x811"},
+        {"two padding bytes", changed(odd_then_even(), [](Bytes& b) { insert_zeros(b, 0x811, 1); }),
+         "2 padding bytes before a load record (one at most) at offset 0x811"},
+        {"three padding bytes before an even record",
+         changed(odd_then_even(), [](Bytes& b) { insert_zeros(b, 0x811, 2); }),
+         "3 padding bytes before a load record (one at most) at offset 0x811"},
+        {"byte count past the end", changed(odd_then_even(), [](Bytes& b) { b[0x812] = 0x0D; }),
+         "byte count 0xd runs past the end of the file (0x826 bytes) at offset 0x812"},
+        {"largest byte count",
+         changed(odd_then_even(),
+                 [](Bytes& b) { b[0x804] = b[0x805] = b[0x806] = b[0x807] = 0xFF; }),
+         "byte count 0xffffffff runs past the end of the file (0x826 bytes) at offset 0x804"},
+        {"record whose count was zeroed", changed(odd_then_even(), [](Bytes& b) { b[0x804] = 0; }),
+         "terminator address 0x3f0000 is not zero at offset 0x808"},
+        {"no terminator", changed(odd_then_even(), [](Bytes& b) { b.resize(0x81E); }),
+         "file ends without a terminator record at offset 0x81e"},
+        {"terminator cut short", changed(odd_then_even(), [](Bytes& b) { b.resize(0x823); }),
+         "file ends without a terminator record at offset 0x81e"},
+        {"no records and no terminator",
+         changed(odd_then_even(), [](Bytes& b) { b.resize(0x80C); }),
+         "byte count 0x5 runs past the end of the file (0x80c bytes) at offset 0x804"},
+        {"terminator address not zero", changed(odd_then_even(), [](Bytes& b) { b[0x822] = 1; }),
+         "terminator address 0x1 is not zero at offset 0x822"},
+        {"byte after the terminator", changed(odd_then_even(), [](Bytes& b) { b.push_back(0x41); }),
+         "0x1 bytes after the terminator record at offset 0x826"},
+        {"zero bytes after the terminator",
+         changed(even_then_even(), [](Bytes& b) { b.resize(b.size() + 4); }),
+         "0x4 bytes after the terminator record at offset 0x824"},
+    };
+    for (const auto& c : cases) {
+        const Dump d = dump(c.image);
+        ASSERT_TRUE(d.error) << c.why;
+        EXPECT_EQ(*d.error, c.error) << c.why;
+    }
+}
+
+TEST(ImageReader, ListingStopsAtTheFault) {
+    Bytes image = odd_then_even();
+    image[0x811] = 0xFF;
+    const Dump d = dump(image);
+    ASSERT_TRUE(d.error);
+    EXPECT_NE(d.listing.find("\n0\t804\t90000804\t5\t3f0000\t811\n"), std::string::npos)
+        << d.listing;
+    EXPECT_EQ(d.listing.find("\n1\t"), std::string::npos) << d.listing;
+    EXPECT_EQ(d.listing.find("terminator:"), std::string::npos) << d.listing;
+
+    image = odd_then_even();
+    image[3] = 2;
+    const Dump boot = dump(image);
+    EXPECT_EQ(boot.listing, "boot region: 2 units up to the last non-zero one (of 400), high "
+                            "byte not zero at 3\n");
+}
+
+// The built program, as a user starts it.
+harness::ProcessResult efwdump(const std::vector<std::string>& args) {
+    return harness::run_program(EFWDUMP_EXE, "efwdump", args, "/");
+}
+
+TEST(Efwdump, ListsAGoodImageAndRefusesABrokenOne) {
+    harness::ScratchDir dir;
+    const Bytes image = convert_ok(coffgen::example_object());
+    coffgen::write_file(dir.file("good.efw"), image);
+    Bytes broken = image;
+    broken.push_back(0x41);
+    coffgen::write_file(dir.file("broken.efw"), broken);
+
+    auto r = efwdump({dir.file("good.efw")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_NE(r.out.find("entry point: 3f0040\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out, dump(image).listing);
+
+    r = efwdump({"--data", dir.file("good.efw")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, dump(image, true).listing);
+
+    r = efwdump({dir.file("broken.efw")});
+    EXPECT_EQ(r.status, 1);
+    char expected[256];
+    std::snprintf(expected, sizeof expected,
+                  "efwdump: error: %s: 0x1 bytes after the terminator record at offset 0x%zx\n",
+                  dir.file("broken.efw").c_str(), image.size());
+    EXPECT_EQ(r.err, expected);
+
+    r = efwdump({dir.file("missing.efw")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "efwdump: error: " + dir.file("missing.efw") +
+                         ": cannot open: No such file or directory\n");
+
+    r = efwdump({dir.path});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "efwdump: error: " + dir.path + ": cannot read: Is a directory\n");
+}
+
+TEST(Efwdump, Arguments) {
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        const char* out_starts;
+        const char* err;
+    } cases[] = {
+        {{"--help"}, 0, "usage: efwdump [--data] IMAGE\n", ""},
+        {{"x.efw", "-h"}, 0, "usage: efwdump", ""},
+        {{"/?"}, 0, "usage: efwdump", ""},
+        {{"--version"}, 0, "efwdump " COFF2EFW_VERSION "\n", ""},
+        {{}, 1, "", "efwdump: error: no image given (see efwdump --help)\n"},
+        {{"-x", "a.efw"}, 1, "", "efwdump: error: unknown option -x (see efwdump --help)\n"},
+        {{"a.efw", "b.efw"},
+         1,
+         "",
+         "efwdump: error: more than one image: b.efw (see efwdump --help)\n"},
+    };
+    for (const auto& c : cases) {
+        const auto r = efwdump(c.args);
+        EXPECT_EQ(r.status, c.status) << testing::PrintToString(c.args);
+        EXPECT_EQ(r.out.rfind(c.out_starts, 0), 0u) << r.out;
+        EXPECT_EQ(r.err, c.err);
+    }
+}
+
+} // namespace
