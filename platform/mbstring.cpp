@@ -99,9 +99,10 @@ const char* mb_strstr(const char* text, const char* pattern, int code_page) {
 #ifdef _WIN32
 
 int host_code_page() {
-    // The C runtime's _mbs functions work in a multibyte code page of their own, which a
-    // runtime may start in another code page than the system's ANSI one (or a locale call
-    // may move); paths arrive in the ANSI code page, so the two are tied together once.
+    // The C runtime's _mbs functions work in the runtime's own multibyte code page, which
+    // need not be the system's ANSI one (runtimes differ in how they start it, and
+    // setlocale can move it). Argument zero arrives in the ANSI code page, so the two are
+    // tied together once, before the first search.
     static const int code_page = [] {
         _setmbcp(_MB_CP_ANSI);
         return static_cast<int>(GetACP());
