@@ -27,8 +27,8 @@ struct Text {
 // that. Each set has characters whose second byte is 0x5C or one of the searched ASCII
 // bytes, next to plain ASCII and single-byte characters of the code page.
 const Text kTexts[] = {
-    // 932 (Shift_JIS): 表 95 5C, ソ 83 5C, 能 94 5C, 　 81 40, ポ 83 7C, 漢 8A BF,
-    // あ 82 A0, ｱ B1 (single byte), 柿 8A 61... whatever the bytes are, they are validated.
+    // 932 (Shift_JIS): 表 95 5C, 能 94 5C, ソ 83 5C, あ 82 A0, full-width space 81 40,
+    // half-width katakana B1 B2 (single bytes), and characters ending in 7C, 61, 41, 7E.
     {932, ""},
     {932, "plain\\ascii.out"},
     {932, "C:\\tools\\\x95\x5C.exe"},
