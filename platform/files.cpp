@@ -20,11 +20,11 @@
 namespace platform {
 
 const char* last_directory_separator(const char* path, int code_page) {
-    const char* back = mb_strrchr(path, '\\', code_page);
+    const char* back = path_strrchr(path, '\\', code_page);
 #ifdef _WIN32
     return back;
 #else
-    const char* slash = mb_strrchr(path, '/', code_page);
+    const char* slash = path_strrchr(path, '/', code_page);
     return back == nullptr || (slash != nullptr && slash > back) ? slash : back;
 #endif
 }
@@ -56,13 +56,17 @@ bool seek_absolute(std::FILE* fp, std::uint64_t offset) {
 std::FILE* create_temporary_beside(const std::string& target, std::string& temp_path) {
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
         temp_path = target + ".tmp" + std::to_string(_getpid()) + "-" + std::to_string(attempt);
-        const int fd = _open(temp_path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
-                             _S_IREAD | _S_IWRITE);
+        // Binary, or the C runtime would turn every 0x0A of the image into 0x0D 0x0A.
+        const int fd =
+            _open(temp_path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+                  _S_IREAD | _S_IWRITE);
         if (fd >= 0) {
             std::FILE* fp = _fdopen(fd, "wb");
             if (fp == nullptr) {
+                const int saved = errno;
                 _close(fd);
                 std::remove(temp_path.c_str());
+                errno = saved;
             }
             return fp;
         }
@@ -77,10 +81,28 @@ bool flush_to_device(std::FILE* fp) {
 }
 
 bool replace_file(const std::string& from, const std::string& to) {
-    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    // rename() of the C runtime refuses an existing target on Windows; MoveFileExA replaces
+    // it in one step, and write-through has the new name on the disk before we report success.
+    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return true;
+    switch (GetLastError()) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION: // the old image is open in another program
+    case ERROR_LOCK_VIOLATION:
+        errno = EACCES;
+        break;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        errno = ENOENT;
+        break;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        errno = ENOSPC;
+        break;
+    default:
+        errno = EIO;
+        break;
     }
-    errno = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : EIO;
     return false;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #ifdef _WIN32
+#include <mbctype.h>
 #include <mbstring.h>
 #include <windows.h>
 #else
@@ -98,17 +99,36 @@ const char* mb_strstr(const char* text, const char* pattern, int code_page) {
 #ifdef _WIN32
 
 int host_code_page() {
-    return static_cast<int>(GetACP());
+    // The C runtime's _mbs functions work in the runtime's own multibyte code page, which
+    // need not be the system's ANSI one (runtimes differ in how they start it, and
+    // setlocale can move it). Argument zero arrives in the ANSI code page, so the two are
+    // tied together once, before the first search.
+    static const int code_page = [] {
+        _setmbcp(_MB_CP_ANSI);
+        return static_cast<int>(GetACP());
+    }();
+    return code_page;
 }
 
 const char* host_mbsrchr(const char* text, unsigned char ch) {
+    host_code_page();
     return reinterpret_cast<const char*>(
         _mbsrchr(reinterpret_cast<const unsigned char*>(text), ch));
 }
 
 const char* host_mbsstr(const char* text, const char* pattern) {
+    host_code_page();
     return reinterpret_cast<const char*>(_mbsstr(reinterpret_cast<const unsigned char*>(text),
                                                  reinterpret_cast<const unsigned char*>(pattern)));
+}
+
+const char* path_strrchr(const char* text, unsigned char ch, int code_page) {
+    return code_page == host_code_page() ? host_mbsrchr(text, ch) : mb_strrchr(text, ch, code_page);
+}
+
+const char* path_strstr(const char* text, const char* pattern, int code_page) {
+    return code_page == host_code_page() ? host_mbsstr(text, pattern)
+                                         : mb_strstr(text, pattern, code_page);
 }
 
 #else
@@ -127,6 +147,14 @@ const char* host_mbsrchr(const char* text, unsigned char ch) {
 
 const char* host_mbsstr(const char* text, const char* pattern) {
     return mb_strstr(text, pattern, host_code_page());
+}
+
+const char* path_strrchr(const char* text, unsigned char ch, int code_page) {
+    return mb_strrchr(text, ch, code_page);
+}
+
+const char* path_strstr(const char* text, const char* pattern, int code_page) {
+    return mb_strstr(text, pattern, code_page);
 }
 
 #endif

@@ -29,8 +29,14 @@ const char* mb_strrchr(const char* text, unsigned char ch, int code_page);
 const char* mb_strstr(const char* text, const char* pattern, int code_page);
 
 // The same searches in the process's own code page; on Windows these are the C runtime's
-// _mbsrchr and _mbsstr.
+// _mbsrchr and _mbsstr, working in the process's ANSI code page.
 const char* host_mbsrchr(const char* text, unsigned char ch);
 const char* host_mbsstr(const char* text, const char* pattern);
+
+// The searches that file names are formed with: for the process's own code page on
+// Windows the C runtime's (host_mbsrchr, host_mbsstr), otherwise mb_strrchr and mb_strstr
+// (on POSIX hosts, and for a code page chosen explicitly, as tests do).
+const char* path_strrchr(const char* text, unsigned char ch, int code_page);
+const char* path_strstr(const char* text, const char* pattern, int code_page);
 
 } // namespace platform

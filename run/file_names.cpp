@@ -17,7 +17,7 @@ std::string program_directory(const char* argv0, int code_page) {
 
 void replace_out_with_efw(std::string& path, int code_page) {
     std::size_t from = 0;
-    while (const char* hit = platform::mb_strstr(path.c_str() + from, ".out", code_page)) {
+    while (const char* hit = platform::path_strstr(path.c_str() + from, ".out", code_page)) {
         const auto at = static_cast<std::size_t>(hit - path.c_str());
         path.replace(at, 4, ".efw");
         from = at + 4;

@@ -1,0 +1,43 @@
+// Writes the object that the Windows build converts under Wine, and a config.ini naming
+// it. Bigger than the bundled example, so that the Windows stdio path is exercised past
+// its 64 KiB buffers and the copy buffer's 10000-byte pieces, with a second boot section
+// after the big one so that the input is sought back and forth across buffered data.
+#include "support/coff_builder.h"
+
+#include <cstdio>
+#include <exception>
+#include <string>
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: make_wine_input OBJECT CONFIG_INI\n");
+        return 2;
+    }
+    try {
+        coffgen::Object o = coffgen::example_object();
+        o.sections.push_back({.name = ".big",
+                              .data = coffgen::pattern(150001, 0x0D),
+                              .phy = 0x100000,
+                              .virt = 0x100000,
+                              .flags = 0x20});
+        o.sections.push_back({.name = ".boot_L", .data = coffgen::pattern(21, 0x1A)});
+        o.sections.push_back({.name = ".tail",
+                              .data = coffgen::pattern(10000, 0x0A),
+                              .phy = 0x200000,
+                              .virt = 0x200000,
+                              .flags = 0x40});
+        coffgen::write_file(argv[1], coffgen::build(o));
+
+        std::string name = argv[1];
+        const std::size_t slash = name.find_last_of("/\\");
+        if (slash != std::string::npos)
+            name = name.substr(slash + 1);
+        // Line ends as a Windows editor writes them.
+        const std::string ini = "[CONFIG]\r\nCOFF_FILE=" + name + "\r\n";
+        coffgen::write_file(argv[2], coffgen::Bytes(ini.begin(), ini.end()));
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "make_wine_input: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,267 @@
+#!/usr/bin/env bash
+# End-to-end checks of the Windows build under Wine, against the Linux build on the same
+# input.
+#
+#   usage: tests/windows/wine_checks.sh LINUX_BIN WINDOWS_BIN
+#
+# LINUX_BIN holds coff2efw and make_wine_input built for this host (the test preset's
+# build/test/bin); WINDOWS_BIN holds coff2efw.exe and mbsearch_compare.exe (the windows
+# preset's build/windows/bin). Needs Wine's 64-bit loader (WINE64, default
+# /usr/lib/wine/wine64) and localedef. Every run of a Windows program is bounded by a
+# time-out; the Wine prefix is made once, in a temporary directory, and removed at the end.
+set -uo pipefail
+
+if [ $# -ne 2 ]; then
+    echo "usage: $0 LINUX_BIN WINDOWS_BIN" >&2
+    exit 2
+fi
+linux_bin=$(realpath "$1")
+win_bin=$(realpath "$2")
+wine=${WINE64:-/usr/lib/wine/wine64}
+wineserver=${WINESERVER64:-$(dirname "$wine")/wineserver}
+# A run takes about a second; a hung Wine must not eat CI's time. Each run gets at most
+# per_run_timeout seconds, and the whole script (prefix included) at most budget seconds.
+per_run_timeout=60
+budget=600
+
+# Every run names its locale itself.
+unset LANG LANGUAGE "${!LC_@}"
+
+scratch=$(realpath "$(mktemp -d)")
+logs=$scratch/logs
+mkdir "$logs"
+export WINEPREFIX=$scratch/prefix WINEDEBUG=-all
+# No .NET or HTML engine installers: console programs need neither.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+cleanup() {
+    if [ -d "$WINEPREFIX" ]; then
+        "$wineserver" -k >/dev/null 2>&1 || true
+    fi
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
+
+die() {
+    echo "wine checks: $*" >&2
+    exit 1
+}
+
+for f in "$linux_bin/coff2efw" "$linux_bin/make_wine_input" "$win_bin/coff2efw.exe" \
+    "$win_bin/mbsearch_compare.exe" "$wine"; do
+    [ -x "$f" ] || [ -f "$f" ] || die "missing $f"
+done
+
+# Wine takes the ANSI code page from the Unix locale, so the locales have to exist.
+for l in ja_JP zh_CN ko_KR zh_TW; do
+    if ! locale -a 2>/dev/null | grep -qix "$l.utf-\?8"; then
+        localedef -i "$l" -f UTF-8 "$l.UTF-8" >/dev/null 2>&1 || true
+        locale -a 2>/dev/null | grep -qix "$l.utf-\?8" || die "cannot generate locale $l.UTF-8"
+    fi
+done
+
+start=$SECONDS
+timeout 300 "$wine" wineboot -i >"$logs/wineboot.log" 2>&1 ||
+    die "wineboot failed: $(tail -5 "$logs/wineboot.log")"
+echo "Wine prefix ready in $((SECONDS - start)) s"
+
+# The Windows name of a Unix path: Wine maps / to drive Z:.
+winpath() {
+    local p=$1
+    printf 'Z:%s' "${p//\//\\}"
+}
+
+win() {
+    local left=$((budget - SECONDS))
+    if [ "$left" -le 0 ]; then
+        echo "wine checks: out of time" >&2
+        return 124
+    fi
+    timeout "$((left < per_run_timeout ? left : per_run_timeout))" "$wine" "$@"
+}
+
+# The reference: the Linux build's image and its C-locale listing for the same input.
+ref=$scratch/linux
+mkdir "$ref"
+"$linux_bin/make_wine_input" "$ref/firmware.out" "$ref/config.ini" || die "make_wine_input failed"
+cp "$linux_bin/coff2efw" "$ref/"
+(cd "$ref" && LC_ALL=C ./coff2efw >"$logs/linux.out" 2>"$logs/linux.err") ||
+    die "the Linux build failed: $(cat "$logs/linux.err")"
+image=VELTARA-firmware.efw
+[ -s "$ref/$image" ] || die "the Linux build wrote no image"
+# A Windows console program's standard output is in text mode: every line ends in CR LF.
+sed 's/$/\r/' "$logs/linux.out" >"$logs/expected.out"
+
+# A directory holding the converter under the name `$2`, the input and a config.ini whose
+# COFF_FILE is `$3` (default: the input).
+make_dir() {
+    local dir=$1 exe=$2 name=${3:-}
+    mkdir -p "$dir"
+    cp "$win_bin/coff2efw.exe" "$dir/$exe"
+    cp "$ref/firmware.out" "$dir/"
+    if [ -n "$name" ]; then
+        printf '[CONFIG]\r\nCOFF_FILE=%s\r\n' "$name" >"$dir/config.ini"
+    else
+        cp "$ref/config.ini" "$dir/"
+    fi
+}
+
+listing() {
+    (cd "$1" && LC_ALL=C ls -A)
+}
+
+# Status, image, standard output and standard error of a successful run in `$1`.
+expect_success() {
+    local dir=$1 log=$2 status=$3
+    local ok=0
+    if [ "$status" -ne 0 ]; then
+        echo "  exit status $status; standard error: $(cat "$log.err")"
+        return 1
+    fi
+    if ! cmp "$ref/$image" "$dir/$image"; then
+        echo "  the image differs from the Linux build's"
+        ok=1
+    fi
+    if ! cmp "$logs/expected.out" "$log.out"; then
+        echo "  standard output differs from the Linux build's (CR LF line ends):"
+        diff <(cat -A "$logs/expected.out") <(cat -A "$log.out") | head -20
+        ok=1
+    fi
+    if [ -s "$log.err" ]; then
+        echo "  standard error is not empty: $(cat "$log.err")"
+        ok=1
+    fi
+    return $ok
+}
+
+# A failed run: status 1, nothing on standard output, exactly `$3` on standard error, and
+# the directory as it was.
+expect_failure() {
+    local dir=$1 log=$2 status=$3 line=$4 before=$5
+    local ok=0
+    if [ "$status" -ne 1 ]; then
+        echo "  exit status $status, expected 1"
+        ok=1
+    fi
+    if [ -s "$log.out" ]; then
+        echo "  standard output is not empty: $(head -3 "$log.out")"
+        ok=1
+    fi
+    local err
+    err=$(cat "$log.err")
+    if [ "$err" != "$line"$'\r' ]; then
+        echo "  standard error:"
+        printf '%s\n' "$err" | cat -A
+        echo "  expected:"
+        printf '%s\r\n' "$line" | cat -A
+        ok=1
+    fi
+    if [ "$(listing "$dir")" != "$before" ]; then
+        echo "  the directory changed: $(listing "$dir" | tr '\n' ' ')"
+        ok=1
+    fi
+    return $ok
+}
+
+check_full_path_with_space() {
+    local dir="$scratch/dir with space" log=$logs/full
+    make_dir "$dir" coff2efw.exe
+    # An older image must be replaced in one step, not refused.
+    printf 'an image from an earlier run' >"$dir/$image"
+    (cd "$scratch" && LC_ALL=C win "$dir/coff2efw.exe" >"$log.out" 2>"$log.err")
+    expect_success "$dir" "$log" $? || return 1
+    # No temporary file left behind.
+    local files
+    files=$(listing "$dir" | tr '\n' ' ')
+    if [ "$files" != "$image coff2efw.exe config.ini firmware.out " ]; then
+        echo "  unexpected files: $files"
+        return 1
+    fi
+}
+
+check_bare_name() {
+    local dir=$scratch/bare log=$logs/bare
+    make_dir "$dir" coff2efw.exe
+    # Through cmd, argument zero is the name as typed, with no directory.
+    (cd "$dir" && LC_ALL=C win cmd /c coff2efw.exe >"$log.out" 2>"$log.err")
+    expect_success "$dir" "$log" $? || return 1
+
+    # The input path in the message shows both that argument zero had no directory and
+    # that .\config.ini was read (the default name would be ZOV-KARN.efw).
+    dir=$scratch/bare-missing
+    log=$logs/bare-missing
+    make_dir "$dir" coff2efw.exe nope.out
+    rm "$dir/firmware.out"
+    local before
+    before=$(listing "$dir")
+    (cd "$dir" && LC_ALL=C win cmd /c coff2efw.exe >"$log.out" 2>"$log.err")
+    expect_failure "$dir" "$log" $? \
+        "coff2efw: error: nope.out: cannot open: No such file or directory" "$before"
+}
+
+check_double_byte_name() {
+    # 表 is 0x95 0x5C in code page 932: a byte-wise search would end the program
+    # directory inside it, miss config.ini and look for ZOV-KARN.efw.
+    local dir=$scratch/jp log=$logs/jp
+    make_dir "$dir" 表.exe
+    (cd "$scratch" && LC_ALL=ja_JP.UTF-8 win "$dir/表.exe" >"$log.out" 2>"$log.err")
+    expect_success "$dir" "$log" $? || return 1
+
+    dir=$scratch/jp-missing
+    log=$logs/jp-missing
+    make_dir "$dir" 表.exe nope.out
+    rm "$dir/firmware.out"
+    local before
+    before=$(listing "$dir")
+    (cd "$scratch" && LC_ALL=ja_JP.UTF-8 win "$dir/表.exe" >"$log.out" 2>"$log.err")
+    expect_failure "$dir" "$log" $? \
+        "coff2efw: error: $(winpath "$dir")\\nope.out: cannot open: No such file or directory" \
+        "$before"
+}
+
+check_missing_input() {
+    local dir="$scratch/missing input" log=$logs/missing
+    make_dir "$dir" coff2efw.exe nope.out
+    rm "$dir/firmware.out"
+    local before
+    before=$(listing "$dir")
+    (cd "$scratch" && LC_ALL=C win "$dir/coff2efw.exe" >"$log.out" 2>"$log.err")
+    expect_failure "$dir" "$log" $? \
+        "coff2efw: error: $(winpath "$dir")\\nope.out: cannot open: No such file or directory" \
+        "$before"
+}
+
+check_multibyte_search() {
+    local ok=0 pair locale code_page
+    for pair in ja_JP:932 zh_CN:936 ko_KR:949 zh_TW:950; do
+        locale=${pair%:*}.UTF-8
+        code_page=${pair#*:}
+        LANG=$locale win "$win_bin/mbsearch_compare.exe" "$code_page" >"$logs/mb$code_page.out" 2>&1
+        local status=$?
+        sed 's/\r$//; s/^/  /' "$logs/mb$code_page.out" | grep -v '^  note:'
+        [ "$status" -eq 0 ] || ok=1
+    done
+    return $ok
+}
+
+passed=0
+failed=0
+run_check() {
+    local name=$1
+    local t0=$SECONDS
+    if "check_$name"; then
+        echo "ok: $name ($((SECONDS - t0)) s)"
+        passed=$((passed + 1))
+    else
+        echo "FAILED: $name"
+        failed=$((failed + 1))
+    fi
+}
+
+run_check full_path_with_space
+run_check bare_name
+run_check double_byte_name
+run_check missing_input
+run_check multibyte_search
+
+echo "wine_checks: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
