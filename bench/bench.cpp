@@ -82,7 +82,8 @@ coffgen::Object make_object(const Case& c) {
     } else {
         std::uint64_t left = c.data_bytes;
         for (std::size_t k = 0; left > 0; ++k) {
-            const std::uint64_t n = std::min<std::uint64_t>(left, kMixedSizes[k % 12]);
+            const std::uint64_t n =
+                std::min<std::uint64_t>(left, kMixedSizes[k % std::size(kMixedSizes)]);
             o.sections.push_back(data_section(static_cast<std::size_t>(n), k));
             left -= n;
         }
