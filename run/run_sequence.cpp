@@ -36,9 +36,11 @@ void convert(InputFile& in, OutputImage& out, std::FILE* console) {
 
 namespace {
 
-// Room for the streams' buffers; large enough that big sections move in few system calls.
-char g_InputBuffer[1 << 16];
-char g_OutputBuffer[1 << 16];
+// The streams' buffers. System calls, not copying, dominate a large conversion: 256 KiB
+// takes a quarter of the reads and writes of 64 KiB and still stays in the cache, where
+// larger buffers measured slower.
+char g_InputBuffer[1 << 18];
+char g_OutputBuffer[1 << 18];
 
 InputFile open_input(const std::string& path) {
     InputFile in;
