@@ -35,6 +35,10 @@ void read_input(InputFile& in, void* dest, std::size_t len, const char* what) {
 }
 
 void seek_input(InputFile& in, std::uint64_t offset) {
+    // Data usually follows on from where the last read ended; a seek would only throw
+    // the stream's buffer away.
+    if (offset == in.pos)
+        return;
     if (!platform::seek_absolute(in.fp, offset))
         fail(in.path, "cannot seek to offset " + hex(offset) + ": " + platform::error_text(errno));
     in.pos = offset;

@@ -76,10 +76,6 @@ std::FILE* create_temporary_beside(const std::string& target, std::string& temp_
     return nullptr;
 }
 
-bool flush_to_device(std::FILE* fp) {
-    return std::fflush(fp) == 0 && _commit(_fileno(fp)) == 0;
-}
-
 bool replace_file(const std::string& from, const std::string& to) {
     // rename() of the C runtime refuses an existing target on Windows; MoveFileExA replaces
     // it in one step, and write-through has the new name on the disk before we report success.
@@ -146,10 +142,6 @@ std::FILE* create_temporary_beside(const std::string& target, std::string& temp_
             return nullptr;
     }
     return nullptr;
-}
-
-bool flush_to_device(std::FILE* fp) {
-    return std::fflush(fp) == 0 && fsync(fileno(fp)) == 0;
 }
 
 bool replace_file(const std::string& from, const std::string& to) {

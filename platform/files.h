@@ -23,10 +23,6 @@ bool seek_absolute(std::FILE* fp, std::uint64_t offset);
 // opens it for binary writing. Returns null with errno set when that is impossible.
 std::FILE* create_temporary_beside(const std::string& target, std::string& temp_path);
 
-// Pushes buffered and cached data to the device, so that a full disk or an I/O error is
-// reported here rather than lost after the rename.
-bool flush_to_device(std::FILE* fp);
-
 // Renames `from` over `to`, replacing an existing file in one step.
 bool replace_file(const std::string& from, const std::string& to);
 

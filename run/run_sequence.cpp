@@ -77,7 +77,7 @@ void convert_file(const std::string& input_path, const std::string& output_path,
 
     try {
         convert(in, out, console);
-        if (!platform::flush_to_device(out.fp))
+        if (std::fflush(out.fp) != 0)
             fail(output_path, "cannot write the image: " + platform::error_text(errno));
         std::FILE* fp = out.fp;
         out.fp = nullptr;
