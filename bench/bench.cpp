@@ -1,10 +1,8 @@
 // Times the converter against `cp` copying the same input into the same directory. A
-// conversion is at heart a copy, so `cp` is the limit it is measured against; and since
-// the converter pushes its image to the device before the rename, `cp` followed by an
-// fsync of the copy is shown as well. Inputs are made with the test-support object
-// builder in a scratch directory; the runs are interleaved (the order alternating between
-// repetitions) and each case reports the median wall time of each, their ratios, the
-// throughput and the peak resident memory of each child.
+// conversion is at heart a copy, so `cp` is the limit it is measured against. Inputs are made with
+// the test-support object builder in a scratch directory; the runs are interleaved (the order
+// alternating between repetitions) and each case reports the median wall time of each, their
+// ratios, the throughput and the peak resident memory of each child.
 //
 //   coff2efw_bench CONVERTER WORK_DIR [--quick]
 //
@@ -161,16 +159,6 @@ Run run_child(const char* path, const std::vector<std::string>& args,
     return {seconds, usage.ru_maxrss};
 }
 
-// Time to push a finished copy to the device, as the converter does before its rename.
-double fsync_file(const fs::path& path) {
-    const double start = now();
-    const int fd = open(path.c_str(), O_WRONLY);
-    if (fd < 0 || fsync(fd) != 0)
-        throw std::runtime_error("cannot fsync " + path.string() + ": " + std::strerror(errno));
-    close(fd);
-    return now() - start;
-}
-
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     const std::size_t m = v.size() / 2;
@@ -202,6 +190,8 @@ std::string read_text(const fs::path& path) {
 // Writes the input of case `index` to `path` and prints the size its image must have and
 // its section count.
 int make_input(std::size_t index, const std::string& path) {
+    if (index >= std::size(kCases))
+        throw std::out_of_range("no input number " + std::to_string(index));
     const coffgen::Object object = make_object(kCases[index]);
     coffgen::write_file(path, coffgen::build(object));
     std::printf("%llu %zu\n", static_cast<unsigned long long>(expected_image_size(object)),
@@ -242,7 +232,7 @@ void bench_case(std::size_t index, const Paths& paths, int reps) {
     const std::vector<std::string> conv_args{(paths.dir / "coff2efw").string()};
     const std::vector<std::string> cp_args{"cp", input.string(), copy.string()};
 
-    std::vector<double> conv_times, cp_times, cp_sync_times;
+    std::vector<double> conv_times, cp_times;
     long conv_rss = 0, cp_rss = 0;
     for (int r = 0; r < reps; ++r) {
         for (int k = 0; k < 2; ++k) {
@@ -264,7 +254,6 @@ void bench_case(std::size_t index, const Paths& paths, int reps) {
             } else {
                 const Run run = run_child("cp", cp_args);
                 cp_times.push_back(run.seconds);
-                cp_sync_times.push_back(run.seconds + fsync_file(copy));
                 cp_rss = std::max(cp_rss, run.max_rss_kib);
             }
         }
@@ -275,12 +264,10 @@ void bench_case(std::size_t index, const Paths& paths, int reps) {
 
     const double conv = median(conv_times);
     const double cpy = median(cp_times);
-    const double cp_sync = median(cp_sync_times);
     const double mib = input_bytes / static_cast<double>(kMiB);
-    std::printf("| %s | %s | %zu | %d | %s | %s | %.2f | %s | %.2f | %.0f | %.0f | %s | %s |\n",
-                c.label, format_mib(input_bytes).c_str(), made.sections, reps,
-                format_time(conv).c_str(), format_time(cpy).c_str(), conv / cpy,
-                format_time(cp_sync).c_str(), conv / cp_sync, mib / conv, mib / cpy,
+    std::printf("| %s | %s | %zu | %d | %s | %s | %.2f | %.0f | %.0f | %s | %s |\n", c.label,
+                format_mib(input_bytes).c_str(), made.sections, reps, format_time(conv).c_str(),
+                format_time(cpy).c_str(), conv / cpy, mib / conv, mib / cpy,
                 format_mib(static_cast<double>(conv_rss) * 1024).c_str(),
                 format_mib(static_cast<double>(cp_rss) * 1024).c_str());
     std::fflush(stdout);
@@ -366,13 +353,12 @@ int main(int argc, char** argv) {
         // What a child of this runner shows as its peak before it does anything.
         const long floor_kib = run_child("true", {"true"}).max_rss_kib;
         std::printf("Median wall time of interleaved runs; the inputs are warm in the page "
-                    "cache.\n`cp + fsync` adds the time to push the copy to the device, which "
-                    "coff2efw does before its rename.\nPeak RSS is the largest over the runs; "
+                    "cache.\nPeak RSS is the largest over the runs; "
                     "`true` started the same way peaks at %.1f MiB.\n\n",
                     static_cast<double>(floor_kib) / 1024);
-        std::printf("| input | file | sections | runs | coff2efw | cp | ratio | cp + fsync | "
-                    "ratio | coff2efw MiB/s | cp MiB/s | coff2efw peak | cp peak |\n");
-        std::printf("|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|\n");
+        std::printf("| input | file | sections | runs | coff2efw | cp | ratio | coff2efw MiB/s | "
+                    "cp MiB/s | coff2efw peak | cp peak |\n");
+        std::printf("|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|\n");
         std::fflush(stdout);
         for (std::size_t i = 0; i < std::size(kCases); ++i) {
             if (!quick || kCases[i].in_quick)
