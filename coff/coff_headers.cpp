@@ -19,16 +19,22 @@ std::string hex(std::uint64_t v) {
     return buf;
 }
 
+std::string read_subject(const char* what, unsigned section) {
+    return section == kNoSection ? std::string(what) : section_label(section) + " " + what;
+}
+
 } // namespace
 
-void read_input(InputFile& in, void* dest, std::size_t len, const char* what) {
+void read_input(InputFile& in, void* dest, std::size_t len, const char* what, unsigned section) {
     if (in.pos > in.size || len > in.size - in.pos) {
-        fail(in.path, std::string("truncated ") + what + " at offset " + hex(in.pos) + ": needs " +
-                          std::to_string(len) + " bytes, the file ends at " + hex(in.size));
+        fail(in.path, "truncated " + read_subject(what, section) + " at offset " + hex(in.pos) +
+                          ": needs " + std::to_string(len) + " bytes, the file ends at " +
+                          hex(in.size));
     }
     if (std::fread(dest, 1, len, in.fp) != len) {
         const int err = errno;
-        fail(in.path, std::string("cannot read ") + what + " at offset " + hex(in.pos) + ": " +
+        fail(in.path, "cannot read " + read_subject(what, section) + " at offset " + hex(in.pos) +
+                          ": " +
                           (std::ferror(in.fp) ? platform::error_text(err) : "unexpected end"));
     }
     in.pos += len;
@@ -107,8 +113,9 @@ void check_section_count(const InputFile& in) {
 
 void read_sect_head(InputFile& in, unsigned index) {
     unsigned char bytes[sizeof(SectHead)];
-    const std::string what = "section header " + std::to_string(index);
-    read_input(in, bytes, sizeof bytes, what.c_str());
+    char what[32]; // no allocation for a message that is almost never needed
+    std::snprintf(what, sizeof what, "section header %u", index);
+    read_input(in, bytes, sizeof bytes, what);
     decode_sect_head(bytes, g_SectTable[index]);
 }
 

@@ -67,9 +67,14 @@ struct InputFile {
     std::string path;
 };
 
-// Reads `len` bytes at the current position, or fails naming `what` and the offset when
-// the file does not hold them all.
-void read_input(InputFile& in, void* dest, std::size_t len, const char* what);
+inline constexpr unsigned kNoSection = ~0u;
+
+// Reads `len` bytes at the current position, or fails naming `what` (behind the label of
+// `section`, when one is given) and the offset when the file does not hold them all. The
+// message is put together only on failure: reads run for every section, and a run must
+// cost no allocation per section.
+void read_input(InputFile& in, void* dest, std::size_t len, const char* what,
+                unsigned section = kNoSection);
 
 // Moves the input to an absolute offset.
 void seek_input(InputFile& in, std::uint64_t offset);

@@ -77,7 +77,7 @@ void boot_pass(InputFile& in, OutputImage& out, unsigned index, std::FILE* conso
         // At most 1024 bytes, so reading them in one piece costs nothing.
         seek_input(in, static_cast<std::uint64_t>(s.FilePtrRaw));
         const auto n = static_cast<std::size_t>(s.SectSize);
-        read_input(in, g_CopyBuf, n, (section_label(index) + " boot data").c_str());
+        read_input(in, g_CopyBuf, n, "boot data", index);
         unsigned char widened[2 * kBootCapacity];
         for (std::size_t k = 0; k < n; ++k) {
             widened[2 * k] = g_CopyBuf[k];
@@ -122,12 +122,11 @@ void load_pass(InputFile& in, OutputImage& out, std::FILE* console) {
         write_output(out, header, sizeof header);
 
         seek_input(in, static_cast<std::uint64_t>(s.FilePtrRaw));
-        const std::string what = section_label(i) + " data";
         auto remaining = static_cast<std::uint64_t>(s.SectSize);
         while (remaining > 0) {
             const std::size_t piece =
                 remaining < kCopyBufferSize ? static_cast<std::size_t>(remaining) : kCopyBufferSize;
-            read_input(in, g_CopyBuf, piece, what.c_str());
+            read_input(in, g_CopyBuf, piece, "data", i);
             write_output(out, g_CopyBuf, piece);
             remaining -= piece;
         }

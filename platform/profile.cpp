@@ -37,7 +37,10 @@ std::size_t copy_out(std::string_view value, char* buffer, std::size_t size) {
     if (size == 0)
         return 0;
     const std::size_t n = value.size() < size - 1 ? value.size() : size - 1;
-    std::memcpy(buffer, value.data(), n);
+    // An empty value may have no storage behind it at all, and memcpy takes no null
+    // source even for zero bytes.
+    if (n > 0)
+        std::memcpy(buffer, value.data(), n);
     buffer[n] = '\0';
     return n;
 }

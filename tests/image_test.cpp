@@ -12,8 +12,10 @@ using coffgen::Object;
 using coffgen::Section;
 
 std::uint32_t word_at(const Bytes& image, std::size_t off) {
-    return static_cast<std::uint32_t>(image.at(off)) | image.at(off + 1) << 8 |
-           image.at(off + 2) << 16 | static_cast<std::uint32_t>(image.at(off + 3)) << 24;
+    return static_cast<std::uint32_t>(image.at(off)) |
+           static_cast<std::uint32_t>(image.at(off + 1)) << 8 |
+           static_cast<std::uint32_t>(image.at(off + 2)) << 16 |
+           static_cast<std::uint32_t>(image.at(off + 3)) << 24;
 }
 
 bool all_zero(const Bytes& image, std::size_t from, std::size_t to) {

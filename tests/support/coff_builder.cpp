@@ -101,7 +101,8 @@ void write_file(const std::string& path, const Bytes& bytes) {
     std::FILE* fp = std::fopen(path.c_str(), "wb");
     if (fp == nullptr)
         throw std::runtime_error("cannot create " + path);
-    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), fp) == bytes.size();
+    // An empty vector may have no storage, and fwrite takes no null buffer.
+    const bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), fp) == bytes.size();
     if (std::fclose(fp) != 0 || !ok)
         throw std::runtime_error("cannot write " + path);
 }

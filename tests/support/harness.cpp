@@ -4,13 +4,16 @@
 #include "run/run_sequence.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <grp.h>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -40,7 +43,8 @@ Conversion convert_bytes(const coffgen::Bytes& object) {
     std::FILE* console = std::tmpfile();
     if (in_fp == nullptr || out_fp == nullptr || console == nullptr)
         throw std::runtime_error("tmpfile failed");
-    std::fwrite(object.data(), 1, object.size(), in_fp);
+    if (!object.empty())
+        std::fwrite(object.data(), 1, object.size(), in_fp);
     std::rewind(in_fp);
 
     InputFile in;
@@ -86,7 +90,7 @@ ScratchDir::~ScratchDir() {
 
 ProcessResult run_program(const std::string& exe, const std::string& argv0,
                           const std::vector<std::string>& args, const std::string& cwd,
-                          const std::vector<std::string>& env) {
+                          const std::vector<std::string>& env, const ChildSetup& setup) {
     char out_name[] = "/tmp/coff2efw-out-XXXXXX";
     char err_name[] = "/tmp/coff2efw-err-XXXXXX";
     const int out_fd = mkstemp(out_name);
@@ -116,6 +120,19 @@ ProcessResult run_program(const std::string& exe, const std::string& argv0,
 
     const pid_t pid = fork();
     if (pid == 0) {
+        if (setup.file_size_limit) {
+            std::signal(SIGXFSZ, SIG_IGN); // stays ignored across execve
+            const struct rlimit limit = {static_cast<rlim_t>(*setup.file_size_limit),
+                                         static_cast<rlim_t>(*setup.file_size_limit)};
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+                _exit(125);
+        }
+        if (setup.uid) {
+            // Groups first: once the user id is dropped, nothing else may be changed.
+            if (setgroups(0, nullptr) != 0 || setgid(static_cast<gid_t>(*setup.uid)) != 0 ||
+                setuid(static_cast<uid_t>(*setup.uid)) != 0)
+                _exit(125);
+        }
         if (chdir(cwd.c_str()) != 0)
             _exit(126);
         const int null_fd = open("/dev/null", O_RDONLY);

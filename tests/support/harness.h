@@ -4,6 +4,7 @@
 
 #include "support/coff_builder.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,11 +36,24 @@ struct ProcessResult {
     std::string err;
 };
 
+// Conditions the started process runs under that a test cannot arrange from outside.
+struct ChildSetup {
+    // Run as this user and group id (with no supplementary groups); needs root.
+    std::optional<unsigned> uid;
+    // The most bytes any file may grow to (RLIMIT_FSIZE), with SIGXFSZ ignored so that an
+    // oversized write fails with EFBIG instead of killing the process.
+    std::optional<std::uint64_t> file_size_limit;
+};
+
+// The user id that owns nothing, for runs that must lack root's rights.
+inline constexpr unsigned kNobody = 65534;
+
 // Starts `exe` with the given argument zero and further arguments in `cwd`, with the
-// environment of the test plus `env` ("NAME=value" entries), and waits for it.
+// environment of the test plus `env` ("NAME=value" entries), and waits for it. A setup
+// the child cannot apply ends it with status 125.
 ProcessResult run_program(const std::string& exe, const std::string& argv0,
                           const std::vector<std::string>& args, const std::string& cwd,
-                          const std::vector<std::string>& env = {});
+                          const std::vector<std::string>& env = {}, const ChildSetup& setup = {});
 
 // The converter built with this test suite.
 std::string converter_path();

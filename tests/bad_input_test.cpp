@@ -1,0 +1,231 @@
+// Whatever the object holds, the built program either writes a faithful image or refuses
+// with status 1 and one line naming the cause, and a refusal creates no file and leaves
+// an earlier image byte for byte as it was.
+#include "support/coff_builder.h"
+#include "support/harness.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <sys/stat.h>
+
+namespace {
+
+using coffgen::Bytes;
+using coffgen::Object;
+using coffgen::pattern;
+using coffgen::Section;
+using harness::list_dir;
+using harness::ScratchDir;
+
+constexpr std::int32_t kInt32Min = std::numeric_limits<std::int32_t>::min();
+
+// Indices into the example object's section table.
+constexpr std::size_t kBoot = 2;
+constexpr std::size_t kText = 5;
+constexpr std::size_t kData = 6;
+
+struct BadInput {
+    const char* label;
+    Bytes input;
+    bool input_is_directory = false;
+    // A refusal: the message after "coff2efw: error: <dir>/app.out: ".
+    std::string message;
+    // Or a valid run: the object whose image this input must give (same data, other
+    // header values the conversion must not care about).
+    std::optional<Bytes> same_image_as;
+    std::string listing_shows; // a valid run's listing holds these bytes
+};
+
+Bytes bytes_of(const Object& o) {
+    return coffgen::build(o);
+}
+
+Bytes example() {
+    return bytes_of(coffgen::example_object());
+}
+
+Bytes first_bytes(std::size_t n) {
+    Object o = coffgen::example_object();
+    o.cut_at = n;
+    return bytes_of(o);
+}
+
+Object example_with(std::size_t index, std::optional<std::int32_t> size,
+                    std::optional<std::int32_t> file_ptr = std::nullopt) {
+    Object o = coffgen::example_object();
+    o.sections[index].size = size;
+    o.sections[index].file_ptr = file_ptr;
+    return o;
+}
+
+Bytes declared_sections(std::uint16_t n) {
+    Object o = coffgen::example_object();
+    o.num_sect = n;
+    return bytes_of(o);
+}
+
+Bytes optional_header_size_ffff() {
+    Object o = coffgen::example_object();
+    o.opt_size = 0xFFFF;
+    return bytes_of(o);
+}
+
+Bytes names_of_ff() {
+    Object o = coffgen::example_object();
+    for (Section& s : o.sections) {
+        if (s.name != ".boot_L")
+            s.name = std::string(8, '\xFF');
+    }
+    return bytes_of(o);
+}
+
+Bytes boot_sections(std::vector<std::size_t> sizes) {
+    Object o;
+    std::uint8_t seed = 1;
+    for (const std::size_t n : sizes)
+        o.sections.push_back(Section{.name = ".boot_L", .data = pattern(n, seed++)});
+    return bytes_of(o);
+}
+
+// The example's layout: headers end at 0x242, .boot_L data at 0x258, .text data (0x1f3
+// bytes) at 0x287, the file at 0x52c.
+std::vector<BadInput> rows() {
+    const std::string past_end = " runs past the end of the file at 0x52c";
+    return {
+        {.label = "empty",
+         .input = {},
+         .message = "truncated file header at offset 0x0: needs 22 bytes, the file ends at 0x0"},
+        {.label = "one_byte",
+         .input = first_bytes(1),
+         .message = "truncated file header at offset 0x0: needs 22 bytes, the file ends at 0x1"},
+        {.label = "21_bytes",
+         .input = first_bytes(21),
+         .message = "truncated file header at offset 0x0: needs 22 bytes, the file ends at 0x15"},
+        {.label = "49_bytes",
+         .input = first_bytes(49),
+         .message =
+             "truncated optional header at offset 0x16: needs 28 bytes, the file ends at 0x31"},
+        {.label = "optional_header_cut_short",
+         .input = first_bytes(30),
+         .message =
+             "truncated optional header at offset 0x16: needs 28 bytes, the file ends at 0x1e"},
+        {.label = "2049_sections",
+         .input = declared_sections(2049),
+         .message = "the file header declares 2049 section headers; at most 2048 are supported"},
+        {.label = "65535_sections",
+         .input = declared_sections(65535),
+         .message = "the file header declares 65535 section headers; at most 2048 are supported"},
+        {.label = "section_table_cut_inside_a_record",
+         .input = first_bytes(50 + 48 + 24),
+         .message =
+             "truncated section header 1 at offset 0x62: needs 48 bytes, the file ends at 0x7a"},
+        {.label = "load_size_7fffffff",
+         .input = bytes_of(example_with(kText, 0x7FFFFFFF)),
+         .message = "section 5 (.text): data at offset 0x287, 0x7fffffff bytes," + past_end},
+        {.label = "boot_size_7fffffff",
+         .input = bytes_of(example_with(kBoot, 0x7FFFFFFF)),
+         .message = "section 2 (.boot_L): data at offset 0x258, 0x7fffffff bytes," + past_end},
+        {.label = "load_size_negative",
+         .input = bytes_of(example_with(kText, -1)),
+         .same_image_as = bytes_of(example_with(kText, 0))},
+        {.label = "load_size_most_negative",
+         .input = bytes_of(example_with(kData, kInt32Min)),
+         .same_image_as = bytes_of(example_with(kData, 0))},
+        {.label = "boot_size_negative",
+         .input = bytes_of(example_with(kBoot, -37)),
+         .same_image_as = bytes_of(example_with(kBoot, 0))},
+        {.label = "load_pointer_negative",
+         .input = bytes_of(example_with(kText, std::nullopt, -16)),
+         .message = "section 5 (.text): data offset -16 is negative"},
+        {.label = "load_pointer_most_negative",
+         .input = bytes_of(example_with(kText, std::nullopt, kInt32Min)),
+         .message = "section 5 (.text): data offset -2147483648 is negative"},
+        {.label = "boot_pointer_negative",
+         .input = bytes_of(example_with(kBoot, std::nullopt, -1)),
+         .message = "section 2 (.boot_L): data offset -1 is negative"},
+        {.label = "load_pointer_at_the_end",
+         .input = bytes_of(example_with(kText, std::nullopt, 0x52C)),
+         .message = "section 5 (.text): data at offset 0x52c, 0x1f3 bytes," + past_end},
+        {.label = "load_pointer_far_past_the_end",
+         .input = bytes_of(example_with(kText, std::nullopt, 0x7FFFFFFF)),
+         .message = "section 5 (.text): data at offset 0x7fffffff, 0x1f3 bytes," + past_end},
+        {.label = "boot_pointer_past_the_end",
+         .input = bytes_of(example_with(kBoot, std::nullopt, 0x52C - 36)),
+         .message = "section 2 (.boot_L): data at offset 0x508, 0x25 bytes," + past_end},
+        {.label = "boot_section_of_1025_bytes",
+         .input = boot_sections({1025}),
+         .message = "section 0 (.boot_L): 1025 boot bytes after 0 do not fit the boot region "
+                    "of 1024 bytes"},
+        {.label = "two_boot_sections_of_600_bytes",
+         .input = boot_sections({600, 600}),
+         .message = "section 1 (.boot_L): 600 boot bytes after 600 do not fit the boot region "
+                    "of 1024 bytes"},
+        {.label = "optional_header_size_ffff",
+         .input = optional_header_size_ffff(),
+         .same_image_as = example(),
+         .listing_shows = "\t\tffff\t\t"},
+        {.label = "names_full_of_ff",
+         .input = names_of_ff(),
+         .same_image_as = example(),
+         .listing_shows = std::string(8, '\xFF') + " : btad=[90000804]"},
+        {.label = "directory_as_input",
+         .input = {},
+         .input_is_directory = true,
+         .message = "cannot read: Is a directory"},
+    };
+}
+
+class BadInputs : public testing::TestWithParam<BadInput> {};
+
+const std::string kConfig = "[CONFIG]\nCOFF_FILE=app.out\n";
+const char kOutput[] = "VELTARA-app.efw";
+
+harness::ProcessResult run_on(const ScratchDir& dir, const BadInput& c) {
+    harness::write_text(dir.file("config.ini"), kConfig);
+    if (c.input_is_directory)
+        EXPECT_EQ(mkdir(dir.file("app.out").c_str(), 0755), 0);
+    else
+        coffgen::write_file(dir.file("app.out"), c.input);
+    return harness::run_program(harness::converter_path(), dir.file("coff2efw"), {}, "/");
+}
+
+TEST_P(BadInputs, RefuseOrConvertFaithfully) {
+    const BadInput& c = GetParam();
+    // An earlier run's image, binary like any other.
+    const Bytes old_image = harness::convert_bytes(example()).image;
+
+    for (const bool had_output : {true, false}) {
+        SCOPED_TRACE(had_output ? "with an earlier image" : "without an earlier image");
+        ScratchDir dir;
+        if (had_output)
+            coffgen::write_file(dir.file(kOutput), old_image);
+
+        const auto r = run_on(dir, c);
+        if (c.same_image_as) {
+            EXPECT_EQ(r.status, 0) << r.err;
+            EXPECT_EQ(r.err, "");
+            ASSERT_TRUE(harness::file_exists(dir.file(kOutput)));
+            EXPECT_EQ(coffgen::read_file(dir.file(kOutput)),
+                      harness::convert_bytes(*c.same_image_as).image);
+            EXPECT_NE(r.out.find(c.listing_shows), std::string::npos) << r.out;
+            continue;
+        }
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "coff2efw: error: " + dir.file("app.out") + ": " + c.message + "\n");
+        std::vector<std::string> expected_entries{"app.out", "config.ini"};
+        if (had_output)
+            expected_entries.insert(expected_entries.begin(), kOutput);
+        EXPECT_EQ(list_dir(dir.path), expected_entries)
+            << "an output or a temporary file was created";
+        if (had_output) {
+            EXPECT_EQ(coffgen::read_file(dir.file(kOutput)), old_image);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Matrix, BadInputs, testing::ValuesIn(rows()),
+                         [](const auto& p) { return std::string(p.param.label); });
+
+} // namespace
