@@ -1,5 +1,6 @@
 // efwdump: lists what a ROM image holds and checks that it is laid out as the target's
 // boot loader expects, before the image goes to a target.
+#include "app/arguments.h"
 #include "image/image_reader.h"
 
 #include <cstdio>
@@ -30,12 +31,11 @@ int usage_error(const char* what, const char* arg) {
 
 int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0 ||
-            std::strcmp(argv[i], "/?") == 0) {
+        if (is_help_argument(argv[i])) {
             std::fputs(kUsage, stdout);
             return 0;
         }
-        if (std::strcmp(argv[i], "--version") == 0) {
+        if (is_version_argument(argv[i])) {
             std::printf("efwdump %s\n", COFF2EFW_VERSION);
             return 0;
         }

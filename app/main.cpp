@@ -1,5 +1,6 @@
 // coff2efw: converts the COFF object named in config.ini beside the executable into the
 // ROM image the target's boot loader takes.
+#include "app/arguments.h"
 #include "run/run_sequence.h"
 
 #include <cstdio>
@@ -23,12 +24,11 @@ constexpr const char* kUsage =
 
 int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0 ||
-            std::strcmp(argv[i], "/?") == 0) {
+        if (is_help_argument(argv[i])) {
             std::fputs(kUsage, stdout);
             return 0;
         }
-        if (std::strcmp(argv[i], "--version") == 0) {
+        if (is_version_argument(argv[i])) {
             std::printf("coff2efw %s\n", COFF2EFW_VERSION);
             return 0;
         }

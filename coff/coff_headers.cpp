@@ -13,12 +13,6 @@ SectHead g_SectTable[kMaxSections];
 
 namespace {
 
-std::string hex(std::uint64_t v) {
-    char buf[24];
-    std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(v));
-    return buf;
-}
-
 std::string read_subject(const char* what, unsigned section) {
     return section == kNoSection ? std::string(what) : section_label(section) + " " + what;
 }

@@ -15,12 +15,6 @@ unsigned char g_CopyBuf[kCopyBufferSize];
 // "[ROM 파일 쓰기 작업]" in code page 949, as the target's engineers' consoles show it.
 constexpr char kRomBanner[] = "[ROM \xC6\xC4\xC0\xCF \xBE\xB2\xB1\xE2 \xC0\xDB\xBE\xF7]\n";
 
-std::string hex(std::uint64_t v) {
-    char buf[24];
-    std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(v));
-    return buf;
-}
-
 void print_progress(std::FILE* console, const OutputImage& out, const SectHead& s) {
     const std::string name = has_no_name(s) ? "NULL" : std::string(sect_name_text(s));
     std::fprintf(console, "%s : btad=[%x] dest=[p:%x v:%x] size=[%x]\n", name.c_str(),

@@ -20,12 +20,6 @@ constexpr std::size_t kReadThrough = 512;
 // How far past a fault the reader looks for the record that misplaced zero bytes hid.
 constexpr std::uint64_t kPaddingSearch = 8;
 
-std::string hex(std::uint64_t v) {
-    char buf[24];
-    std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(v));
-    return buf;
-}
-
 [[noreturn]] void fail_at(const ImageFile& image, const std::string& what, std::uint64_t off) {
     fail(image.path, what + " at offset " + hex(off));
 }

@@ -2,6 +2,8 @@
 // into a single line on standard error by the run sequence.
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
 #include <string>
 
 struct Failure {
@@ -11,4 +13,11 @@ struct Failure {
 
 [[noreturn]] inline void fail(const std::string& path, std::string what) {
     throw Failure{path, std::move(what)};
+}
+
+// Offsets and sizes in messages: "0x" and lower-case hexadecimal, as the listing shows them.
+inline std::string hex(std::uint64_t v) {
+    char buf[24];
+    std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(v));
+    return buf;
 }
