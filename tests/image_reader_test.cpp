@@ -28,7 +28,8 @@ struct TempImage {
         file.fp = std::tmpfile();
         if (file.fp == nullptr)
             throw std::runtime_error("tmpfile failed");
-        std::fwrite(bytes.data(), 1, bytes.size(), file.fp);
+        if (!bytes.empty()) // an empty vector may hand fwrite a null pointer
+            std::fwrite(bytes.data(), 1, bytes.size(), file.fp);
         std::rewind(file.fp);
         file.size = bytes.size();
         file.path = "image.efw";
