@@ -1,6 +1,7 @@
 // The options every program of the tool answers the same way.
 #pragma once
 
+#include <cstdio>
 #include <cstring>
 
 inline bool is_help_argument(const char* arg) {
@@ -10,4 +11,20 @@ inline bool is_help_argument(const char* arg) {
 
 inline bool is_version_argument(const char* arg) {
     return std::strcmp(arg, "--version") == 0;
+}
+
+// Answers --help (with `usage`) or --version, wherever it stands among the arguments.
+// Returns true when it did; the program then ends with status 0 and touches no file.
+inline bool answer_help_or_version(int argc, char** argv, const char* usage, const char* program) {
+    for (int i = 1; i < argc; ++i) {
+        if (is_help_argument(argv[i])) {
+            std::fputs(usage, stdout);
+            return true;
+        }
+        if (is_version_argument(argv[i])) {
+            std::printf("%s %s\n", program, COFF2EFW_VERSION);
+            return true;
+        }
+    }
+    return false;
 }

@@ -30,16 +30,8 @@ int usage_error(const char* what, const char* arg) {
 } // namespace
 
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (is_help_argument(argv[i])) {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        if (is_version_argument(argv[i])) {
-            std::printf("efwdump %s\n", COFF2EFW_VERSION);
-            return 0;
-        }
-    }
+    if (answer_help_or_version(argc, argv, kUsage, "efwdump"))
+        return 0;
 
     bool with_data = false;
     const char* path = nullptr;

@@ -4,7 +4,6 @@
 #include "run/run_sequence.h"
 
 #include <cstdio>
-#include <cstring>
 
 namespace {
 
@@ -23,15 +22,7 @@ constexpr const char* kUsage =
 } // namespace
 
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (is_help_argument(argv[i])) {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        if (is_version_argument(argv[i])) {
-            std::printf("coff2efw %s\n", COFF2EFW_VERSION);
-            return 0;
-        }
-    }
+    if (answer_help_or_version(argc, argv, kUsage, "coff2efw"))
+        return 0;
     return run_sequence(argc > 0 ? argv[0] : nullptr, stdout, stderr);
 }

@@ -19,6 +19,20 @@ std::string read_subject(const char* what, unsigned section) {
 
 } // namespace
 
+InputFile open_input(const std::string& path) {
+    InputFile in;
+    in.path = path;
+    in.fp = std::fopen(path.c_str(), "rb");
+    if (in.fp == nullptr)
+        fail(path, "cannot open: " + platform::error_text(errno));
+    int err = 0;
+    if (!platform::regular_file_size(in.fp, in.size, err)) {
+        std::fclose(in.fp);
+        fail(path, "cannot read: " + platform::error_text(err));
+    }
+    return in;
+}
+
 void read_input(InputFile& in, void* dest, std::size_t len, const char* what, unsigned section) {
     if (in.pos > in.size || len > in.size - in.pos) {
         fail(in.path, "truncated " + read_subject(what, section) + " at offset " + hex(in.pos) +

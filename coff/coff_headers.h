@@ -69,6 +69,9 @@ struct InputFile {
 
 inline constexpr unsigned kNoSection = ~0u;
 
+// Opens a regular file for binary reading and takes its size. Throws Failure.
+InputFile open_input(const std::string& path);
+
 // Reads `len` bytes at the current position, or fails naming `what` (behind the label of
 // `section`, when one is given) and the offset when the file does not hold them all. The
 // message is put together only on failure: reads run for every section, and a run must

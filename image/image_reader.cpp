@@ -172,21 +172,6 @@ void print_data(ImageFile& image, const LoadRecord& rec, std::FILE* out) {
 
 } // namespace
 
-ImageFile open_image(const std::string& path) {
-    ImageFile image;
-    image.path = path;
-    image.fp = std::fopen(path.c_str(), "rb");
-    if (image.fp == nullptr)
-        fail(path, "cannot open: " + platform::error_text(errno));
-    int err = 0;
-    if (!platform::regular_file_size(image.fp, image.size, err)) {
-        std::fclose(image.fp);
-        image.fp = nullptr;
-        fail(path, "cannot read: " + platform::error_text(err));
-    }
-    return image;
-}
-
 void close_image(ImageFile& image) {
     if (image.fp != nullptr)
         std::fclose(image.fp);
@@ -303,7 +288,7 @@ void dump_image(ImageFile& image, std::FILE* out, bool with_data) {
 
 int dump_image_file(const std::string& path, bool with_data, std::FILE* out, std::FILE* errors) {
     try {
-        ImageFile image = open_image(path);
+        ImageFile image = open_input(path);
         try {
             dump_image(image, out, with_data);
         } catch (...) {

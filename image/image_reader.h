@@ -6,20 +6,15 @@
 // the image offset where the layout breaks.
 #pragma once
 
+#include "coff/coff_headers.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
-// An image open for reading, with the facts every bounds check needs.
-struct ImageFile {
-    std::FILE* fp = nullptr;
-    std::uint64_t size = 0; // bytes in the file
-    std::uint64_t pos = 0;  // current position of the stream
-    std::string path;
-};
+// An image open for reading: the same facts as any input of the converter.
+using ImageFile = InputFile;
 
-// Opens a regular file for reading. Throws Failure.
-ImageFile open_image(const std::string& path);
 void close_image(ImageFile& image);
 
 // Reads `len` bytes at image offset `off`; the range must lie inside the file.

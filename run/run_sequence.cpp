@@ -36,26 +36,10 @@ void convert(InputFile& in, OutputImage& out, std::FILE* console) {
 
 namespace {
 
-// The streams' buffers. System calls, not copying, dominate a large conversion: 256 KiB
-// takes a quarter of the reads and writes of 64 KiB and still stays in the cache, where
-// larger buffers measured slower.
+// The streams' buffers: 256 KiB measured fastest on large conversions. Smaller ones cost
+// more system calls; larger ones no longer stay in the processor's cache.
 char g_InputBuffer[1 << 18];
 char g_OutputBuffer[1 << 18];
-
-InputFile open_input(const std::string& path) {
-    InputFile in;
-    in.path = path;
-    in.fp = std::fopen(path.c_str(), "rb");
-    if (in.fp == nullptr)
-        fail(path, "cannot open: " + platform::error_text(errno));
-    int err = 0;
-    if (!platform::regular_file_size(in.fp, in.size, err)) {
-        std::fclose(in.fp);
-        fail(path, "cannot read: " + platform::error_text(err));
-    }
-    std::setvbuf(in.fp, g_InputBuffer, _IOFBF, sizeof g_InputBuffer);
-    return in;
-}
 
 } // namespace
 
@@ -63,6 +47,7 @@ void convert_file(const std::string& input_path, const std::string& output_path,
                   std::FILE* console) {
     // The input first: a run that cannot read it must not create or touch any output.
     InputFile in = open_input(input_path);
+    std::setvbuf(in.fp, g_InputBuffer, _IOFBF, sizeof g_InputBuffer);
 
     OutputImage out;
     out.path = output_path;
