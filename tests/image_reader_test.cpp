@@ -20,6 +20,7 @@ namespace {
 using coffgen::Bytes;
 using coffgen::Object;
 using coffgen::Section;
+using harness::slurp;
 
 // An image in an anonymous temporary file, open for the reader.
 struct TempImage {
@@ -38,16 +39,6 @@ struct TempImage {
     TempImage(const TempImage&) = delete;
     TempImage& operator=(const TempImage&) = delete;
 };
-
-std::string slurp(std::FILE* fp) {
-    std::string text;
-    std::rewind(fp);
-    char chunk[4096];
-    std::size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, fp)) > 0)
-        text.append(chunk, n);
-    return text;
-}
 
 struct Dump {
     std::string listing;

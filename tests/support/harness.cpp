@@ -22,8 +22,6 @@ extern char** environ;
 
 namespace harness {
 
-namespace {
-
 std::string slurp(std::FILE* fp) {
     std::string out;
     std::rewind(fp);
@@ -33,8 +31,6 @@ std::string slurp(std::FILE* fp) {
         out.append(chunk, n);
     return out;
 }
-
-} // namespace
 
 Conversion convert_bytes(const coffgen::Bytes& object) {
     Conversion result;

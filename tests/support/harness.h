@@ -5,6 +5,7 @@
 #include "support/coff_builder.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,6 +17,9 @@ struct Conversion {
     std::string console;              // what the listing and progress lines printed
     std::optional<std::string> error; // the failure's message, when the run failed
 };
+
+// Everything in a stream, from its start.
+std::string slurp(std::FILE* fp);
 
 // Runs the conversion on `object` through the converter's own stream-level procedure.
 Conversion convert_bytes(const coffgen::Bytes& object);
