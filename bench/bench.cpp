@@ -11,7 +11,7 @@
 // --quick runs the small cases once each, to check the benchmark itself works. Linux:
 // children are started with fork/exec and reaped with wait4 for their rusage (ru_maxrss
 // in KiB), and the host line reads /proc.
-#include "support/coff_builder.h"
+#include "tools/coff_builder.h"
 
 #include <sys/resource.h>
 #include <sys/statfs.h>

@@ -1,62 +1,13 @@
 #include "coff/coff_headers.h"
 
-#include "coff/little_endian.h"
-#include "platform/files.h"
-#include "run/failure.h"
+#include "base/failure.h"
+#include "base/little_endian.h"
 
-#include <cerrno>
 #include <cstring>
 
 FileHead g_FileHead;
 OptHead g_OptHead;
 SectHead g_SectTable[kMaxSections];
-
-namespace {
-
-std::string read_subject(const char* what, unsigned section) {
-    return section == kNoSection ? std::string(what) : section_label(section) + " " + what;
-}
-
-} // namespace
-
-InputFile open_input(const std::string& path) {
-    InputFile in;
-    in.path = path;
-    in.fp = std::fopen(path.c_str(), "rb");
-    if (in.fp == nullptr)
-        fail(path, "cannot open: " + platform::error_text(errno));
-    int err = 0;
-    if (!platform::regular_file_size(in.fp, in.size, err)) {
-        std::fclose(in.fp);
-        fail(path, "cannot read: " + platform::error_text(err));
-    }
-    return in;
-}
-
-void read_input(InputFile& in, void* dest, std::size_t len, const char* what, unsigned section) {
-    if (in.pos > in.size || len > in.size - in.pos) {
-        fail(in.path, "truncated " + read_subject(what, section) + " at offset " + hex(in.pos) +
-                          ": needs " + std::to_string(len) + " bytes, the file ends at " +
-                          hex(in.size));
-    }
-    if (std::fread(dest, 1, len, in.fp) != len) {
-        const int err = errno;
-        fail(in.path, "cannot read " + read_subject(what, section) + " at offset " + hex(in.pos) +
-                          ": " +
-                          (std::ferror(in.fp) ? platform::error_text(err) : "unexpected end"));
-    }
-    in.pos += len;
-}
-
-void seek_input(InputFile& in, std::uint64_t offset) {
-    // Data usually follows on from where the last read ended; a seek would only throw
-    // the stream's buffer away.
-    if (offset == in.pos)
-        return;
-    if (!platform::seek_absolute(in.fp, offset))
-        fail(in.path, "cannot seek to offset " + hex(offset) + ": " + platform::error_text(errno));
-    in.pos = offset;
-}
 
 void decode_file_head(const unsigned char* b, FileHead& h) {
     h.usVersion = get_le16(b + 0);
@@ -147,4 +98,13 @@ std::string section_label(unsigned index) {
     const SectHead& sect = g_SectTable[index];
     return "section " + std::to_string(index) + " (" +
            (has_no_name(sect) ? std::string("unnamed") : std::string(sect_name_text(sect))) + ")";
+}
+
+SectionSubject section_subject(unsigned index, const char* what) {
+    const SectHead& sect = g_SectTable[index];
+    const std::string_view name = has_no_name(sect) ? "unnamed" : sect_name_text(sect);
+    SectionSubject subject;
+    std::snprintf(subject.text, sizeof subject.text, "section %u (%.*s) %s", index,
+                  static_cast<int>(name.size()), name.data(), what);
+    return subject;
 }

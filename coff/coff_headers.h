@@ -2,6 +2,8 @@
 // and the in-memory section table filled from them.
 #pragma once
 
+#include "base/input_file.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -59,29 +61,6 @@ extern FileHead g_FileHead;
 extern OptHead g_OptHead;
 extern SectHead g_SectTable[kMaxSections];
 
-// The input stream with the facts every bounds check needs.
-struct InputFile {
-    std::FILE* fp = nullptr;
-    std::uint64_t size = 0; // bytes in the file
-    std::uint64_t pos = 0;  // current position
-    std::string path;
-};
-
-inline constexpr unsigned kNoSection = ~0u;
-
-// Opens a regular file for binary reading and takes its size. Throws Failure.
-InputFile open_input(const std::string& path);
-
-// Reads `len` bytes at the current position, or fails naming `what` (behind the label of
-// `section`, when one is given) and the offset when the file does not hold them all. The
-// message is put together only on failure: reads run for every section, and a run must
-// cost no allocation per section.
-void read_input(InputFile& in, void* dest, std::size_t len, const char* what,
-                unsigned section = kNoSection);
-
-// Moves the input to an absolute offset.
-void seek_input(InputFile& in, std::uint64_t offset);
-
 // Header readers. Each consumes exactly its record's size from the current position.
 void read_file_head(InputFile& in);
 void read_opt_head(InputFile& in); // 28 bytes, whatever usOptHeadSize says
@@ -101,3 +80,10 @@ bool has_no_name(const SectHead& sect);
 
 // "section 7 (.text)" or "section 7 (unnamed)", for error messages.
 std::string section_label(unsigned index);
+
+// The label followed by `what` ("section 7 (.text) data"), formed without allocation for
+// the reads that name a section should they fail.
+struct SectionSubject {
+    char text[48];
+};
+SectionSubject section_subject(unsigned index, const char* what);

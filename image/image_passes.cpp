@@ -1,9 +1,9 @@
 #include "image/image_passes.h"
 
+#include "base/failure.h"
 #include "image/rom_image.h"
 #include "platform/console.h"
 #include "platform/files.h"
-#include "run/failure.h"
 
 #include <cerrno>
 #include <cstring>
@@ -32,7 +32,7 @@ void check_section_data(const InputFile& in, unsigned index) {
     }
     const auto off = static_cast<std::uint64_t>(s.FilePtrRaw);
     const auto len = static_cast<std::uint64_t>(s.SectSize);
-    if (off > in.size || len > in.size - off) {
+    if (!in_file(in, off, len)) {
         fail(in.path, section_label(index) + ": data at offset " + hex(off) + ", " + hex(len) +
                           " bytes, runs past the end of the file at " + hex(in.size));
     }
@@ -69,9 +69,9 @@ void boot_pass(InputFile& in, OutputImage& out, unsigned index, std::FILE* conso
     const std::uint64_t resume = in.pos;
     if (s.SectSize > 0) {
         // At most 1024 bytes, so reading them in one piece costs nothing.
-        seek_input(in, static_cast<std::uint64_t>(s.FilePtrRaw));
         const auto n = static_cast<std::size_t>(s.SectSize);
-        read_input(in, g_CopyBuf, n, "boot data", index);
+        read_input_at(in, static_cast<std::uint64_t>(s.FilePtrRaw), g_CopyBuf, n,
+                      section_subject(index, "boot data").text);
         unsigned char widened[2 * kBootCapacity];
         for (std::size_t k = 0; k < n; ++k) {
             widened[2 * k] = g_CopyBuf[k];
@@ -116,11 +116,12 @@ void load_pass(InputFile& in, OutputImage& out, std::FILE* console) {
         write_output(out, header, sizeof header);
 
         seek_input(in, static_cast<std::uint64_t>(s.FilePtrRaw));
+        const SectionSubject subject = section_subject(i, "data");
         auto remaining = static_cast<std::uint64_t>(s.SectSize);
         while (remaining > 0) {
             const std::size_t piece =
                 remaining < kCopyBufferSize ? static_cast<std::size_t>(remaining) : kCopyBufferSize;
-            read_input(in, g_CopyBuf, piece, "data", i);
+            read_input(in, g_CopyBuf, piece, subject.text);
             write_output(out, g_CopyBuf, piece);
             remaining -= piece;
         }

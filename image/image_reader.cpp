@@ -1,10 +1,10 @@
 #include "image/image_reader.h"
 
+#include "base/failure.h"
+#include "base/little_endian.h"
 #include "image/rom_image.h"
-#include "platform/files.h"
-#include "run/failure.h"
 
-#include <cerrno>
+#include <new>
 #include <utility>
 
 namespace {
@@ -14,18 +14,11 @@ unsigned char g_DumpBuf[4096];
 constexpr std::size_t kDumpLine = 16;
 static_assert(sizeof g_DumpBuf % kDumpLine == 0, "dump lines never straddle two pieces");
 
-// Gaps up to this size between two reads are read through rather than sought over.
-constexpr std::size_t kReadThrough = 512;
-
 // How far past a fault the reader looks for the record that misplaced zero bytes hid.
 constexpr std::uint64_t kPaddingSearch = 8;
 
 [[noreturn]] void fail_at(const ImageFile& image, const std::string& what, std::uint64_t off) {
     fail(image.path, what + " at offset " + hex(off));
-}
-
-bool in_file(const ImageFile& image, std::uint64_t off, std::uint64_t len) {
-    return off <= image.size && len <= image.size - off;
 }
 
 unsigned char byte_at(ImageFile& image, std::uint64_t off) {
@@ -172,40 +165,8 @@ void print_data(ImageFile& image, const LoadRecord& rec, std::FILE* out) {
 
 } // namespace
 
-void close_image(ImageFile& image) {
-    if (image.fp != nullptr)
-        std::fclose(image.fp);
-    image.fp = nullptr;
-}
-
 void read_image_at(ImageFile& image, std::uint64_t off, void* dest, std::size_t len) {
-    if (!in_file(image, off, len))
-        fail_at(image, "read of " + hex(len) + " bytes past the end of the file", off);
-    // Short gaps ahead (the data of small records) are read through: a seek would throw
-    // away the stream's buffer and make a chain of many small records slow to walk.
-    if (off > image.pos && off - image.pos <= kReadThrough) {
-        unsigned char skip[kReadThrough];
-        const auto gap = static_cast<std::size_t>(off - image.pos);
-        if (std::fread(skip, 1, gap, image.fp) == gap)
-            image.pos = off;
-        else
-            image.pos = ~std::uint64_t{0}; // unknown: seek below
-    }
-    if (image.pos != off) {
-        if (!platform::seek_absolute(image.fp, off))
-            fail(image.path,
-                 "cannot seek to offset " + hex(off) + ": " + platform::error_text(errno));
-        image.pos = off;
-    }
-    if (std::fread(dest, 1, len, image.fp) != len) {
-        const int err = errno;
-        const bool io_error = std::ferror(image.fp) != 0;
-        std::clearerr(image.fp);
-        image.pos = ~std::uint64_t{0}; // unknown: the next read seeks
-        fail_at(image, "cannot read: " + (io_error ? platform::error_text(err) : "unexpected end"),
-                off);
-    }
-    image.pos += len;
+    read_input_at(image, off, dest, len, "image bytes");
 }
 
 BootSummary read_boot_region(ImageFile& image) {
@@ -289,18 +250,15 @@ void dump_image(ImageFile& image, std::FILE* out, bool with_data) {
 int dump_image_file(const std::string& path, bool with_data, std::FILE* out, std::FILE* errors) {
     try {
         ImageFile image = open_input(path);
-        try {
-            dump_image(image, out, with_data);
-        } catch (...) {
-            close_image(image);
-            throw;
-        }
-        close_image(image);
+        dump_image(image, out, with_data);
         std::fflush(out);
         return 0;
     } catch (const Failure& f) {
         std::fflush(out);
         std::fprintf(errors, "efwdump: error: %s: %s\n", f.path.c_str(), f.what.c_str());
+    } catch (const std::bad_alloc&) {
+        std::fflush(out);
+        std::fprintf(errors, "efwdump: error: %s: out of memory\n", path.c_str());
     }
     return 1;
 }

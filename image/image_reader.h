@@ -6,16 +6,14 @@
 // the image offset where the layout breaks.
 #pragma once
 
-#include "coff/coff_headers.h"
+#include "base/input_file.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
-// An image open for reading: the same facts as any input of the converter.
+// An image open for reading: the same bounded reader as any input of the converter.
 using ImageFile = InputFile;
-
-void close_image(ImageFile& image);
 
 // Reads `len` bytes at image offset `off`; the range must lie inside the file.
 void read_image_at(ImageFile& image, std::uint64_t off, void* dest, std::size_t len);

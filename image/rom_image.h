@@ -9,7 +9,7 @@
 // All words are little-endian. The reader of the image and the converter share these.
 #pragma once
 
-#include "coff/little_endian.h"
+#include "base/little_endian.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -35,17 +35,13 @@ std::string error_text(int error) {
 
 #ifdef _WIN32
 
-bool regular_file_size(std::FILE* fp, std::uint64_t& size, int& error) {
+bool file_status(std::FILE* fp, FileStatus& status) {
     struct _stat64 st;
-    if (_fstat64(_fileno(fp), &st) != 0) {
-        error = errno;
+    if (_fstat64(_fileno(fp), &st) != 0)
         return false;
-    }
-    if ((st.st_mode & _S_IFMT) != _S_IFREG) {
-        error = (st.st_mode & _S_IFMT) == _S_IFDIR ? EISDIR : EINVAL;
-        return false;
-    }
-    size = static_cast<std::uint64_t>(st.st_size);
+    status.size = static_cast<std::uint64_t>(st.st_size);
+    status.regular = (st.st_mode & _S_IFMT) == _S_IFREG;
+    status.directory = (st.st_mode & _S_IFMT) == _S_IFDIR;
     return true;
 }
 
@@ -53,27 +49,24 @@ bool seek_absolute(std::FILE* fp, std::uint64_t offset) {
     return _fseeki64(fp, static_cast<__int64>(offset), SEEK_SET) == 0;
 }
 
-std::FILE* create_temporary_beside(const std::string& target, std::string& temp_path) {
-    for (unsigned attempt = 0; attempt < 100; ++attempt) {
-        temp_path = target + ".tmp" + std::to_string(_getpid()) + "-" + std::to_string(attempt);
-        // Binary, or the C runtime would turn every 0x0A of the image into 0x0D 0x0A.
-        const int fd =
-            _open(temp_path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
-                  _S_IREAD | _S_IWRITE);
-        if (fd >= 0) {
-            std::FILE* fp = _fdopen(fd, "wb");
-            if (fp == nullptr) {
-                const int saved = errno;
-                _close(fd);
-                std::remove(temp_path.c_str());
-                errno = saved;
-            }
-            return fp;
-        }
-        if (errno != EEXIST)
-            return nullptr;
+std::FILE* create_new_file(const std::string& path) {
+    // Binary, or the C runtime would turn every 0x0A of the image into 0x0D 0x0A.
+    const int fd = _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+                         _S_IREAD | _S_IWRITE);
+    if (fd < 0)
+        return nullptr;
+    std::FILE* fp = _fdopen(fd, "wb");
+    if (fp == nullptr) {
+        const int saved = errno;
+        _close(fd);
+        std::remove(path.c_str());
+        errno = saved;
     }
-    return nullptr;
+    return fp;
+}
+
+unsigned long process_id() {
+    return static_cast<unsigned long>(_getpid());
 }
 
 bool replace_file(const std::string& from, const std::string& to) {
@@ -104,17 +97,13 @@ bool replace_file(const std::string& from, const std::string& to) {
 
 #else
 
-bool regular_file_size(std::FILE* fp, std::uint64_t& size, int& error) {
+bool file_status(std::FILE* fp, FileStatus& status) {
     struct stat st;
-    if (fstat(fileno(fp), &st) != 0) {
-        error = errno;
+    if (fstat(fileno(fp), &st) != 0)
         return false;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-        return false;
-    }
-    size = static_cast<std::uint64_t>(st.st_size);
+    status.size = static_cast<std::uint64_t>(st.st_size);
+    status.regular = S_ISREG(st.st_mode);
+    status.directory = S_ISDIR(st.st_mode);
     return true;
 }
 
@@ -122,26 +111,24 @@ bool seek_absolute(std::FILE* fp, std::uint64_t offset) {
     return fseeko(fp, static_cast<off_t>(offset), SEEK_SET) == 0;
 }
 
-std::FILE* create_temporary_beside(const std::string& target, std::string& temp_path) {
+std::FILE* create_new_file(const std::string& path) {
     // O_EXCL with a 0666 mode (not mkstemp's 0600) gives the finished image the
     // permissions the user's umask would give any new file.
-    for (unsigned attempt = 0; attempt < 100; ++attempt) {
-        temp_path = target + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(attempt);
-        const int fd = open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            std::FILE* fp = fdopen(fd, "wb");
-            if (fp == nullptr) {
-                const int saved = errno;
-                close(fd);
-                unlink(temp_path.c_str());
-                errno = saved;
-            }
-            return fp;
-        }
-        if (errno != EEXIST)
-            return nullptr;
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return nullptr;
+    std::FILE* fp = fdopen(fd, "wb");
+    if (fp == nullptr) {
+        const int saved = errno;
+        close(fd);
+        unlink(path.c_str());
+        errno = saved;
     }
-    return nullptr;
+    return fp;
+}
+
+unsigned long process_id() {
+    return static_cast<unsigned long>(getpid());
 }
 
 bool replace_file(const std::string& from, const std::string& to) {

@@ -1,4 +1,5 @@
-// File operations whose form differs between Windows and POSIX hosts.
+// The host calls behind file handling, one per operation, so that everything above them
+// is written once for Windows and POSIX hosts alike.
 #pragma once
 
 #include <cstdint>
@@ -12,16 +13,26 @@ namespace platform {
 // comes later, since "/" is how such a host writes a directory. Null when there is none.
 const char* last_directory_separator(const char* path, int code_page);
 
-// Size of an open regular file. Fails (returns false with `error` set to an errno value)
-// for anything that is not a regular file, such as a directory.
-bool regular_file_size(std::FILE* fp, std::uint64_t& size, int& error);
+// What the host knows of an open file.
+struct FileStatus {
+    std::uint64_t size = 0;
+    bool regular = false;
+    bool directory = false;
+};
+
+// Status of an open stream; false with errno set when the host cannot tell.
+bool file_status(std::FILE* fp, FileStatus& status);
 
 // Moves the stream to an absolute offset.
 bool seek_absolute(std::FILE* fp, std::uint64_t offset);
 
-// Creates a new, empty file beside `target` (same directory, name derived from it) and
-// opens it for binary writing. Returns null with errno set when that is impossible.
-std::FILE* create_temporary_beside(const std::string& target, std::string& temp_path);
+// Creates `path`, which must not exist yet, and opens it for binary writing; the stream
+// is not inherited by child processes. Null with errno set (EEXIST when the name is
+// taken) otherwise.
+std::FILE* create_new_file(const std::string& path);
+
+// The process's id, for names that must not collide with another run's.
+unsigned long process_id();
 
 // Renames `from` over `to`, replacing an existing file in one step.
 bool replace_file(const std::string& from, const std::string& to);

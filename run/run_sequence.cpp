@@ -1,11 +1,10 @@
 #include "run/run_sequence.h"
 
+#include "base/failure.h"
+#include "base/output_file.h"
 #include "coff/header_listing.h"
-#include "platform/files.h"
-#include "run/failure.h"
 #include "run/file_names.h"
 
-#include <cerrno>
 #include <new>
 
 void convert(InputFile& in, OutputImage& out, std::FILE* console) {
@@ -36,10 +35,8 @@ void convert(InputFile& in, OutputImage& out, std::FILE* console) {
 
 namespace {
 
-// The streams' buffers: 256 KiB measured fastest on large conversions. Smaller ones cost
-// more system calls; larger ones no longer stay in the processor's cache.
-char g_InputBuffer[1 << 18];
-char g_OutputBuffer[1 << 18];
+char g_InputBuffer[kStreamBufferSize];
+char g_OutputBuffer[kStreamBufferSize];
 
 } // namespace
 
@@ -49,35 +46,13 @@ void convert_file(const std::string& input_path, const std::string& output_path,
     InputFile in = open_input(input_path);
     std::setvbuf(in.fp, g_InputBuffer, _IOFBF, sizeof g_InputBuffer);
 
+    OutputFile file(output_path);
+    std::setvbuf(file.stream(), g_OutputBuffer, _IOFBF, sizeof g_OutputBuffer);
     OutputImage out;
+    out.fp = file.stream();
     out.path = output_path;
-    std::string temp_path;
-    out.fp = platform::create_temporary_beside(output_path, temp_path);
-    if (out.fp == nullptr) {
-        const int err = errno;
-        std::fclose(in.fp);
-        fail(output_path, "cannot create a temporary file beside it: " + platform::error_text(err));
-    }
-    std::setvbuf(out.fp, g_OutputBuffer, _IOFBF, sizeof g_OutputBuffer);
-
-    try {
-        convert(in, out, console);
-        if (std::fflush(out.fp) != 0)
-            fail(output_path, "cannot write the image: " + platform::error_text(errno));
-        std::FILE* fp = out.fp;
-        out.fp = nullptr;
-        if (std::fclose(fp) != 0)
-            fail(output_path, "cannot close the image: " + platform::error_text(errno));
-        if (!platform::replace_file(temp_path, output_path))
-            fail(output_path, "cannot replace it: " + platform::error_text(errno));
-    } catch (...) {
-        if (out.fp != nullptr)
-            std::fclose(out.fp);
-        std::remove(temp_path.c_str());
-        std::fclose(in.fp);
-        throw;
-    }
-    std::fclose(in.fp);
+    convert(in, out, console);
+    file.commit();
 }
 
 int run_sequence(const char* argv0, std::FILE* console, std::FILE* errors) {

@@ -1,8 +1,8 @@
 // Whatever the object holds, the built program either writes a faithful image or refuses
 // with status 1 and one line naming the cause, and a refusal creates no file and leaves
 // an earlier image byte for byte as it was.
-#include "support/coff_builder.h"
 #include "support/harness.h"
+#include "tools/coff_builder.h"
 
 #include <gtest/gtest.h>
 

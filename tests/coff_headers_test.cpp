@@ -1,7 +1,7 @@
 #include "coff/coff_headers.h"
 
-#include "support/coff_builder.h"
 #include "support/harness.h"
+#include "tools/coff_builder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The built program started as its users start it: a chosen argument zero, config.ini
 // beside it, exit status and messages pinned, and no output lost on failure.
-#include "support/coff_builder.h"
 #include "support/harness.h"
+#include "tools/coff_builder.h"
 
 #include <gtest/gtest.h>
 

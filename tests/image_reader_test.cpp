@@ -1,11 +1,11 @@
 // Images written by the converter, read back: what the reader lists must be exactly the
 // sections the object says belong in the image, and every way an image can break must
 // be reported with its cause and offset.
+#include "base/failure.h"
 #include "image/image_reader.h"
 #include "image/rom_image.h"
-#include "run/failure.h"
-#include "support/coff_builder.h"
 #include "support/harness.h"
+#include "tools/coff_builder.h"
 
 #include <gtest/gtest.h>
 
@@ -35,7 +35,6 @@ struct TempImage {
         file.size = bytes.size();
         file.path = "image.efw";
     }
-    ~TempImage() { close_image(file); }
     TempImage(const TempImage&) = delete;
     TempImage& operator=(const TempImage&) = delete;
 };

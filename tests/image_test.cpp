@@ -1,5 +1,5 @@
-#include "support/coff_builder.h"
 #include "support/harness.h"
+#include "tools/coff_builder.h"
 
 #include <gtest/gtest.h>
 

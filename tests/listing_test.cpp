@@ -1,7 +1,7 @@
 // The complete console output of runs of the built program, in the C locale (the banner
 // then stays in its stored code-page-949 bytes).
-#include "support/coff_builder.h"
 #include "support/harness.h"
+#include "tools/coff_builder.h"
 
 #include <gtest/gtest.h>
 

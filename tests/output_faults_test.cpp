@@ -1,8 +1,8 @@
 // The output side failing under the built program: a file system that stops taking bytes
 // part-way through the image, and a directory the user may not write to. Either way the
 // run ends with status 1 and one line, and the image from an earlier run survives.
-#include "support/coff_builder.h"
 #include "support/harness.h"
+#include "tools/coff_builder.h"
 
 #include <gtest/gtest.h>
 

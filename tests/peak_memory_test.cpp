@@ -1,7 +1,7 @@
 // The converter keeps everything in fixed storage: its peak resident size must not grow
 // with the number of sections or the bytes of section data it copies.
-#include "support/coff_builder.h"
 #include "support/harness.h"
+#include "tools/coff_builder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Writes the fuzz target's seed corpus: well-formed objects that reach every branch of a
 // conversion, and damaged ones that reach each refusal, so that mutation starts from
 // inputs the converter takes apart rather than from bytes it rejects at the first header.
-#include "support/coff_builder.h"
+#include "tools/coff_builder.h"
 
 #include <cstdio>
 #include <exception>

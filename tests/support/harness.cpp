@@ -1,6 +1,6 @@
 #include "support/harness.h"
 
-#include "run/failure.h"
+#include "base/failure.h"
 #include "run/run_sequence.h"
 
 #include <algorithm>
@@ -59,8 +59,7 @@ Conversion convert_bytes(const coffgen::Bytes& object) {
     const std::string image = slurp(out_fp);
     result.image.assign(image.begin(), image.end());
     result.console = slurp(console);
-    std::fclose(in_fp);
-    std::fclose(out_fp);
+    std::fclose(out_fp); // the input's stream closes with `in`
     std::fclose(console);
     return result;
 }

@@ -2,7 +2,7 @@
 // a scratch directory with a chosen argument zero.
 #pragma once
 
-#include "support/coff_builder.h"
+#include "tools/coff_builder.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -2,7 +2,7 @@
 // it. Bigger than the bundled example, so that the Windows stdio path is exercised past
 // its 64 KiB buffers and the copy buffer's 10000-byte pieces, with a second boot section
 // after the big one so that the input is sought back and forth across buffered data.
-#include "support/coff_builder.h"
+#include "tools/coff_builder.h"
 
 #include <cstdio>
 #include <exception>

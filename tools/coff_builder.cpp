@@ -1,4 +1,4 @@
-#include "support/coff_builder.h"
+#include "tools/coff_builder.h"
 
 #include <cstdio>
 #include <stdexcept>

@@ -1,6 +1,6 @@
 // Writes the bundled example object (and, with a second argument, a config.ini naming
 // it) so that a newcomer can see a whole run.
-#include "support/coff_builder.h"
+#include "tools/coff_builder.h"
 
 #include <cstdio>
 #include <exception>

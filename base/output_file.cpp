@@ -1,0 +1,40 @@
+#include "base/output_file.h"
+
+#include "base/failure.h"
+#include "platform/files.h"
+
+#include <cerrno>
+#include <utility>
+
+OutputFile::OutputFile(std::string target) : target_(std::move(target)) {
+    const std::string stem = target_ + ".tmp" + std::to_string(platform::process_id()) + "-";
+    for (unsigned attempt = 0; attempt < 100 && fp_ == nullptr; ++attempt) {
+        temp_ = stem + std::to_string(attempt);
+        fp_ = platform::create_new_file(temp_);
+        if (fp_ == nullptr && errno != EEXIST)
+            break;
+    }
+    if (fp_ == nullptr) {
+        const int err = errno;
+        temp_.clear(); // nothing of ours to remove
+        fail(target_, "cannot create a temporary file beside it: " + platform::error_text(err));
+    }
+}
+
+OutputFile::~OutputFile() {
+    if (fp_ != nullptr)
+        std::fclose(fp_);
+    if (!committed_ && !temp_.empty())
+        std::remove(temp_.c_str());
+}
+
+void OutputFile::commit() {
+    if (std::fflush(fp_) != 0)
+        fail(target_, "cannot write the image: " + platform::error_text(errno));
+    std::FILE* fp = std::exchange(fp_, nullptr);
+    if (std::fclose(fp) != 0)
+        fail(target_, "cannot close the image: " + platform::error_text(errno));
+    if (!platform::replace_file(temp_, target_))
+        fail(target_, "cannot replace it: " + platform::error_text(errno));
+    committed_ = true;
+}

@@ -1,0 +1,30 @@
+// A file that replaces its target only when it is complete. It is written as a temporary
+// beside the target and renamed over it by commit(); until then the target stays as it
+// was, and a temporary that is never committed is removed, whatever ends its writing.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+class OutputFile {
+  public:
+    // Creates the temporary in the target's directory. Throws Failure.
+    explicit OutputFile(std::string target);
+    ~OutputFile(); // closes and removes the temporary unless committed
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    std::FILE* stream() const { return fp_; }
+    const std::string& target() const { return target_; }
+    const std::string& temporary() const { return temp_; }
+
+    // Flush, close and rename over the target, each checked. Throws Failure naming the
+    // target; the temporary is then removed by the destructor.
+    void commit();
+
+  private:
+    std::FILE* fp_ = nullptr;
+    std::string target_;
+    std::string temp_;
+    bool committed_ = false;
+};
