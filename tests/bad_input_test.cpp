@@ -179,11 +179,11 @@ std::vector<BadInput> rows() {
 
 class BadInputs : public testing::TestWithParam<BadInput> {};
 
-const std::string kConfig = "[CONFIG]\nCOFF_FILE=app.out\n";
+using harness::kAppConfig;
 const char kOutput[] = "VELTARA-app.efw";
 
 harness::ProcessResult run_on(const ScratchDir& dir, const BadInput& c) {
-    harness::write_text(dir.file("config.ini"), kConfig);
+    harness::write_text(dir.file("config.ini"), kAppConfig);
     if (c.input_is_directory)
         EXPECT_EQ(mkdir(dir.file("app.out").c_str(), 0755), 0);
     else

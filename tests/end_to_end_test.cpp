@@ -15,10 +15,11 @@ using harness::list_dir;
 using harness::run_program;
 using harness::ScratchDir;
 
-const std::string kConfig = "[CONFIG]\nCOFF_FILE=app.out\n";
+using harness::kAppConfig;
 
-harness::ProcessResult run_in(const ScratchDir& dir, const std::vector<std::string>& args = {}) {
-    return run_program(harness::converter_path(), dir.file("coff2efw"), args, "/");
+harness::ProcessResult run_in(const ScratchDir& dir, const std::vector<std::string>& args = {},
+                              const harness::ChildSetup& setup = {}) {
+    return run_program(harness::converter_path(), dir.file("coff2efw"), args, "/", {}, setup);
 }
 
 coffgen::Bytes example() {
@@ -28,7 +29,7 @@ coffgen::Bytes example() {
 TEST(EndToEnd, ConvertsTheObjectNamedBesideTheExecutable) {
     ScratchDir dir;
     coffgen::write_file(dir.file("app.out"), example());
-    harness::write_text(dir.file("config.ini"), kConfig);
+    harness::write_text(dir.file("config.ini"), kAppConfig);
 
     const auto r = run_in(dir);
     EXPECT_EQ(r.status, 0) << r.err;
@@ -46,7 +47,7 @@ TEST(EndToEnd, ProgramDirectoryComesFromArgumentZero) {
     ASSERT_EQ(mkdir(dir.file("bin.out").c_str(), 0755), 0);
     ASSERT_EQ(mkdir(dir.file("bin.efw").c_str(), 0755), 0);
     coffgen::write_file(dir.file("bin.out/app.out"), example());
-    harness::write_text(dir.file("bin.out/config.ini"), kConfig);
+    harness::write_text(dir.file("bin.out/config.ini"), kAppConfig);
 
     // Relative directory, resolved against the working directory; the ".out" of the
     // directory is replaced in the output path only.
@@ -62,6 +63,7 @@ TEST(EndToEnd, ProgramDirectoryComesFromArgumentZero) {
 
 TEST(EndToEnd, DefaultNameWhenTheConfigurationSaysNothing) {
     for (const std::string ini : {"", "[CONFIG]\nOTHER=1\n", "[OTHER]\nCOFF_FILE=app.out\n"}) {
+        SCOPED_TRACE("config.ini: " + ini);
         ScratchDir dir;
         if (!ini.empty())
             harness::write_text(dir.file("config.ini"), ini);
@@ -124,7 +126,7 @@ INSTANTIATE_TEST_SUITE_P(
     EndToEnd, Failures,
     testing::Values(
         FailureCase{"missing_input",
-                    kConfig,
+                    kAppConfig,
                     false,
                     {},
                     "VELTARA-app.efw",
@@ -141,14 +143,14 @@ INSTANTIATE_TEST_SUITE_P(
                     {},
                     "VELTARA-",
                     ": cannot read: Is a directory"},
-        FailureCase{"truncated_section_table", kConfig, true, truncated_example(),
+        FailureCase{"truncated_section_table", kAppConfig, true, truncated_example(),
                     "VELTARA-app.efw",
                     "app.out: truncated section header 3 at offset 0xc2: needs 48 bytes, the file "
                     "ends at 0xd6"},
-        FailureCase{"data_past_the_end", kConfig, true, data_past_end(), "VELTARA-app.efw",
+        FailureCase{"data_past_the_end", kAppConfig, true, data_past_end(), "VELTARA-app.efw",
                     "app.out: section 6 (.data): data at offset 0x47a, 0x10000 bytes, runs past "
                     "the end of the file at 0x52c"},
-        FailureCase{"boot_data_beyond_the_region", kConfig, true, boot_overflow(),
+        FailureCase{"boot_data_beyond_the_region", kAppConfig, true, boot_overflow(),
                     "VELTARA-app.efw",
                     "app.out: section 2 (.boot_L): 1025 boot bytes after 0 do not fit the boot "
                     "region of 1024 bytes"}),
@@ -158,7 +160,7 @@ TEST(EndToEnd, OutputThatCannotBeReplacedKeepsWhatIsThere) {
     // A directory where the image should go: the rename fails, nothing is lost, and the
     // temporary image is removed.
     ScratchDir dir;
-    harness::write_text(dir.file("config.ini"), kConfig);
+    harness::write_text(dir.file("config.ini"), kAppConfig);
     coffgen::write_file(dir.file("app.out"), example());
     ASSERT_EQ(mkdir(dir.file("VELTARA-app.efw").c_str(), 0755), 0);
     harness::write_text(dir.file("VELTARA-app.efw/keep"), "kept");
@@ -175,14 +177,18 @@ TEST(EndToEnd, OutputThatCannotBeReplacedKeepsWhatIsThere) {
 
 TEST(EndToEnd, UnwritableDirectoryKeepsTheOldOutput) {
     ScratchDir dir;
-    harness::write_text(dir.file("config.ini"), kConfig);
+    harness::write_text(dir.file("config.ini"), kAppConfig);
     coffgen::write_file(dir.file("app.out"), example());
     harness::write_text(dir.file("VELTARA-app.efw"), "old");
     ASSERT_EQ(chmod(dir.path.c_str(), 0555), 0);
-    if (access(dir.path.c_str(), W_OK) == 0)
+    // Root writes to a read-only directory anyway, so the run drops to a user who cannot.
+    harness::ChildSetup setup;
+    if (geteuid() == 0)
+        setup.uid = harness::kNobody;
+    else if (access(dir.path.c_str(), W_OK) == 0)
         GTEST_SKIP() << "this user can write to a read-only directory";
 
-    const auto r = run_in(dir);
+    const auto r = run_in(dir, {}, setup);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("cannot create a temporary file beside it: Permission denied"),
               std::string::npos)
@@ -199,8 +205,9 @@ TEST(EndToEnd, HelpAndVersionTouchNoFile) {
                  {"/?", "usage: coff2efw"},
                  {"--version", "coff2efw "}};
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.arg);
         ScratchDir dir;
-        harness::write_text(dir.file("config.ini"), kConfig);
+        harness::write_text(dir.file("config.ini"), kAppConfig);
         coffgen::write_file(dir.file("app.out"), example());
         const auto r = run_in(dir, {c.arg});
         EXPECT_EQ(r.status, 0) << c.arg;
@@ -212,7 +219,7 @@ TEST(EndToEnd, HelpAndVersionTouchNoFile) {
 
 TEST(EndToEnd, OtherArgumentsAreIgnored) {
     ScratchDir dir;
-    harness::write_text(dir.file("config.ini"), kConfig);
+    harness::write_text(dir.file("config.ini"), kAppConfig);
     coffgen::write_file(dir.file("app.out"), example());
     const auto r = run_in(dir, {"other.out", "-x"});
     EXPECT_EQ(r.status, 0) << r.err;

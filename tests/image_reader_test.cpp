@@ -59,19 +59,13 @@ Dump dump(const Bytes& image, bool with_data = false) {
     return d;
 }
 
+using harness::with_sections;
+
 Bytes convert_ok(const Object& o, std::string* console = nullptr) {
-    const auto r = harness::convert_bytes(coffgen::build(o));
-    EXPECT_FALSE(r.error) << *r.error;
+    auto r = harness::convert_ok(o);
     if (console != nullptr)
         *console = r.console;
     return r.image;
-}
-
-Object with_sections(std::vector<Section> rest) {
-    Object o;
-    o.sections = coffgen::leading_sections();
-    o.sections.insert(o.sections.end(), rest.begin(), rest.end());
-    return o;
 }
 
 // What the object says the image must carry, worked out from its description alone.

@@ -45,19 +45,11 @@ void expect_terminator_at(const Bytes& image, std::size_t off) {
     EXPECT_TRUE(all_zero(image, off, off + 8));
 }
 
-harness::Conversion convert_ok(const Object& o) {
-    auto r = harness::convert_bytes(coffgen::build(o));
-    EXPECT_FALSE(r.error) << *r.error;
-    return r;
-}
+using harness::convert_ok;
 
+// Most image tests want no optional header: the entry word is then 0.
 Object with_sections(std::vector<Section> rest, bool opt = false) {
-    Object o;
-    if (!opt)
-        o.opt = std::nullopt;
-    o.sections = coffgen::leading_sections();
-    o.sections.insert(o.sections.end(), rest.begin(), rest.end());
-    return o;
+    return harness::with_sections(std::move(rest), opt);
 }
 
 TEST(Image, NoBootAndFewSectionsGivesTheBareImage) {

@@ -13,7 +13,7 @@ using coffgen::Section;
 harness::ProcessResult run_on(const Object& object) {
     harness::ScratchDir dir;
     coffgen::write_file(dir.file("app.out"), coffgen::build(object));
-    harness::write_text(dir.file("config.ini"), "[CONFIG]\nCOFF_FILE=app.out\n");
+    harness::write_text(dir.file("config.ini"), harness::kAppConfig);
     return harness::run_program(harness::converter_path(), dir.file("coff2efw"), {}, "/",
                                 {"LC_ALL=C"});
 }
@@ -127,7 +127,7 @@ TEST(Listing, KoreanBannerOnAUtf8Terminal) {
     o.sections = {Section{.name = ".boot_L", .data = {1}}};
     harness::ScratchDir dir;
     coffgen::write_file(dir.file("app.out"), coffgen::build(o));
-    harness::write_text(dir.file("config.ini"), "[CONFIG]\nCOFF_FILE=app.out\n");
+    harness::write_text(dir.file("config.ini"), harness::kAppConfig);
     const auto r = harness::run_program(harness::converter_path(), dir.file("coff2efw"), {}, "/",
                                         {"LC_ALL=C.UTF-8"});
     EXPECT_EQ(r.status, 0);

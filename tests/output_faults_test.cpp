@@ -1,6 +1,7 @@
 // The output side failing under the built program: a file system that stops taking bytes
 // part-way through the image, and a directory the user may not write to. Either way the
 // run ends with status 1 and one line, and the image from an earlier run survives.
+#include "run/run_sequence.h"
 #include "support/harness.h"
 #include "tools/coff_builder.h"
 
@@ -18,7 +19,7 @@ using coffgen::Section;
 using harness::list_dir;
 using harness::ScratchDir;
 
-const std::string kConfig = "[CONFIG]\nCOFF_FILE=app.out\n";
+using harness::kAppConfig;
 const char kOutput[] = "VELTARA-app.efw";
 
 // An object whose image is `data_bytes` of load records and a little more.
@@ -39,7 +40,7 @@ Bytes object_with_data(std::size_t data_bytes) {
 void lay_out(const ScratchDir& dir, const Bytes& object) {
     std::filesystem::copy_file(harness::converter_path(), dir.file("coff2efw"));
     ASSERT_EQ(chmod(dir.file("coff2efw").c_str(), 0755), 0);
-    harness::write_text(dir.file("config.ini"), kConfig);
+    harness::write_text(dir.file("config.ini"), kAppConfig);
     coffgen::write_file(dir.file("app.out"), object);
     ASSERT_EQ(chmod(dir.file("config.ini").c_str(), 0644), 0);
     ASSERT_EQ(chmod(dir.file("app.out").c_str(), 0644), 0);
@@ -100,17 +101,23 @@ TEST_P(PartialWrites, FailTheRunAndKeepTheOldImage) {
     }
 }
 
-// The converter's output buffer is 64 KiB: a smaller image reaches the file system only
-// when it is flushed at the end, a larger one fails in the middle of the load pass. The
-// limit binds the captured console as well, so each leaves room for the error line.
+// An image smaller than the output stream's buffer reaches the file system only when it
+// is flushed at the end; a larger one fails in the middle of the load pass, when a full
+// buffer is written. The limit binds the captured console as well, so each leaves room
+// for the error line.
+constexpr std::size_t kBuf = kStreamBufferSize;
 INSTANTIATE_TEST_SUITE_P(
     OutputFaults, PartialWrites,
-    testing::Values(
-        PartialWrite{"cut_inside_the_boot_region", 20000, 1024, "cannot write the image"},
-        PartialWrite{"cut_at_the_final_flush", 20000, 4096, "cannot write the image"},
-        PartialWrite{"cut_after_one_full_buffer", 300000, 65536, "cannot write at image offset 0x"},
-        PartialWrite{"cut_inside_the_load_pass", 300000, 100000, "cannot write at image offset 0x"},
-        PartialWrite{"cut_one_byte_short", 300000, -1, "cannot write"}),
+    testing::Values(PartialWrite{"cut_inside_the_boot_region", 20000, 1024,
+                                 "cannot write the image"},
+                    PartialWrite{"cut_at_the_final_flush", 20000, 4096, "cannot write the image"},
+                    PartialWrite{"cut_in_a_nearly_full_buffer", kBuf - 4096, kBuf - 8192,
+                                 "cannot write the image"},
+                    PartialWrite{"cut_after_one_full_buffer", 3 * kBuf, kBuf,
+                                 "cannot write at image offset 0x"},
+                    PartialWrite{"cut_inside_the_second_buffer", 3 * kBuf, kBuf + kBuf / 2,
+                                 "cannot write at image offset 0x"},
+                    PartialWrite{"cut_one_byte_short", 3 * kBuf, -1, "cannot write"}),
     [](const auto& p) { return std::string(p.param.label); });
 
 TEST(OutputFaults, DirectoryWithoutWritePermission) {

@@ -43,7 +43,7 @@ std::string without_call_count_memory() {
 
 Measured measure(const char* label, const Object& object) {
     harness::ScratchDir dir;
-    harness::write_text(dir.file("config.ini"), "[CONFIG]\nCOFF_FILE=app.out\n");
+    harness::write_text(dir.file("config.ini"), harness::kAppConfig);
     coffgen::write_file(dir.file("app.out"), coffgen::build(object));
     const std::string report = dir.file("peak");
     const auto r = harness::run_program(MEASURE_PEAK_EXE, "measure_peak",

@@ -3,6 +3,8 @@
 #include "base/failure.h"
 #include "run/run_sequence.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
@@ -62,6 +64,21 @@ Conversion convert_bytes(const coffgen::Bytes& object) {
     std::fclose(out_fp); // the input's stream closes with `in`
     std::fclose(console);
     return result;
+}
+
+Conversion convert_ok(const coffgen::Object& object) {
+    Conversion r = convert_bytes(coffgen::build(object));
+    EXPECT_FALSE(r.error) << *r.error;
+    return r;
+}
+
+coffgen::Object with_sections(std::vector<coffgen::Section> rest, bool opt_head) {
+    coffgen::Object o;
+    if (!opt_head)
+        o.opt = std::nullopt;
+    o.sections = coffgen::leading_sections();
+    o.sections.insert(o.sections.end(), rest.begin(), rest.end());
+    return o;
 }
 
 ScratchDir::ScratchDir() {

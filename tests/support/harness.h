@@ -18,11 +18,21 @@ struct Conversion {
     std::optional<std::string> error; // the failure's message, when the run failed
 };
 
+// The configuration most runs start with.
+inline const std::string kAppConfig = "[CONFIG]\nCOFF_FILE=app.out\n";
+
+// An object with the five leading sections that never become records, then `rest`;
+// with an optional header unless `opt_head` is false.
+coffgen::Object with_sections(std::vector<coffgen::Section> rest, bool opt_head = true);
+
 // Everything in a stream, from its start.
 std::string slurp(std::FILE* fp);
 
 // Runs the conversion on `object` through the converter's own stream-level procedure.
 Conversion convert_bytes(const coffgen::Bytes& object);
+
+// The same for an object description, with a test failure when the conversion fails.
+Conversion convert_ok(const coffgen::Object& object);
 
 // A fresh directory, removed with everything in it at the end of the scope.
 struct ScratchDir {

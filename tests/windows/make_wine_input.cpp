@@ -1,7 +1,10 @@
 // Writes the object that the Windows build converts under Wine, and a config.ini naming
-// it. Bigger than the bundled example, so that the Windows stdio path is exercised past
-// its 64 KiB buffers and the copy buffer's 10000-byte pieces, with a second boot section
-// after the big one so that the input is sought back and forth across buffered data.
+// it. Bigger than the bundled example: its large section spans more than two of the
+// converter's stream buffers, so that the Windows build refills the input and flushes the
+// output in the middle of the load pass, and it passes through the copy buffer's
+// 10000-byte pieces; a second boot section after it makes the input seek back and forth
+// across buffered data.
+#include "run/run_sequence.h"
 #include "tools/coff_builder.h"
 
 #include <cstdio>
@@ -16,7 +19,7 @@ int main(int argc, char** argv) {
     try {
         coffgen::Object o = coffgen::example_object();
         o.sections.push_back({.name = ".big",
-                              .data = coffgen::pattern(150001, 0x0D),
+                              .data = coffgen::pattern(2 * kStreamBufferSize + 10001, 0x0D),
                               .phy = 0x100000,
                               .virt = 0x100000,
                               .flags = 0x20});

@@ -4,8 +4,8 @@
 #
 #   usage: tests/windows/wine_checks.sh LINUX_BIN WINDOWS_BIN
 #
-# LINUX_BIN holds coff2efw and make_wine_input built for this host (the test preset's
-# build/test/bin); WINDOWS_BIN holds coff2efw.exe and mbsearch_compare.exe (the windows
+# LINUX_BIN holds coff2efw and make_wine_input built for this host (the demo preset's
+# build/demo/bin); WINDOWS_BIN holds coff2efw.exe and mbsearch_compare.exe (the windows
 # preset's build/windows/bin). Needs Wine's 64-bit loader (WINE64, default
 # /usr/lib/wine/wine64) and localedef. Every run of a Windows program is bounded by a
 # time-out; the Wine prefix is made once, in a temporary directory, and removed at the end.
