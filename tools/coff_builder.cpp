@@ -107,6 +107,16 @@ void write_file(const std::string& path, const Bytes& bytes) {
         throw std::runtime_error("cannot write " + path);
 }
 
+void write_config_naming(const std::string& ini_path, const std::string& object_path,
+                         const char* eol) {
+    std::string name = object_path;
+    const std::size_t slash = name.find_last_of("/\\");
+    if (slash != std::string::npos)
+        name = name.substr(slash + 1);
+    const std::string ini = std::string("[CONFIG]") + eol + "COFF_FILE=" + name + eol;
+    write_file(ini_path, Bytes(ini.begin(), ini.end()));
+}
+
 Bytes read_file(const std::string& path) {
     std::FILE* fp = std::fopen(path.c_str(), "rb");
     if (fp == nullptr)

@@ -64,6 +64,11 @@ Bytes build(const Object& object);
 void write_file(const std::string& path, const Bytes& bytes);
 Bytes read_file(const std::string& path);
 
+// Writes a config.ini at `ini_path` whose COFF_FILE names the file of `object_path`
+// (its name alone, as it lies beside the converter), lines ended by `eol`.
+void write_config_naming(const std::string& ini_path, const std::string& object_path,
+                         const char* eol = "\n");
+
 // A realistic small object: optional header, boot section, five leading sections, code
 // and data of odd sizes, an uninitialised section, a copy section and an unnamed one.
 Object example_object();

@@ -13,14 +13,8 @@ int main(int argc, char** argv) {
     }
     try {
         coffgen::write_file(argv[1], coffgen::build(coffgen::example_object()));
-        if (argc > 2) {
-            std::string name = argv[1];
-            const std::size_t slash = name.find_last_of("/\\");
-            if (slash != std::string::npos)
-                name = name.substr(slash + 1);
-            const std::string ini = "[CONFIG]\nCOFF_FILE=" + name + "\n";
-            coffgen::write_file(argv[2], coffgen::Bytes(ini.begin(), ini.end()));
-        }
+        if (argc > 2)
+            coffgen::write_config_naming(argv[2], argv[1]);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "make_example: %s\n", e.what());
         return 1;

@@ -31,13 +31,8 @@ int main(int argc, char** argv) {
                               .flags = 0x40});
         coffgen::write_file(argv[1], coffgen::build(o));
 
-        std::string name = argv[1];
-        const std::size_t slash = name.find_last_of("/\\");
-        if (slash != std::string::npos)
-            name = name.substr(slash + 1);
         // Line ends as a Windows editor writes them.
-        const std::string ini = "[CONFIG]\r\nCOFF_FILE=" + name + "\r\n";
-        coffgen::write_file(argv[2], coffgen::Bytes(ini.begin(), ini.end()));
+        coffgen::write_config_naming(argv[2], argv[1], "\r\n");
     } catch (const std::exception& e) {
         std::fprintf(stderr, "make_wine_input: %s\n", e.what());
         return 1;
