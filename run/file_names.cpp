@@ -1,5 +1,6 @@
 #include "run/file_names.h"
 
+#include "base/failure.h"
 #include "platform/files.h"
 #include "platform/mbstring.h"
 #include "platform/profile.h"
@@ -38,7 +39,11 @@ FileNames resolve_file_names(const char* argv0) {
     const std::string dir = program_directory(argv0, code_page);
     const std::string config = dir + kConfigFileName;
     char value[kMaxConfiguredName + 1];
-    const std::size_t len = platform::read_profile_string(
+    const platform::ProfileResult read = platform::read_profile_string(
         kConfigSection, kConfigKey, kDefaultInputName, value, sizeof value, config.c_str());
-    return form_file_names(dir, std::string_view(value, len), code_page);
+    if (read.status == platform::ProfileStatus::kNotRegular)
+        fail(config, "not a regular file");
+    if (read.status == platform::ProfileStatus::kError)
+        fail(config, "cannot read: " + platform::error_text(read.error));
+    return form_file_names(dir, std::string_view(value, read.length), code_page);
 }

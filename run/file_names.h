@@ -31,5 +31,6 @@ FileNames form_file_names(std::string_view program_dir, std::string_view configu
                           int code_page);
 
 // The three paths of this run: the program directory from argument zero, the input name
-// from the configuration file beside the executable.
+// from the configuration file beside the executable. Only a configuration that does not
+// exist gives the default name; one that exists but cannot be read fails the run.
 FileNames resolve_file_names(const char* argv0);

@@ -36,6 +36,7 @@ struct BadInput {
     // header values the conversion must not care about).
     std::optional<Bytes> same_image_as;
     std::string listing_shows; // a valid run's listing holds these bytes
+    std::string config;        // config.ini, when not the one naming app.out
 };
 
 Bytes bytes_of(const Object& o) {
@@ -174,6 +175,12 @@ std::vector<BadInput> rows() {
          .input = {},
          .input_is_directory = true,
          .message = "cannot read: Is a directory"},
+        // The name ends at the NUL: read on, it would make the temporary's path, as the
+        // system sees it, the output's own.
+        {.label = "nul_in_the_configured_name",
+         .input = example(),
+         .same_image_as = example(),
+         .config = std::string("[CONFIG]\nCOFF_FILE=app.out\0.x\n", 30)},
     };
 }
 
@@ -183,7 +190,7 @@ using harness::kAppConfig;
 const char kOutput[] = "VELTARA-app.efw";
 
 harness::ProcessResult run_on(const ScratchDir& dir, const BadInput& c) {
-    harness::write_text(dir.file("config.ini"), kAppConfig);
+    harness::write_text(dir.file("config.ini"), c.config.empty() ? kAppConfig : c.config);
     if (c.input_is_directory)
         EXPECT_EQ(mkdir(dir.file("app.out").c_str(), 0755), 0);
     else

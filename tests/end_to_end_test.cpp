@@ -74,6 +74,15 @@ TEST(EndToEnd, DefaultNameWhenTheConfigurationSaysNothing) {
     }
 }
 
+// What stands where config.ini is looked for, besides a file holding the config text.
+enum class ConfigAs {
+    kText,
+    kUnreadable, // the text, mode 000, read by a user other than root
+    kDirectory,
+    kFifo,
+    kFailingFile, // a regular file whose read fails with EIO
+};
+
 struct FailureCase {
     const char* label;
     std::string config;      // empty: no config.ini
@@ -81,6 +90,7 @@ struct FailureCase {
     coffgen::Bytes input;    // used when not empty instead of the example
     std::string output_name; // the output this configuration leads to
     std::string message;     // after "coff2efw: error: <dir>/"
+    ConfigAs config_as = ConfigAs::kText;
 };
 
 class Failures : public testing::TestWithParam<FailureCase> {};
@@ -88,15 +98,40 @@ class Failures : public testing::TestWithParam<FailureCase> {};
 TEST_P(Failures, ReportAndKeepTheOldOutput) {
     const FailureCase& c = GetParam();
     ScratchDir dir;
-    if (!c.config.empty())
-        harness::write_text(dir.file("config.ini"), c.config);
+    const std::string config = dir.file("config.ini");
+    harness::ChildSetup setup;
+    setup.time_limit = 60; // a FIFO must not hang the suite
+    switch (c.config_as) {
+    case ConfigAs::kText:
+        if (!c.config.empty())
+            harness::write_text(config, c.config);
+        break;
+    case ConfigAs::kUnreadable:
+        harness::write_text(config, c.config);
+        ASSERT_EQ(chmod(config.c_str(), 0), 0);
+        ASSERT_EQ(chmod(dir.path.c_str(), 0755), 0);
+        if (geteuid() == 0)
+            setup.uid = harness::kNobody; // root reads it anyway
+        break;
+    case ConfigAs::kDirectory:
+        ASSERT_EQ(mkdir(config.c_str(), 0755), 0);
+        break;
+    case ConfigAs::kFifo:
+        ASSERT_EQ(mkfifo(config.c_str(), 0644), 0);
+        break;
+    case ConfigAs::kFailingFile:
+        // A regular file to fstat whose first bytes, the process's own address 0, are
+        // unmapped: reading them fails.
+        ASSERT_EQ(symlink("/proc/self/mem", config.c_str()), 0);
+        break;
+    }
     if (c.write_input)
         coffgen::write_file(dir.file("app.out"), c.input.empty() ? example() : c.input);
     const std::string old_image = "an image from an earlier, good run";
     harness::write_text(dir.file(c.output_name), old_image);
     const auto before = list_dir(dir.path);
 
-    const auto r = run_in(dir);
+    const auto r = run_program(harness::converter_path(), dir.file("coff2efw"), {}, "/", {}, setup);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "coff2efw: error: " + dir.path + "/" + c.message + "\n");
     EXPECT_EQ(harness::read_text(dir.file(c.output_name)), old_image);
@@ -153,7 +188,37 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"boot_data_beyond_the_region", kAppConfig, true, boot_overflow(),
                     "VELTARA-app.efw",
                     "app.out: section 2 (.boot_L): 1025 boot bytes after 0 do not fit the boot "
-                    "region of 1024 bytes"}),
+                    "region of 1024 bytes"},
+        // A config.ini that is there but cannot be read is no absent one: the default name
+        // would convert ZOV-KARN.efw, or send the user looking for it.
+        FailureCase{"config_unreadable",
+                    kAppConfig,
+                    true,
+                    {},
+                    "VELTARA-app.efw",
+                    "config.ini: cannot read: Permission denied",
+                    ConfigAs::kUnreadable},
+        FailureCase{"config_is_a_directory",
+                    "",
+                    true,
+                    {},
+                    "VELTARA-app.efw",
+                    "config.ini: cannot read: Is a directory",
+                    ConfigAs::kDirectory},
+        FailureCase{"config_is_a_fifo",
+                    "",
+                    true,
+                    {},
+                    "VELTARA-app.efw",
+                    "config.ini: not a regular file",
+                    ConfigAs::kFifo},
+        FailureCase{"config_read_fails",
+                    "",
+                    true,
+                    {},
+                    "VELTARA-app.efw",
+                    "config.ini: cannot read: Input/output error",
+                    ConfigAs::kFailingFile}),
     [](const auto& p) { return std::string(p.param.label); });
 
 TEST(EndToEnd, OutputThatCannotBeReplacedKeepsWhatIsThere) {

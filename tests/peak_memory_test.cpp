@@ -1,5 +1,6 @@
 // The converter keeps everything in fixed storage: its peak resident size must not grow
-// with the number of sections or the bytes of section data it copies.
+// with the number of sections, the bytes of section data it copies or the size of its
+// config.ini.
 #include "support/harness.h"
 #include "tools/coff_builder.h"
 
@@ -41,9 +42,10 @@ std::string without_call_count_memory() {
            ":detect_stack_use_after_return=0";
 }
 
-Measured measure(const char* label, const Object& object) {
+Measured measure(const char* label, const Object& object,
+                 const std::string& config = harness::kAppConfig) {
     harness::ScratchDir dir;
-    harness::write_text(dir.file("config.ini"), harness::kAppConfig);
+    harness::write_text(dir.file("config.ini"), config);
     coffgen::write_file(dir.file("app.out"), coffgen::build(object));
     const std::string report = dir.file("peak");
     const auto r = harness::run_program(MEASURE_PEAK_EXE, "measure_peak",
@@ -58,14 +60,26 @@ Measured measure(const char* label, const Object& object) {
     return m;
 }
 
+// 100 MB before the value: half in comment lines, half in one line.
+std::string huge_config() {
+    std::string text;
+    const std::string comment = "; " + std::string(77, '-') + "\n";
+    while (text.size() < 50'000'000)
+        text += comment;
+    text += "X=" + std::string(50'000'000, 'x') + "\n";
+    return text + harness::kAppConfig;
+}
+
 TEST(PeakMemory, StaysFlatAsSectionsAndDataGrow) {
     const std::size_t each = 32 * 1024; // 2043 of them: about 64 MiB
     const Measured runs[] = {
         measure("example object", coffgen::example_object()),
         measure("2048 sections of 16 bytes", full_table(16)),
         measure("2048 sections of 32 KiB", full_table(each)),
+        measure("example object, 100 MB config.ini", coffgen::example_object(), huge_config()),
     };
     ASSERT_EQ(runs[2].image_size, 0x804 + 2043 * (8 + each) + 8) << "not the whole data copied";
+    ASSERT_EQ(runs[3].image_size, runs[0].image_size) << "the value after 100 MB was not found";
 
     long lowest = runs[0].peak_rss_kib;
     long highest = runs[0].peak_rss_kib;

@@ -1,6 +1,7 @@
 #include "platform/console.h"
 #include "platform/mbstring.h"
 #include "platform/profile.h"
+#include "support/harness.h"
 
 #include <gtest/gtest.h>
 
@@ -22,7 +23,29 @@ TEST_P(ProfileText, FindsTheValueOrTheDefault) {
                                                        "DEFAULT", buffer, sizeof buffer);
     EXPECT_EQ(std::string(buffer, n), GetParam().expected);
     EXPECT_EQ(std::string(buffer), GetParam().expected);
+
+    // The same text from a file, read in pieces.
+    harness::ScratchDir dir;
+    harness::write_text(dir.file("config.ini"), GetParam().text);
+    char from_file[256];
+    const platform::ProfileResult r =
+        platform::parse_profile_file(dir.file("config.ini").c_str(), "CONFIG", "COFF_FILE",
+                                     "DEFAULT", from_file, sizeof from_file);
+    ASSERT_EQ(r.status, platform::ProfileStatus::kRead) << r.error;
+    EXPECT_EQ(std::string(from_file, r.length), GetParam().expected);
 }
+
+// The text in UTF-16 with a byte-order mark; each char of `ascii` is one code unit.
+std::string utf16(const std::string& ascii, bool little_endian = true) {
+    std::string out = little_endian ? "\xFF\xFE" : "\xFE\xFF";
+    for (const char c : ascii)
+        out += little_endian ? std::string{c, '\0'} : std::string{'\0', c};
+    return out;
+}
+
+// Files are read 16 KiB at a time: a comment that ends just before, so that the next
+// lines straddle the boundary.
+const std::string kPadding = std::string(16380, ';') + "\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Conventions, ProfileText,
@@ -50,14 +73,46 @@ INSTANTIATE_TEST_SUITE_P(
         ProfileCase{"percent_kept", "[CONFIG]\nCOFF_FILE=app%d%s.out\n", "app%d%s.out"},
         ProfileCase{"empty_file", "", "DEFAULT"},
         ProfileCase{"cut_at_255", "[CONFIG]\nCOFF_FILE=" + std::string(300, 'x') + "\n",
-                    std::string(255, 'x')}),
+                    std::string(255, 'x')},
+        ProfileCase{"cr_only", "[OTHER]\rCOFF_FILE=no\r[CONFIG]\rCOFF_FILE=app.out\r", "app.out"},
+        ProfileCase{"control_blanks",
+                    "[CONFIG]\n\vCOFF_FILE\f=\x1A"
+                    "app.out\x1A\v\n",
+                    "app.out"},
+        ProfileCase{"unclosed_section_is_no_section", "[CONFIG\nCOFF_FILE=app.out\n", "DEFAULT"},
+        ProfileCase{"unclosed_section_ends_nothing", "[CONFIG]\n[OTHER\nCOFF_FILE=app.out\n",
+                    "app.out"},
+        ProfileCase{"name_runs_to_the_last_bracket", "[CONFIG]]\nCOFF_FILE=app.out\n", "DEFAULT"},
+        ProfileCase{"junk_after_the_bracket", "[CONFIG] junk\nCOFF_FILE=app.out\n", "app.out"},
+        ProfileCase{"key_without_equals_decides", "[CONFIG]\nCOFF_FILE\nCOFF_FILE=app.out\n",
+                    "DEFAULT"},
+        ProfileCase{"nul_ends_the_value", std::string("[CONFIG]\nCOFF_FILE=in.out\0x\n", 28),
+                    "in.out"},
+        ProfileCase{"nul_ends_the_name", std::string("[CONFIG\0x]\nCOFF_FILE\0y=in.out\n", 30),
+                    "in.out"},
+        ProfileCase{"utf16le_bom", utf16("[CONFIG]\r\nCOFF_FILE=app.out\r\n"), "app.out"},
+        ProfileCase{"utf16be_bom", utf16("[CONFIG]\nCOFF_FILE=app.out", false), "app.out"},
+        ProfileCase{"utf16le_odd_byte_is_a_unit", utf16("[CONFIG]\nCOFF_FILE=app.out") + "x",
+                    "app.outx"},
+        ProfileCase{"utf16le_without_bom_is_bytes", utf16("[CONFIG]\nCOFF_FILE=app.out").substr(2),
+                    "DEFAULT"},
+        ProfileCase{"long_lines_cut_alone",
+                    "[CONFIG]\nX=" + std::string(10000, 'x') + "\nCOFF_FILE=app.out\n", "app.out"},
+        ProfileCase{"across_the_read_boundary", kPadding + "[CONFIG]\nCOFF_FILE=app.out\n",
+                    "app.out"},
+        ProfileCase{"utf16_across_the_read_boundary",
+                    utf16(kPadding.substr(1) + "[CONFIG]\nCOFF_FILE=app.out\n"), "app.out"},
+        ProfileCase{"utf8_bom_across_the_read_boundary",
+                    "\xEF\xBB\xBF" + kPadding.substr(1) + "[CONFIG]\nCOFF_FILE=app.out\n",
+                    "app.out"}),
     [](const auto& p) { return std::string(p.param.label); });
 
 TEST(ProfileFile, MissingFileGivesTheDefault) {
     char buffer[256];
-    const std::size_t n = platform::read_profile_string(
+    const platform::ProfileResult r = platform::read_profile_string(
         "CONFIG", "COFF_FILE", "ZOV-KARN.efw", buffer, sizeof buffer, "/nonexistent/config.ini");
-    EXPECT_EQ(std::string(buffer, n), "ZOV-KARN.efw");
+    EXPECT_EQ(r.status, platform::ProfileStatus::kRead);
+    EXPECT_EQ(std::string(buffer, r.length), "ZOV-KARN.efw");
 }
 
 TEST(Charset, NamesMapToCodePages) {

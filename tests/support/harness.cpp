@@ -151,6 +151,8 @@ ProcessResult run_program(const std::string& exe, const std::string& argv0,
         dup2(null_fd, 0);
         dup2(out_fd, 1);
         dup2(err_fd, 2);
+        if (setup.time_limit)
+            alarm(*setup.time_limit); // stays set across execve
         execve(exe.c_str(), argv.data(), envp.data());
         _exit(127);
     }

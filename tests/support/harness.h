@@ -57,6 +57,9 @@ struct ChildSetup {
     // The most bytes any file may grow to (RLIMIT_FSIZE), with SIGXFSZ ignored so that an
     // oversized write fails with EFBIG instead of killing the process.
     std::optional<std::uint64_t> file_size_limit;
+    // Seconds after which SIGALRM ends the process, so that a run that would block for
+    // ever fails instead of hanging the suite.
+    std::optional<unsigned> time_limit;
 };
 
 // The user id that owns nothing, for runs that must lack root's rights.

@@ -5,10 +5,11 @@
 #   usage: tests/windows/wine_checks.sh LINUX_BIN WINDOWS_BIN
 #
 # LINUX_BIN holds coff2efw and make_wine_input built for this host (the demo preset's
-# build/demo/bin); WINDOWS_BIN holds coff2efw.exe and mbsearch_compare.exe (the windows
-# preset's build/windows/bin). Needs Wine's 64-bit loader (WINE64, default
-# /usr/lib/wine/wine64) and localedef. Every run of a Windows program is bounded by a
-# time-out; the Wine prefix is made once, in a temporary directory, and removed at the end.
+# build/demo/bin); WINDOWS_BIN holds coff2efw.exe, mbsearch_compare.exe and
+# profile_compare.exe (the windows preset's build/windows/bin). Needs Wine's 64-bit
+# loader (WINE64, default /usr/lib/wine/wine64) and localedef. Every run of a Windows
+# program is bounded by a time-out; the Wine prefix is made once, in a temporary
+# directory, and removed at the end.
 set -uo pipefail
 
 if [ $# -ne 2 ]; then
@@ -47,7 +48,7 @@ die() {
 }
 
 for f in "$linux_bin/coff2efw" "$linux_bin/make_wine_input" "$win_bin/coff2efw.exe" \
-    "$win_bin/mbsearch_compare.exe" "$wine"; do
+    "$win_bin/mbsearch_compare.exe" "$win_bin/profile_compare.exe" "$wine"; do
     [ -x "$f" ] || [ -f "$f" ] || die "missing $f"
 done
 
@@ -243,6 +244,32 @@ check_multibyte_search() {
     return $ok
 }
 
+check_config_directory() {
+    # The system reader takes a config.ini it cannot read for an absent one; the converter
+    # must refuse it instead of converting ZOV-KARN.efw.
+    local dir=$scratch/config-dir log=$logs/config-dir
+    make_dir "$dir" coff2efw.exe
+    rm "$dir/config.ini"
+    mkdir "$dir/config.ini"
+    cp "$ref/firmware.out" "$dir/ZOV-KARN.efw"
+    local before
+    before=$(listing "$dir")
+    (cd "$scratch" && LC_ALL=C win "$dir/coff2efw.exe" >"$log.out" 2>"$log.err")
+    expect_failure "$dir" "$log" $? \
+        "coff2efw: error: $(winpath "$dir")\\config.ini: cannot read: Is a directory" "$before"
+}
+
+check_profile_reader() {
+    # In the C locale Wine's ANSI code page is 1252, in which every byte of the table's
+    # files is a character.
+    local dir=$scratch/profiles
+    mkdir "$dir"
+    LC_ALL=C win "$win_bin/profile_compare.exe" "$(winpath "$dir")" >"$logs/profiles.out" 2>&1
+    local status=$?
+    sed 's/\r$//; s/^/  /' "$logs/profiles.out"
+    return $status
+}
+
 passed=0
 failed=0
 run_check() {
@@ -262,6 +289,8 @@ run_check bare_name
 run_check double_byte_name
 run_check missing_input
 run_check multibyte_search
+run_check config_directory
+run_check profile_reader
 
 echo "wine_checks: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
