@@ -13,6 +13,10 @@ inline bool is_version_argument(const char* arg) {
     return std::strcmp(arg, "--version") == 0;
 }
 
+// What --version says after the version; the full text ships beside the programs.
+inline constexpr const char* kLicenceLine =
+    "Copyright (c) 2026 The coff2efw authors. MIT licence: see the LICENSE file.";
+
 // Answers --help (with `usage`) or --version, wherever it stands among the arguments.
 // Returns true when it did; the program then ends with status 0 and touches no file.
 inline bool answer_help_or_version(int argc, char** argv, const char* usage, const char* program) {
@@ -22,7 +26,7 @@ inline bool answer_help_or_version(int argc, char** argv, const char* usage, con
             return true;
         }
         if (is_version_argument(argv[i])) {
-            std::printf("%s %s\n", program, COFF2EFW_VERSION);
+            std::printf("%s %s\n%s\n", program, COFF2EFW_VERSION, kLicenceLine);
             return true;
         }
     }

@@ -268,7 +268,9 @@ TEST(EndToEnd, HelpAndVersionTouchNoFile) {
     } cases[] = {{"--help", "usage: coff2efw"},
                  {"-h", "usage: coff2efw"},
                  {"/?", "usage: coff2efw"},
-                 {"--version", "coff2efw "}};
+                 {"--version",
+                  "coff2efw " COFF2EFW_VERSION "\n"
+                  "Copyright (c) 2026 The coff2efw authors. MIT licence: see the LICENSE file.\n"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arg);
         ScratchDir dir;

@@ -448,7 +448,11 @@ TEST(Efwdump, Arguments) {
         {{"--help"}, 0, "usage: efwdump [--data] IMAGE\n", ""},
         {{"x.efw", "-h"}, 0, "usage: efwdump", ""},
         {{"/?"}, 0, "usage: efwdump", ""},
-        {{"--version"}, 0, "efwdump " COFF2EFW_VERSION "\n", ""},
+        {{"--version"},
+         0,
+         "efwdump " COFF2EFW_VERSION "\n"
+         "Copyright (c) 2026 The coff2efw authors. MIT licence: see the LICENSE file.\n",
+         ""},
         {{}, 1, "", "efwdump: error: no image given (see efwdump --help)\n"},
         {{"-x", "a.efw"}, 1, "", "efwdump: error: unknown option -x (see efwdump --help)\n"},
         {{"a.efw", "b.efw"},
