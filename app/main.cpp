@@ -5,6 +5,7 @@
 #include "run/run_sequence.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -26,5 +27,9 @@ int main(int argc, char** argv) {
     platform::ignore_broken_pipe(); // a closed standard output must not cost the image
     if (answer_help_or_version(argc, argv, kUsage, "coff2efw"))
         return 0;
-    return run_sequence(argc > 0 ? argv[0] : nullptr, stdout, stderr);
+    // Recognised here alone until the command line has its table of options.
+    RunOptions options;
+    for (int i = 1; i < argc; ++i)
+        options.strict = options.strict || std::strcmp(argv[i], "--strict") == 0;
+    return run_sequence(argc > 0 ? argv[0] : nullptr, stdout, stderr, options);
 }
