@@ -1,9 +1,11 @@
 // coff2efw: converts the COFF object named in config.ini beside the executable into the
 // ROM image the target's boot loader takes.
 #include "app/arguments.h"
+#include "platform/files.h"
 #include "run/run_sequence.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -22,7 +24,12 @@ constexpr const char* kUsage =
 } // namespace
 
 int main(int argc, char** argv) {
+    platform::ignore_broken_pipe(); // a closed standard output must not cost the image
     if (answer_help_or_version(argc, argv, kUsage, "coff2efw"))
         return 0;
-    return run_sequence(argc > 0 ? argv[0] : nullptr, stdout, stderr);
+    // Recognised here alone until the command line has its table of options.
+    RunOptions options;
+    for (int i = 1; i < argc; ++i)
+        options.strict = options.strict || std::strcmp(argv[i], "--strict") == 0;
+    return run_sequence(argc > 0 ? argv[0] : nullptr, stdout, stderr, options);
 }

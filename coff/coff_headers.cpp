@@ -104,7 +104,7 @@ SectionSubject section_subject(unsigned index, const char* what) {
     const SectHead& sect = g_SectTable[index];
     const std::string_view name = has_no_name(sect) ? "unnamed" : sect_name_text(sect);
     SectionSubject subject;
-    std::snprintf(subject.text, sizeof subject.text, "section %u (%.*s) %s", index,
-                  static_cast<int>(name.size()), name.data(), what);
+    std::snprintf(subject.text, sizeof subject.text, "section %u (%.*s)%s%s", index,
+                  static_cast<int>(name.size()), name.data(), *what != '\0' ? " " : "", what);
     return subject;
 }

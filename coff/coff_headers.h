@@ -81,8 +81,8 @@ bool has_no_name(const SectHead& sect);
 // "section 7 (.text)" or "section 7 (unnamed)", for error messages.
 std::string section_label(unsigned index);
 
-// The label followed by `what` ("section 7 (.text) data"), formed without allocation for
-// the reads that name a section should they fail.
+// The label followed by `what` ("section 7 (.text) data"; the label alone when `what` is
+// empty), formed without allocation for the reads and warnings that name a section.
 struct SectionSubject {
     char text[48];
 };

@@ -48,6 +48,11 @@ void write_output(OutputImage& out, const void* bytes, std::size_t len) {
     out.pos += len;
 }
 
+bool makes_load_record(const SectHead& s) {
+    return s.SectSize > 0 && s.FilePtrRaw != 0 &&
+           (static_cast<std::uint32_t>(s.Flags) & kNoLoadFlags) == 0;
+}
+
 void boot_pass(InputFile& in, OutputImage& out, unsigned index, std::FILE* console) {
     const SectHead& s = g_SectTable[index];
     if (s.SectSize > 0) {
@@ -104,8 +109,7 @@ void load_pass(InputFile& in, OutputImage& out, std::FILE* console) {
         // Every visited section aligns, even one that then produces no record.
         if (out.pos % 2 != 0)
             write_output(out, &zero, 1);
-        if (s.SectSize <= 0 || s.FilePtrRaw == 0 ||
-            (static_cast<std::uint32_t>(s.Flags) & kNoLoadFlags) != 0)
+        if (!makes_load_record(s))
             continue;
         check_section_data(in, i);
 

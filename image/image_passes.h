@@ -21,6 +21,10 @@ struct OutputImage {
 
 void write_output(OutputImage& out, const void* bytes, std::size_t len);
 
+// The load pass's test: a section from index 5 on that is not a boot section becomes a
+// load record when it has data in the file and is neither a dummy nor a copy section.
+bool makes_load_record(const SectHead& sect);
+
 void boot_pass(InputFile& in, OutputImage& out, unsigned index, std::FILE* console);
 void close_boot_region(OutputImage& out);
 void write_entry_word(OutputImage& out, std::FILE* console);

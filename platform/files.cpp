@@ -3,6 +3,7 @@
 #include "platform/mbstring.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
 #ifdef _WIN32
@@ -26,6 +27,12 @@ const char* last_directory_separator(const char* path, int code_page) {
 #else
     const char* slash = path_strrchr(path, '/', code_page);
     return back == nullptr || (slash != nullptr && slash > back) ? slash : back;
+#endif
+}
+
+void ignore_broken_pipe() {
+#ifdef SIGPIPE
+    std::signal(SIGPIPE, SIG_IGN);
 #endif
 }
 

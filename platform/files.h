@@ -37,6 +37,11 @@ unsigned long process_id();
 // Renames `from` over `to`, replacing an existing file in one step.
 bool replace_file(const std::string& from, const std::string& to);
 
+// Lets a write to a closed pipe fail with EPIPE instead of ending the process, so that a
+// listing piped into a reader that stops early does not cost the image. Windows has no
+// such signal.
+void ignore_broken_pipe();
+
 // The system's text for an errno value.
 std::string error_text(int error);
 

@@ -3,11 +3,12 @@
 #include "base/failure.h"
 #include "base/output_file.h"
 #include "coff/header_listing.h"
+#include "image/image_checks.h"
 #include "run/file_names.h"
 
 #include <new>
 
-void convert(InputFile& in, OutputImage& out, std::FILE* console) {
+void convert(InputFile& in, OutputImage& out, std::FILE* console, Warnings* warnings) {
     read_file_head(in);
     list_file_head(console);
     check_section_count(in);
@@ -18,6 +19,7 @@ void convert(InputFile& in, OutputImage& out, std::FILE* console) {
     } else {
         clear_opt_head();
     }
+    run_checks(CheckPoint::FileHeader, 0, in, console, warnings);
 
     list_sect_banner(console);
     for (unsigned i = 0; i < g_FileHead.usNumSect; ++i) {
@@ -25,12 +27,14 @@ void convert(InputFile& in, OutputImage& out, std::FILE* console) {
         list_sect_row(console, i);
         if (is_boot_section(g_SectTable[i]))
             boot_pass(in, out, i, console);
+        run_checks(CheckPoint::SectionHeader, i, in, console, warnings);
     }
 
     close_boot_region(out);
     write_entry_word(out, console);
     load_pass(in, out, console);
     write_terminator(out);
+    run_checks(CheckPoint::Image, 0, in, console, warnings);
 }
 
 namespace {
@@ -40,8 +44,8 @@ char g_OutputBuffer[kStreamBufferSize];
 
 } // namespace
 
-void convert_file(const std::string& input_path, const std::string& output_path,
-                  std::FILE* console) {
+bool convert_file(const std::string& input_path, const std::string& output_path, std::FILE* console,
+                  Warnings* warnings) {
     // The input first: a run that cannot read it must not create or touch any output.
     InputFile in = open_input(input_path);
     std::setvbuf(in.fp, g_InputBuffer, _IOFBF, sizeof g_InputBuffer);
@@ -51,18 +55,23 @@ void convert_file(const std::string& input_path, const std::string& output_path,
     OutputImage out;
     out.fp = file.stream();
     out.path = output_path;
-    convert(in, out, console);
+    convert(in, out, console, warnings);
+    if (warnings != nullptr && warnings->strict && warnings->count > 0)
+        return false; // the temporary goes with `file`; an existing image stays
     file.commit();
+    return true;
 }
 
-int run_sequence(const char* argv0, std::FILE* console, std::FILE* errors) {
+int run_sequence(const char* argv0, std::FILE* console, std::FILE* errors,
+                 const RunOptions& options) {
     std::string subject = argv0 == nullptr ? "" : argv0;
+    Warnings warnings{.stream = errors, .strict = options.strict};
     try {
         const FileNames names = resolve_file_names(argv0);
         subject = names.input;
-        convert_file(names.input, names.output, console);
+        const bool written = convert_file(names.input, names.output, console, &warnings);
         std::fflush(console);
-        return 0;
+        return written ? 0 : 1;
     } catch (const Failure& f) {
         std::fflush(console);
         std::fprintf(errors, "coff2efw: error: %s: %s\n", f.path.c_str(), f.what.c_str());

@@ -1,6 +1,7 @@
 // The one top-level procedure of a conversion.
 #pragma once
 
+#include "base/warnings.h"
 #include "coff/coff_headers.h"
 #include "image/image_passes.h"
 
@@ -12,18 +13,27 @@
 // processor's cache.
 inline constexpr std::size_t kStreamBufferSize = 1 << 18;
 
+// How a run goes beyond what it converts. Warnings go to the errors stream whether the
+// run is quiet or not; under `strict` they are errors and no image is written.
+struct RunOptions {
+    bool quiet = false;
+    bool strict = false;
+};
+
 // Converts the object named by config.ini beside the executable (argument zero gives its
-// directory) into a ROM image. The listing and progress lines go to `console`; a failure
-// becomes one line on `errors`. Returns the process's exit status: 0 on success, 1 on
-// failure.
-int run_sequence(const char* argv0, std::FILE* console, std::FILE* errors);
+// directory) into a ROM image. The listing and progress lines go to `console`; warnings
+// and a failure become lines on `errors`. Returns the process's exit status: 0 when the
+// image was written, 1 otherwise.
+int run_sequence(const char* argv0, std::FILE* console, std::FILE* errors,
+                 const RunOptions& options = {});
 
 // Converts the input file at `input_path` into the image at `output_path`. The image is
 // written to a temporary file beside the output and renamed over it only when complete,
-// so a failed run leaves an existing output as it was. Throws Failure.
-void convert_file(const std::string& input_path, const std::string& output_path,
-                  std::FILE* console);
+// so a failed run leaves an existing output as it was. Returns false, with nothing
+// written, when `warnings` is strict and the conversion gave any. Throws Failure.
+bool convert_file(const std::string& input_path, const std::string& output_path, std::FILE* console,
+                  Warnings* warnings = nullptr);
 
-// The conversion itself on two open streams: header reads, listing and image passes.
-// Throws Failure.
-void convert(InputFile& in, OutputImage& out, std::FILE* console);
+// The conversion itself on two open streams: header reads, listing and image passes,
+// with their warnings on `warnings` (none without one). Throws Failure.
+void convert(InputFile& in, OutputImage& out, std::FILE* console, Warnings* warnings = nullptr);

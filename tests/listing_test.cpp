@@ -94,7 +94,8 @@ TEST(Listing, RealisticObject) {
 
     const auto r = run_on(o);
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "");
+    // Its data before index 5 and its word-counting target are warned about, not refused.
+    EXPECT_EQ(r.err.find("coff2efw: error"), std::string::npos) << r.err;
     EXPECT_EQ(r.out, expected);
 }
 

@@ -46,7 +46,7 @@ struct Object {
     std::int32_t sym_ptr = 0;
     std::int32_t num_syms = 0;
     std::uint16_t file_flags = 0x0103;
-    std::uint16_t target_id = 0x0098;
+    std::uint16_t target_id = 0x0099; // byte-addressed: SectSize counts bytes, as the image does
     std::optional<OptFields> opt = OptFields{}; // nullopt: no optional header
     std::uint16_t opt_size = 28;                // usOptHeadSize when opt is present
     std::optional<std::uint16_t> num_sect;      // declared count; default sections.size()

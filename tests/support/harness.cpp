@@ -130,6 +130,14 @@ ProcessResult run_program(const std::string& exe, const std::string& argv0,
         argv.push_back(s.data());
     argv.push_back(nullptr);
 
+    // The reading end goes before the child starts, so that no write ever succeeds.
+    int pipe_fds[2] = {-1, -1};
+    if (setup.stdout_to == StdoutTo::ClosedPipe) {
+        if (pipe(pipe_fds) != 0)
+            throw std::runtime_error("pipe failed");
+        close(pipe_fds[0]);
+    }
+
     const pid_t pid = fork();
     if (pid == 0) {
         if (setup.file_size_limit) {
@@ -149,13 +157,18 @@ ProcessResult run_program(const std::string& exe, const std::string& argv0,
             _exit(126);
         const int null_fd = open("/dev/null", O_RDONLY);
         dup2(null_fd, 0);
-        dup2(out_fd, 1);
+        if (setup.stdout_to == StdoutTo::Full)
+            dup2(open("/dev/full", O_WRONLY), 1);
+        else
+            dup2(setup.stdout_to == StdoutTo::ClosedPipe ? pipe_fds[1] : out_fd, 1);
         dup2(err_fd, 2);
         if (setup.time_limit)
             alarm(*setup.time_limit); // stays set across execve
         execve(exe.c_str(), argv.data(), envp.data());
         _exit(127);
     }
+    if (pipe_fds[1] >= 0)
+        close(pipe_fds[1]);
     int wstatus = 0;
     waitpid(pid, &wstatus, 0);
 

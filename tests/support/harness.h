@@ -50,8 +50,13 @@ struct ProcessResult {
     std::string err;
 };
 
+// The started process's standard output: read back into ProcessResult::out, the full
+// device (writes fail with ENOSPC) or a pipe nobody reads (EPIPE, or SIGPIPE).
+enum class StdoutTo { Captured, Full, ClosedPipe };
+
 // Conditions the started process runs under that a test cannot arrange from outside.
 struct ChildSetup {
+    StdoutTo stdout_to = StdoutTo::Captured;
     // Run as this user and group id (with no supplementary groups); needs root.
     std::optional<unsigned> uid;
     // The most bytes any file may grow to (RLIMIT_FSIZE), with SIGXFSZ ignored so that an
