@@ -24,5 +24,5 @@ constexpr const char* kUsage =
 int main(int argc, char** argv) {
     if (answer_help_or_version(argc, argv, kUsage, "coff2efw"))
         return 0;
-    return run_sequence(argc > 0 ? argv[0] : nullptr, stdout, stderr);
+    return run_sequence(argc > 0 ? argv[0] : nullptr, NameChoice{}, RunOptions{}, stdout, stderr);
 }

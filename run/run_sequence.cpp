@@ -3,8 +3,10 @@
 #include "base/failure.h"
 #include "base/output_file.h"
 #include "coff/header_listing.h"
-#include "run/file_names.h"
+#include "platform/files.h"
 
+#include <cerrno>
+#include <memory>
 #include <new>
 
 void convert(InputFile& in, OutputImage& out, std::FILE* console) {
@@ -40,27 +42,38 @@ char g_OutputBuffer[kStreamBufferSize];
 
 } // namespace
 
-void convert_file(const std::string& input_path, const std::string& output_path,
-                  std::FILE* console) {
+void convert_file(const FileNames& names, const RunOptions& options, std::FILE* console) {
     // The input first: a run that cannot read it must not create or touch any output.
-    InputFile in = open_input(input_path);
+    InputFile in = open_input(names.input);
     std::setvbuf(in.fp, g_InputBuffer, _IOFBF, sizeof g_InputBuffer);
 
-    OutputFile file(output_path);
+    // A quiet run prints into the null device, so the listing code runs unchanged and
+    // what a quiet run leaves out is byte for byte what a normal run shows.
+    auto close = [](std::FILE* fp) { std::fclose(fp); };
+    std::unique_ptr<std::FILE, decltype(close)> null_console(nullptr, close);
+    if (options.quiet) {
+        null_console.reset(std::fopen(platform::null_device(), "w"));
+        if (null_console == nullptr)
+            fail(platform::null_device(), "cannot open: " + platform::error_text(errno));
+        console = null_console.get();
+    }
+
+    OutputFile file(names.output);
     std::setvbuf(file.stream(), g_OutputBuffer, _IOFBF, sizeof g_OutputBuffer);
     OutputImage out;
     out.fp = file.stream();
-    out.path = output_path;
+    out.path = names.output;
     convert(in, out, console);
     file.commit();
 }
 
-int run_sequence(const char* argv0, std::FILE* console, std::FILE* errors) {
+int run_sequence(const char* argv0, const NameChoice& choice, const RunOptions& options,
+                 std::FILE* console, std::FILE* errors) {
     std::string subject = argv0 == nullptr ? "" : argv0;
     try {
-        const FileNames names = resolve_file_names(argv0);
+        const FileNames names = resolve_file_names(argv0, choice);
         subject = names.input;
-        convert_file(names.input, names.output, console);
+        convert_file(names, options, console);
         std::fflush(console);
         return 0;
     } catch (const Failure& f) {

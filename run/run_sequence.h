@@ -3,6 +3,7 @@
 
 #include "coff/coff_headers.h"
 #include "image/image_passes.h"
+#include "run/file_names.h"
 
 #include <cstddef>
 #include <cstdio>
@@ -12,17 +13,23 @@
 // processor's cache.
 inline constexpr std::size_t kStreamBufferSize = 1 << 18;
 
-// Converts the object named by config.ini beside the executable (argument zero gives its
-// directory) into a ROM image. The listing and progress lines go to `console`; a failure
-// becomes one line on `errors`. Returns the process's exit status: 0 on success, 1 on
-// failure.
-int run_sequence(const char* argv0, std::FILE* console, std::FILE* errors);
+// How a run goes, as the command line sets it.
+struct RunOptions {
+    bool quiet = false;  // nothing on the console; failures are still reported
+    bool strict = false; // every warning is an error
+};
 
-// Converts the input file at `input_path` into the image at `output_path`. The image is
-// written to a temporary file beside the output and renamed over it only when complete,
-// so a failed run leaves an existing output as it was. Throws Failure.
-void convert_file(const std::string& input_path, const std::string& output_path,
-                  std::FILE* console);
+// Converts the object that `choice` names, or with nothing chosen the one named by
+// config.ini beside the executable (argument zero gives its directory), into a ROM
+// image. The listing and progress lines go to `console`; a failure becomes one line on
+// `errors`. Returns the process's exit status: 0 on success, 1 on failure.
+int run_sequence(const char* argv0, const NameChoice& choice, const RunOptions& options,
+                 std::FILE* console, std::FILE* errors);
+
+// Converts the input file at `names.input` into the image at `names.output`. The image
+// is written to a temporary file beside the output and renamed over it only when
+// complete, so a failed run leaves an existing output as it was. Throws Failure.
+void convert_file(const FileNames& names, const RunOptions& options, std::FILE* console);
 
 // The conversion itself on two open streams: header reads, listing and image passes.
 // Throws Failure.
