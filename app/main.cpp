@@ -1,6 +1,6 @@
-// coff2efw: converts the COFF object named in config.ini beside the executable into the
-// ROM image the target's boot loader takes.
-#include "app/arguments.h"
+// coff2efw: converts a linked COFF object, named on the command line or in a profile
+// file, into the ROM image the target's boot loader takes.
+#include "app/command_line.h"
 #include "run/run_sequence.h"
 
 #include <cstdio>
@@ -8,21 +8,46 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: coff2efw\n"
+    "usage: coff2efw [OPTIONS] INPUT\n"
+    "       coff2efw [OPTIONS] --config FILE\n"
+    "       coff2efw [OPTIONS]\n"
     "\n"
-    "Converts a linked COFF object into a ROM image. The input is named by the key\n"
-    "COFF_FILE in section [CONFIG] of config.ini beside this executable (default\n"
-    "ZOV-KARN.efw); the image is written beside it as VELTARA-<name>, with every \".out\"\n"
-    "in the path replaced by \".efw\". The object's headers and each section written are\n"
-    "listed on standard output. Exit status: 0 on success, 1 on failure.\n"
+    "Converts a linked COFF object into a ROM image and lists the object's headers and\n"
+    "each section written on standard output.\n"
     "\n"
-    "  -h, --help, /?   show this text\n"
-    "  --version        show the version\n";
+    "With INPUT, the image is written beside it as VELTARA-<name>, with every \".out\" in\n"
+    "the file name replaced by \".efw\". With --config FILE, the input is named by the key\n"
+    "COFF_FILE in section [CONFIG] of FILE (default ZOV-KARN.efw), and the input and the\n"
+    "image are in FILE's directory; with neither, FILE is config.ini beside this\n"
+    "executable. In those two cases the image is VELTARA-<name> in that directory, with\n"
+    "every \".out\" in the whole path replaced by \".efw\".\n"
+    "\n";
+
+constexpr const char* kUsageEnd =
+    "  --                  end the options: what follows is the input\n"
+    "\n"
+    "Exit status: 0 image written, 1 conversion failed, 2 usage error.\n";
 
 } // namespace
 
 int main(int argc, char** argv) {
-    if (answer_help_or_version(argc, argv, kUsage, "coff2efw"))
+    CommandLine line;
+    const std::string error = read_command_line(argc, argv, line);
+    if (!error.empty()) {
+        std::fprintf(stderr, "coff2efw: error: %s\nTry 'coff2efw --help'.\n", error.c_str());
+        return 2;
+    }
+    if (line.help) {
+        std::fputs(kUsage, stdout);
+        print_option_lines(stdout);
+        std::fputs(kUsageEnd, stdout);
         return 0;
-    return run_sequence(argc > 0 ? argv[0] : nullptr, NameChoice{}, RunOptions{}, stdout, stderr);
+    }
+    if (line.version) {
+        std::printf("coff2efw %s\n", COFF2EFW_VERSION);
+        return 0;
+    }
+    const NameChoice choice{line.input, line.config, line.output};
+    const RunOptions options{line.quiet, line.strict};
+    return run_sequence(argc > 0 ? argv[0] : nullptr, choice, options, stdout, stderr);
 }
