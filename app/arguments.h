@@ -17,6 +17,11 @@ inline bool is_version_argument(const char* arg) {
 inline constexpr const char* kLicenceLine =
     "Copyright (c) 2026 The coff2efw authors. MIT licence: see the LICENSE file.";
 
+// The answer to --version: the version, then the licence line.
+inline void print_version(const char* program) {
+    std::printf("%s %s\n%s\n", program, COFF2EFW_VERSION, kLicenceLine);
+}
+
 // Answers --help (with `usage`) or --version, wherever it stands among the arguments.
 // Returns true when it did; the program then ends with status 0 and touches no file.
 inline bool answer_help_or_version(int argc, char** argv, const char* usage, const char* program) {
@@ -26,7 +31,7 @@ inline bool answer_help_or_version(int argc, char** argv, const char* usage, con
             return true;
         }
         if (is_version_argument(argv[i])) {
-            std::printf("%s %s\n%s\n", program, COFF2EFW_VERSION, kLicenceLine);
+            print_version(program);
             return true;
         }
     }

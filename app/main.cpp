@@ -1,6 +1,7 @@
-// coff2efw: converts the COFF object named in config.ini beside the executable into the
-// ROM image the target's boot loader takes.
+// coff2efw: converts a linked COFF object, named on the command line or in a profile
+// file, into the ROM image the target's boot loader takes.
 #include "app/arguments.h"
+#include "app/command_line.h"
 #include "platform/files.h"
 #include "run/run_sequence.h"
 
@@ -10,26 +11,47 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: coff2efw\n"
+    "usage: coff2efw [OPTIONS] INPUT\n"
+    "       coff2efw [OPTIONS] --config FILE\n"
+    "       coff2efw [OPTIONS]\n"
     "\n"
-    "Converts a linked COFF object into a ROM image. The input is named by the key\n"
-    "COFF_FILE in section [CONFIG] of config.ini beside this executable (default\n"
-    "ZOV-KARN.efw); the image is written beside it as VELTARA-<name>, with every \".out\"\n"
-    "in the path replaced by \".efw\". The object's headers and each section written are\n"
-    "listed on standard output. Exit status: 0 on success, 1 on failure.\n"
+    "Converts a linked COFF object into a ROM image and lists the object's headers and\n"
+    "each section written on standard output.\n"
     "\n"
-    "  -h, --help, /?   show this text\n"
-    "  --version        show the version\n";
+    "With INPUT, the image is written beside it as VELTARA-<name>, with every \".out\" in\n"
+    "the file name replaced by \".efw\". With --config FILE, the input is named by the key\n"
+    "COFF_FILE in section [CONFIG] of FILE (default ZOV-KARN.efw), and the input and the\n"
+    "image are in FILE's directory; with neither, FILE is config.ini beside this\n"
+    "executable. In those two cases the image is VELTARA-<name> in that directory, with\n"
+    "every \".out\" in the whole path replaced by \".efw\".\n"
+    "\n";
+
+constexpr const char* kUsageEnd =
+    "  --                  end the options: what follows is the input\n"
+    "\n"
+    "Exit status: 0 image written, 1 conversion failed, 2 usage error.\n";
 
 } // namespace
 
 int main(int argc, char** argv) {
     platform::ignore_broken_pipe(); // a closed standard output must not cost the image
-    if (answer_help_or_version(argc, argv, kUsage, "coff2efw"))
+    CommandLine line;
+    const std::string error = read_command_line(argc, argv, line);
+    if (!error.empty()) {
+        std::fprintf(stderr, "coff2efw: error: %s\nTry 'coff2efw --help'.\n", error.c_str());
+        return 2;
+    }
+    if (line.help) {
+        std::fputs(kUsage, stdout);
+        print_option_lines(stdout);
+        std::fputs(kUsageEnd, stdout);
         return 0;
-    // Recognised here alone until the command line has its table of options.
-    RunOptions options;
-    for (int i = 1; i < argc; ++i)
-        options.strict = options.strict || std::strcmp(argv[i], "--strict") == 0;
-    return run_sequence(argc > 0 ? argv[0] : nullptr, stdout, stderr, options);
+    }
+    if (line.version) {
+        print_version("coff2efw");
+        return 0;
+    }
+    const NameChoice choice{line.input, line.config, line.output};
+    const RunOptions options{line.quiet, line.strict};
+    return run_sequence(argc > 0 ? argv[0] : nullptr, choice, options, stdout, stderr);
 }

@@ -36,6 +36,30 @@ void ignore_broken_pipe() {
 #endif
 }
 
+const char* file_name_start(const char* path, int code_page) {
+    const char* start = path;
+#ifdef _WIN32
+    const char drive = path[0];
+    if (((drive >= 'A' && drive <= 'Z') || (drive >= 'a' && drive <= 'z')) && path[1] == ':')
+        start = path + 2;
+    const char* back = path_strrchr(path, '\\', code_page);
+    if (back != nullptr && back >= start)
+        start = back + 1;
+#endif
+    const char* slash = path_strrchr(path, '/', code_page);
+    if (slash != nullptr && slash >= start)
+        start = slash + 1;
+    return start;
+}
+
+const char* null_device() {
+#ifdef _WIN32
+    return "NUL";
+#else
+    return "/dev/null";
+#endif
+}
+
 std::string error_text(int error) {
     return std::strerror(error);
 }

@@ -13,6 +13,15 @@ namespace platform {
 // comes later, since "/" is how such a host writes a directory. Null when there is none.
 const char* last_directory_separator(const char* path, int code_page);
 
+// Where the file name begins in a path typed on the command line (an input, a profile
+// file): behind its last slash, on Windows also behind its last backslash or the colon of
+// a drive ("C:app.out"), since that is how the host's own programs read such a path. The
+// path itself when it has no directory part.
+const char* file_name_start(const char* path, int code_page);
+
+// The name of the null device ("/dev/null", "NUL"), where a quiet run's listing goes.
+const char* null_device();
+
 // What the host knows of an open file.
 struct FileStatus {
     std::uint64_t size = 0;

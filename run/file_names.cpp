@@ -1,6 +1,7 @@
 #include "run/file_names.h"
 
 #include "base/failure.h"
+#include "base/input_file.h"
 #include "platform/files.h"
 #include "platform/mbstring.h"
 #include "platform/profile.h"
@@ -34,10 +35,9 @@ FileNames form_file_names(std::string_view program_dir, std::string_view configu
     return names;
 }
 
-FileNames resolve_file_names(const char* argv0) {
-    const int code_page = platform::host_code_page();
-    const std::string dir = program_directory(argv0, code_page);
-    const std::string config = dir + kConfigFileName;
+namespace {
+
+std::string configured_name(const std::string& config) {
     char value[kMaxConfiguredName + 1];
     const platform::ProfileResult read = platform::read_profile_string(
         kConfigSection, kConfigKey, kDefaultInputName, value, sizeof value, config.c_str());
@@ -45,5 +45,45 @@ FileNames resolve_file_names(const char* argv0) {
         fail(config, "not a regular file");
     if (read.status == platform::ProfileStatus::kError)
         fail(config, "cannot read: " + platform::error_text(read.error));
-    return form_file_names(dir, std::string_view(value, read.length), code_page);
+    return std::string(value, read.length);
+}
+
+} // namespace
+
+FileNames resolve_file_names(const char* argv0) {
+    const int code_page = platform::host_code_page();
+    const std::string dir = program_directory(argv0, code_page);
+    return form_file_names(dir, configured_name(dir + kConfigFileName), code_page);
+}
+
+FileNames input_file_names(const std::string& input, int code_page) {
+    const char* name = platform::file_name_start(input.c_str(), code_page);
+    std::string file = name;
+    replace_out_with_efw(file, code_page);
+    const std::string dir(input.c_str(), name);
+    return FileNames{"", input, dir + kOutputPrefix + file};
+}
+
+FileNames profile_file_names(const std::string& config, std::string_view configured_name,
+                             int code_page) {
+    const std::string dir(config.c_str(), platform::file_name_start(config.c_str(), code_page));
+    FileNames names = form_file_names(dir, configured_name, code_page);
+    names.config = config;
+    return names;
+}
+
+FileNames resolve_file_names(const char* argv0, const NameChoice& choice) {
+    const int code_page = platform::host_code_page();
+    FileNames names;
+    if (choice.input != nullptr) {
+        names = input_file_names(choice.input, code_page);
+    } else if (choice.config != nullptr) {
+        open_input(choice.config); // names the file when it cannot be read, closes it again
+        names = profile_file_names(choice.config, configured_name(choice.config), code_page);
+    } else {
+        names = resolve_file_names(argv0);
+    }
+    if (choice.output != nullptr)
+        names.output = choice.output;
+    return names;
 }

@@ -1,5 +1,6 @@
-// Where the configuration, the input and the output of a run are: all beside the
-// executable, as the directory part of argument zero names it.
+// Where the configuration, the input and the output of a run are: by default all beside
+// the executable, as the directory part of argument zero names it; otherwise where the
+// command line says.
 #pragma once
 
 #include <string>
@@ -13,9 +14,16 @@ inline constexpr const char* kOutputPrefix = "VELTARA-";
 inline constexpr std::size_t kMaxConfiguredName = 255;
 
 struct FileNames {
-    std::string config;
+    std::string config; // empty when no configuration file is read
     std::string input;
     std::string output;
+};
+
+// What the command line names for a run; null where it names nothing.
+struct NameChoice {
+    const char* input = nullptr;  // the object to convert, instead of a configured one
+    const char* config = nullptr; // the profile file, instead of config.ini beside the executable
+    const char* output = nullptr; // the image's path, taken as given
 };
 
 // Argument zero up to and including its last directory separator; empty when it has none
@@ -34,3 +42,19 @@ FileNames form_file_names(std::string_view program_dir, std::string_view configu
 // from the configuration file beside the executable. Only a configuration that does not
 // exist gives the default name; one that exists but cannot be read fails the run.
 FileNames resolve_file_names(const char* argv0);
+
+// The paths for an input named on the command line: the image goes beside it as
+// "VELTARA-" and its file name, with every ".out" of the file name (not of the
+// directory, which stays as given) replaced by ".efw". No configuration is read.
+FileNames input_file_names(const std::string& input, int code_page);
+
+// The paths for a profile file named on the command line: its directory takes the place
+// of the program directory, under every rule of form_file_names.
+FileNames profile_file_names(const std::string& config, std::string_view configured_name,
+                             int code_page);
+
+// The three paths of this run as the command line chooses them; `choice.output` replaces
+// whichever output the other names lead to. A profile file named on the command line
+// must exist: falling back to the default name would convert a file nobody named.
+// Throws Failure.
+FileNames resolve_file_names(const char* argv0, const NameChoice& choice);

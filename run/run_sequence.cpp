@@ -4,8 +4,11 @@
 #include "base/output_file.h"
 #include "coff/header_listing.h"
 #include "image/image_checks.h"
+#include "platform/files.h"
 #include "run/file_names.h"
 
+#include <cerrno>
+#include <memory>
 #include <new>
 
 void convert(InputFile& in, OutputImage& out, std::FILE* console, Warnings* warnings) {
@@ -44,17 +47,28 @@ char g_OutputBuffer[kStreamBufferSize];
 
 } // namespace
 
-bool convert_file(const std::string& input_path, const std::string& output_path, std::FILE* console,
+bool convert_file(const FileNames& names, const RunOptions& options, std::FILE* console,
                   Warnings* warnings) {
     // The input first: a run that cannot read it must not create or touch any output.
-    InputFile in = open_input(input_path);
+    InputFile in = open_input(names.input);
     std::setvbuf(in.fp, g_InputBuffer, _IOFBF, sizeof g_InputBuffer);
 
-    OutputFile file(output_path);
+    // A quiet run prints into the null device, so the listing code runs unchanged and
+    // what a quiet run leaves out is byte for byte what a normal run shows.
+    auto close = [](std::FILE* fp) { std::fclose(fp); };
+    std::unique_ptr<std::FILE, decltype(close)> null_console(nullptr, close);
+    if (options.quiet) {
+        null_console.reset(std::fopen(platform::null_device(), "w"));
+        if (null_console == nullptr)
+            fail(platform::null_device(), "cannot open: " + platform::error_text(errno));
+        console = null_console.get();
+    }
+
+    OutputFile file(names.output);
     std::setvbuf(file.stream(), g_OutputBuffer, _IOFBF, sizeof g_OutputBuffer);
     OutputImage out;
     out.fp = file.stream();
-    out.path = output_path;
+    out.path = names.output;
     convert(in, out, console, warnings);
     if (warnings != nullptr && warnings->strict && warnings->count > 0)
         return false; // the temporary goes with `file`; an existing image stays
@@ -62,14 +76,14 @@ bool convert_file(const std::string& input_path, const std::string& output_path,
     return true;
 }
 
-int run_sequence(const char* argv0, std::FILE* console, std::FILE* errors,
-                 const RunOptions& options) {
+int run_sequence(const char* argv0, const NameChoice& choice, const RunOptions& options,
+                 std::FILE* console, std::FILE* errors) {
     std::string subject = argv0 == nullptr ? "" : argv0;
     Warnings warnings{.stream = errors, .strict = options.strict};
     try {
-        const FileNames names = resolve_file_names(argv0);
+        const FileNames names = resolve_file_names(argv0, choice);
         subject = names.input;
-        const bool written = convert_file(names.input, names.output, console, &warnings);
+        const bool written = convert_file(names, options, console, &warnings);
         std::fflush(console);
         return written ? 0 : 1;
     } catch (const Failure& f) {

@@ -4,6 +4,7 @@
 #include "base/warnings.h"
 #include "coff/coff_headers.h"
 #include "image/image_passes.h"
+#include "run/file_names.h"
 
 #include <cstddef>
 #include <cstdio>
@@ -13,25 +14,26 @@
 // processor's cache.
 inline constexpr std::size_t kStreamBufferSize = 1 << 18;
 
-// How a run goes beyond what it converts. Warnings go to the errors stream whether the
-// run is quiet or not; under `strict` they are errors and no image is written.
+// How a run goes, as the command line sets it. Warnings go to the errors stream whether
+// the run is quiet or not; under `strict` they are errors and no image is written.
 struct RunOptions {
-    bool quiet = false;
-    bool strict = false;
+    bool quiet = false;  // nothing on the console; failures are still reported
+    bool strict = false; // every warning is an error
 };
 
-// Converts the object named by config.ini beside the executable (argument zero gives its
-// directory) into a ROM image. The listing and progress lines go to `console`; warnings
-// and a failure become lines on `errors`. Returns the process's exit status: 0 when the
-// image was written, 1 otherwise.
-int run_sequence(const char* argv0, std::FILE* console, std::FILE* errors,
-                 const RunOptions& options = {});
+// Converts the object that `choice` names, or with nothing chosen the one named by
+// config.ini beside the executable (argument zero gives its directory), into a ROM
+// image. The listing and progress lines go to `console`; warnings and a failure become
+// lines on `errors`. Returns the process's exit status: 0 when the image was written,
+// 1 otherwise.
+int run_sequence(const char* argv0, const NameChoice& choice, const RunOptions& options,
+                 std::FILE* console, std::FILE* errors);
 
-// Converts the input file at `input_path` into the image at `output_path`. The image is
-// written to a temporary file beside the output and renamed over it only when complete,
-// so a failed run leaves an existing output as it was. Returns false, with nothing
-// written, when `warnings` is strict and the conversion gave any. Throws Failure.
-bool convert_file(const std::string& input_path, const std::string& output_path, std::FILE* console,
+// Converts the input file at `names.input` into the image at `names.output`. The image
+// is written to a temporary file beside the output and renamed over it only when
+// complete, so a failed run leaves an existing output as it was. Returns false, with
+// nothing written, when `warnings` is strict and the conversion gave any. Throws Failure.
+bool convert_file(const FileNames& names, const RunOptions& options, std::FILE* console,
                   Warnings* warnings = nullptr);
 
 // The conversion itself on two open streams: header reads, listing and image passes,

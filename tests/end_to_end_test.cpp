@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <map>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -285,13 +288,110 @@ TEST(EndToEnd, HelpAndVersionTouchNoFile) {
     }
 }
 
-TEST(EndToEnd, OtherArgumentsAreIgnored) {
-    ScratchDir dir;
-    harness::write_text(dir.file("config.ini"), kAppConfig);
-    coffgen::write_file(dir.file("app.out"), example());
-    const auto r = run_in(dir, {"other.out", "-x"});
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(file_exists(dir.file("VELTARA-app.efw")));
+// An object no warning of the converter concerns: nothing at sections 0 to 4 that would
+// become a record further on, and a target whose sizes count bytes.
+coffgen::Bytes clean_object() {
+    coffgen::Object o = coffgen::example_object();
+    o.target_id = 0x00A0;
+    for (std::size_t i : {0u, 1u, 3u, 4u})
+        o.sections[i].data.clear();
+    return coffgen::build(o);
 }
+
+// Every file and directory under `root` with its content, by path relative to it.
+std::map<std::string, std::string> snapshot(const std::string& root) {
+    std::map<std::string, std::string> files;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(root))
+        files[std::filesystem::relative(e.path(), root).string()] =
+            e.is_directory() ? "/" : harness::read_text(e.path().string());
+    return files;
+}
+
+struct ArgsCase {
+    const char* label;
+    std::vector<std::string> args; // a leading "@" stands for the working directory
+    int status;
+    const char* image; // the one file the run adds, the object's image; null for none
+    bool listing;      // standard output holds the listing, else nothing
+    std::string err;
+};
+
+ArgsCase writes(const char* label, std::vector<std::string> args, const char* image,
+                bool listing = true) {
+    return {label, std::move(args), 0, image, listing, ""};
+}
+
+ArgsCase fails(const char* label, std::vector<std::string> args, const std::string& file) {
+    const std::string err =
+        "coff2efw: error: " + file + ": cannot open: No such file or directory\n";
+    return {label, std::move(args), 1, nullptr, false, err};
+}
+
+ArgsCase refused(const char* label, std::vector<std::string> args, const std::string& what) {
+    const std::string err = "coff2efw: error: " + what + "\nTry 'coff2efw --help'.\n";
+    return {label, std::move(args), 2, nullptr, false, err};
+}
+
+class ArgumentLines : public testing::TestWithParam<ArgsCase> {};
+
+// Each line runs in the same tree, the working directory: the converter's directory bin/
+// with a config.ini naming app.out, the same object in other places, two more profiles
+// naming it, and empty directories to write into. What a row does not name must stay as
+// it was, byte for byte.
+TEST_P(ArgumentLines, WriteWhatTheyNameAndTouchNothingElse) {
+    const ArgsCase& c = GetParam();
+    ScratchDir dir;
+    for (const char* d : {"bin", "fw", "cfg", "cfg.out", "cfg.efw", "img"})
+        ASSERT_EQ(mkdir(dir.file(d).c_str(), 0755), 0);
+    for (const char* obj :
+         {"bin/app.out", "fw/app.out", "cfg/app.out", "cfg.out/app.out", "-odd.out"})
+        coffgen::write_file(dir.file(obj), clean_object());
+    for (const char* ini : {"bin/config.ini", "cfg/c.ini", "cfg.out/c.ini"})
+        harness::write_text(dir.file(ini), kAppConfig);
+    auto files = snapshot(dir.path);
+    const auto expected = harness::convert_bytes(clean_object());
+    if (c.image != nullptr)
+        files[c.image] = std::string(expected.image.begin(), expected.image.end());
+    std::vector<std::string> args;
+    for (const std::string& a : c.args)
+        args.push_back(a[0] == '@' ? dir.path + a.substr(1) : a);
+
+    const auto r = run_program(harness::converter_path(), dir.file("bin/coff2efw"), args, dir.path);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.out, c.listing ? expected.console : "");
+    EXPECT_EQ(snapshot(dir.path), files);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EndToEnd, ArgumentLines,
+    testing::Values(
+        writes("no_arguments", {}, "bin/VELTARA-app.efw"),
+        writes("input_relative", {"fw/app.out"}, "fw/VELTARA-app.efw"),
+        writes("input_absolute", {"@/fw/app.out"}, "fw/VELTARA-app.efw"),
+        writes("output_elsewhere", {"-o", "img/x.efw", "fw/app.out"}, "img/x.efw"),
+        writes("config_elsewhere", {"--config", "cfg/c.ini"}, "cfg/VELTARA-app.efw"),
+        writes("config_whole_path_rule", {"--config=cfg.out/c.ini"}, "cfg.efw/VELTARA-app.efw"),
+        writes("quiet", {"-q"}, "bin/VELTARA-app.efw", false),
+        writes("quiet_cluster_after_input", {"fw/app.out", "-qo", "img/x.efw"}, "img/x.efw", false),
+        writes("strict_clean_object", {"--strict", "fw/app.out"}, "fw/VELTARA-app.efw"),
+        writes("double_dash", {"--", "-odd.out"}, "VELTARA--odd.efw"),
+        // Formerly EndToEnd.OtherArgumentsAreIgnored, which converted bin/app.out for the
+        // line `other.out -x`: a named input is the one converted or reported, and an
+        // unknown option is refused.
+        fails("missing_input", {"other.out"}, "other.out"),
+        refused("unknown_short", {"other.out", "-x"}, "unknown option '-x'"),
+        fails("missing_config", {"--config", "cfg/none.ini"}, "cfg/none.ini"),
+        refused("unknown_long", {"--bogus=1"}, "unknown option '--bogus'"),
+        refused("two_inputs", {"fw/app.out", "cfg/app.out"},
+                "more than one input: 'fw/app.out' and 'cfg/app.out'"),
+        refused("no_value", {"fw/app.out", "-o"}, "option '-o' needs a value"),
+        refused("empty_value", {"--config=", "fw/app.out"}, "option '--config' needs a value"),
+        refused("flag_with_value", {"--quiet=yes"}, "option '--quiet' takes no value"),
+        refused("output_twice", {"-o", "img/a.efw", "--output", "img/b.efw"},
+                "option '--output' given twice"),
+        refused("input_and_config", {"--config", "cfg/c.ini", "fw/app.out"},
+                "an input and --config cannot be given together")),
+    [](const auto& p) { return std::string(p.param.label); });
 
 } // namespace

@@ -6,20 +6,28 @@
 
 namespace {
 
+// Where a run's names come from: argument zero and its config.ini, or a path typed on
+// the command line, the input itself or a profile file.
+enum class From { kArgv0, kInput, kProfile };
+
 struct NameCase {
     const char* label;
-    const char* argv0;
+    const char* path; // argument zero, the input or the profile file, as `from` says
     std::string configured;
     std::string config;
     std::string input;
     std::string output;
+    From from = From::kArgv0;
 };
 
 class FileNameForming : public testing::TestWithParam<NameCase> {};
 
 TEST_P(FileNameForming, FormsAllThreePaths) {
     const NameCase& c = GetParam();
-    const FileNames names = form_file_names(program_directory(c.argv0, 0), c.configured, 0);
+    const FileNames names = c.from == From::kInput ? input_file_names(c.path, 0)
+                            : c.from == From::kProfile
+                                ? profile_file_names(c.path, c.configured, 0)
+                                : form_file_names(program_directory(c.path, 0), c.configured, 0);
     EXPECT_EQ(names.config, c.config);
     EXPECT_EQ(names.input, c.input);
     EXPECT_EQ(names.output, c.output);
@@ -54,7 +62,17 @@ INSTANTIATE_TEST_SUITE_P(
         NameCase{"scan_continues_behind", "c.exe", ".out.outx.ou", "config.ini", ".out.outx.ou",
                  "VELTARA-.efw.efwx.ou"},
         NameCase{"cut_at_255", "c.exe", std::string(300, 'n'), "config.ini", std::string(255, 'n'),
-                 "VELTARA-" + std::string(255, 'n')}),
+                 "VELTARA-" + std::string(255, 'n')},
+        NameCase{"input_beside", "fw/app.out", "", "", "fw/app.out", "fw/VELTARA-app.efw",
+                 From::kInput},
+        NameCase{"input_directory_as_given", "fw.out/a.out.out", "", "", "fw.out/a.out.out",
+                 "fw.out/VELTARA-a.efw.efw", From::kInput},
+        NameCase{"input_backslash_no_separator_on_posix", "a\\b.out", "", "", "a\\b.out",
+                 "VELTARA-a\\b.efw", From::kInput},
+        NameCase{"profile_bare", "c.ini", "app.out", "c.ini", "app.out", "VELTARA-app.efw",
+                 From::kProfile},
+        NameCase{"profile_whole_path_rule", "/b.out/c.ini", "sub/x.out", "/b.out/c.ini",
+                 "/b.out/sub/x.out", "/b.efw/VELTARA-sub/x.efw", From::kProfile}),
     [](const auto& p) { return std::string(p.param.label); });
 
 TEST(FileNames, ProgramDirectoryFollowsTheCodePage) {
@@ -71,6 +89,8 @@ TEST(FileNames, OutReplacementFollowsTheCodePage) {
     path = "d\\\x81.out.out";
     replace_out_with_efw(path, 0);
     EXPECT_EQ(path, "d\\\x81.efw.efw");
+    // A named input's file name is searched the same way.
+    EXPECT_EQ(input_file_names("d/\x81.out.out", 949).output, "d/VELTARA-\x81.out.efw");
 }
 
 } // namespace
