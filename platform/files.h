@@ -31,6 +31,11 @@ bool seek_absolute(std::FILE* fp, std::uint64_t offset);
 // taken) otherwise.
 std::FILE* create_new_file(const std::string& path);
 
+// A stream open for binary reading and writing on a new file in the system's temporary
+// directory that nobody else can name and that goes when the stream is closed, however
+// the process ends. Null with errno set otherwise.
+std::FILE* open_scratch_file();
+
 // The process's id, for names that must not collide with another run's.
 unsigned long process_id();
 
