@@ -8,21 +8,26 @@
 #include <new>
 
 void convert(InputFile& in, OutputImage& out, std::FILE* console) {
+    const bool listing = console != nullptr;
     read_file_head(in);
-    list_file_head(console);
+    if (listing)
+        list_file_head(console);
     check_section_count(in);
 
     if (g_FileHead.usOptHeadSize != 0) {
         read_opt_head(in);
-        list_opt_head(console);
+        if (listing)
+            list_opt_head(console);
     } else {
         clear_opt_head();
     }
 
-    list_sect_banner(console);
+    if (listing)
+        list_sect_banner(console);
     for (unsigned i = 0; i < g_FileHead.usNumSect; ++i) {
         read_sect_head(in, i);
-        list_sect_row(console, i);
+        if (listing)
+            list_sect_row(console, i);
         if (is_boot_section(g_SectTable[i]))
             boot_pass(in, out, i, console);
     }

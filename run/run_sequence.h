@@ -25,5 +25,6 @@ void convert_file(const std::string& input_path, const std::string& output_path,
                   std::FILE* console);
 
 // The conversion itself on two open streams: header reads, listing and image passes.
-// Throws Failure.
+// A null `console` gives the same image with no listing at all: a check that only wants
+// the image is spared formatting it and converting the banner's code page. Throws Failure.
 void convert(InputFile& in, OutputImage& out, std::FILE* console);
