@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <vector>
+#include <zlib.h>
 
 namespace {
 
@@ -26,14 +27,14 @@ using harness::slurp;
 struct TempImage {
     ImageFile file;
     explicit TempImage(const Bytes& bytes) {
-        file.fp = std::tmpfile();
-        if (file.fp == nullptr)
+        file.in.fp = std::tmpfile();
+        if (file.in.fp == nullptr)
             throw std::runtime_error("tmpfile failed");
         if (!bytes.empty()) // an empty vector may hand fwrite a null pointer
-            std::fwrite(bytes.data(), 1, bytes.size(), file.fp);
-        std::rewind(file.fp);
-        file.size = bytes.size();
-        file.path = "image.efw";
+            std::fwrite(bytes.data(), 1, bytes.size(), file.in.fp);
+        std::rewind(file.in.fp);
+        file.in.size = bytes.size();
+        file.in.path = "image.efw";
     }
     TempImage(const TempImage&) = delete;
     TempImage& operator=(const TempImage&) = delete;
@@ -65,6 +66,13 @@ Bytes convert_ok(const Object& o, std::string* console = nullptr) {
     if (console != nullptr)
         *console = r.console;
     return r.image;
+}
+
+// zlib's own CRC-32 of the bytes, as the listing and the match line print it.
+std::string crc_of(const Bytes& b) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%08lx", crc32(0, b.data(), static_cast<uInt>(b.size())));
+    return text;
 }
 
 Object with_sections(std::vector<Section> rest) {
@@ -195,6 +203,9 @@ TEST(ImageReader, ListsExactlyTheSectionsThatBelongInTheImage) {
         {"sections larger than any buffer",
          with_sections({Section{.name = ".big", .data = coffgen::pattern(25001, 5)},
                         Section{.name = ".big2", .data = coffgen::pattern(10000, 6)}})},
+        {"a record larger than two read pieces",
+         with_sections(
+             {Section{.name = ".huge", .data = coffgen::pattern(2 * kImageReadPiece + 3, 7)}})},
         {"a full boot region", full_boot},
         {"boot data ending in zero bytes", boot_zero_tail},
         {"many small records", many_small_records()},
@@ -203,6 +214,7 @@ TEST(ImageReader, ListsExactlyTheSectionsThatBelongInTheImage) {
         SCOPED_TRACE(c.why);
         std::string console;
         const Bytes image = convert_ok(c.object, &console);
+        EXPECT_TRUE(dump(image).listing.ends_with("\ncrc32: " + crc_of(image) + "\n"));
         const ReadBack rb = read_back(image);
         const auto expected = expected_records(c.object);
 
@@ -235,8 +247,8 @@ TEST(ImageReader, ListingOfTheExample) {
     const Dump d = dump(image);
     ASSERT_FALSE(d.error) << *d.error;
     char tail[64];
-    std::snprintf(tail, sizeof tail, "terminator: %zx\nsize: %zx\n", image.size() - 8,
-                  image.size());
+    std::snprintf(tail, sizeof tail, "terminator: %zx\nsize: %zx\ncrc32: %s\n", image.size() - 8,
+                  image.size(), crc_of(image).c_str());
     // .boot_L holds 0x25 bytes; .text (0x1f3 bytes at 0x3f0000) is the first record.
     EXPECT_EQ(d.listing.rfind("boot region: 25 units up to the last non-zero one (of 400), high "
                               "bytes zero\nentry point: 3f0040\nrecord\toffset\tbtad\t\tsize\tdest"
@@ -302,6 +314,7 @@ TEST(ImageReader, DataListingShowsEveryByteOfEveryRecord) {
     }
     EXPECT_NE(d.listing.find("\t     80c  01 08 0f 16 1d"), std::string::npos) << d.listing;
     EXPECT_NE(d.listing.find("|.....|\n"), std::string::npos);
+    EXPECT_TRUE(d.listing.ends_with("\ncrc32: " + crc_of(image) + "\n")) << "read for the dump";
 }
 
 // Two records of 5 and 4 bytes: the first at 0x804, its padding byte at 0x811, the second
