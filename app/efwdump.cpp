@@ -2,6 +2,7 @@
 // boot loader expects, before the image goes to a target.
 #include "app/arguments.h"
 #include "image/image_reader.h"
+#include "run/image_check.h"
 
 #include <cstdio>
 #include <cstring>
@@ -10,14 +11,24 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: efwdump [--data] IMAGE\n"
+    "       efwdump --against OBJECT IMAGE\n"
     "\n"
     "Lists a ROM image written by coff2efw and checks its layout: the boot region (16-bit\n"
     "units up to the last non-zero one), the entry address, one line per load record\n"
     "(index, image offset, btad as coff2efw shows it, byte count, destination address,\n"
-    "offset behind its data), the terminator's offset and the file size, all numbers in\n"
-    "lower-case hexadecimal. Exit status: 0 for a well-formed image; 1 otherwise, with\n"
-    "the fault and its image offset on standard error.\n"
+    "offset behind its data), the terminator's offset, the file size and the file's\n"
+    "CRC-32, all numbers in lower-case hexadecimal. Exit status: 0 for a well-formed\n"
+    "image; 1 otherwise, with the fault and its image offset on standard error.\n"
     "\n"
+    "With --against, converts OBJECT as coff2efw would (without its listing) and compares\n"
+    "the result with IMAGE byte for byte. A match prints \"IMAGE matches OBJECT (N bytes,\n"
+    "K records, crc32 C)\" with N in hexadecimal (0x...), K in decimal, and exits with 0.\n"
+    "Otherwise the exit status is 1 and standard error names the first difference in the\n"
+    "image's terms (boot region unit, entry word, record and section, padding byte,\n"
+    "terminator or length) with its offset, the expected and the found byte; an object\n"
+    "that does not convert gives coff2efw's error.\n"
+    "\n"
+    "  --against OBJECT compare IMAGE with the image converted from OBJECT\n"
     "  --data           also print each record's bytes as a hex dump\n"
     "  -h, --help, /?   show this text\n"
     "  --version        show the version\n";
@@ -34,18 +45,34 @@ int main(int argc, char** argv) {
         return 0;
 
     bool with_data = false;
+    const char* object = nullptr;
     const char* path = nullptr;
     for (int i = 1; i < argc; ++i) {
+        const char* against = nullptr;
         if (std::strcmp(argv[i], "--data") == 0)
             with_data = true;
+        else if (std::strcmp(argv[i], "--against") == 0)
+            against = i + 1 < argc ? argv[++i] : "";
+        else if (std::strncmp(argv[i], "--against=", 10) == 0)
+            against = argv[i] + 10;
         else if (argv[i][0] == '-' && argv[i][1] != '\0')
             return usage_error("unknown option ", argv[i]);
         else if (path != nullptr)
             return usage_error("more than one image: ", argv[i]);
         else
             path = argv[i];
+        if (against != nullptr && against[0] == '\0')
+            return usage_error("--against needs an object", "");
+        if (against != nullptr && object != nullptr)
+            return usage_error("more than one object: ", against);
+        if (against != nullptr)
+            object = against;
     }
     if (path == nullptr)
         return usage_error("no image given", "");
+    if (object != nullptr && with_data)
+        return usage_error("--data does not go with --against", "");
+    if (object != nullptr)
+        return check_image_against(object, path, stdout, stderr);
     return dump_image_file(path, with_data, stdout, stderr);
 }

@@ -17,3 +17,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # A standalone executable: the C++ runtime, libgcc and winpthread linked in, so that the
 # program runs on a machine without any MinGW DLLs.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# zlib too (Debian: libz-mingw-w64-dev): its libz.a rather than the import library of a
+# zlib1.dll that the target machine would not have.
+set(ZLIB_USE_STATIC_LIBS ON)

@@ -53,7 +53,7 @@ bool no_optional_header(const CheckInput&, char* text, std::size_t size) {
 
 bool loadable_before_first_record(const CheckInput& c, char* text, std::size_t size) {
     const SectHead& s = g_SectTable[c.index];
-    if (c.index >= kFirstLoadSection || is_boot_section(s) || !makes_load_record(s))
+    if (c.index >= kFirstLoadSection || !becomes_load_record(s))
         return false;
     std::snprintf(text, size,
                   "%s: 0x%x bytes are left out of the image: sections 0 to %u never become load "
@@ -83,7 +83,7 @@ bool sizes_count_words(const CheckInput&, char* text, std::size_t size) {
     unsigned first = 0;
     for (unsigned i = kFirstLoadSection; i < g_FileHead.usNumSect; ++i) {
         const SectHead& s = g_SectTable[i];
-        if (is_boot_section(s) || !makes_load_record(s) || s.Reserved == kByteCounted)
+        if (!becomes_load_record(s) || s.Reserved == kByteCounted)
             continue;
         if (records++ == 0)
             first = i;
@@ -110,7 +110,7 @@ bool sizes_count_words(const CheckInput&, char* text, std::size_t size) {
 bool no_section_data(const CheckInput&, char* text, std::size_t size) {
     for (unsigned i = 0; i < g_FileHead.usNumSect; ++i) {
         const SectHead& s = g_SectTable[i];
-        if (is_boot_section(s) ? s.SectSize > 0 : i >= kFirstLoadSection && makes_load_record(s))
+        if (is_boot_section(s) ? s.SectSize > 0 : i >= kFirstLoadSection && becomes_load_record(s))
             return false;
     }
     std::snprintf(text, size,
@@ -123,7 +123,7 @@ bool no_section_data(const CheckInput&, char* text, std::size_t size) {
 // The stream may have failed anywhere in the listing; the final flush either fails again
 // with the reason or, when the failed write took the buffer with it, leaves its errno.
 bool listing_incomplete(const CheckInput& c, char* text, std::size_t size) {
-    if (std::fflush(c.console) == 0 && std::ferror(c.console) == 0)
+    if (c.console == nullptr || (std::fflush(c.console) == 0 && std::ferror(c.console) == 0))
         return false;
     const int err = errno;
     std::snprintf(text, size, "standard output: the listing is incomplete: %s",
@@ -152,7 +152,8 @@ void run_checks(CheckPoint at, unsigned index, const InputFile& in, std::FILE* c
         char text[256];
         if (check.at != at || !check.holds(input, text, sizeof text))
             continue;
-        std::fflush(console); // where both streams meet, the listing so far comes first
+        if (console != nullptr)
+            std::fflush(console); // where both streams meet, the listing so far comes first
         warn(*warnings, in.path.c_str(), text);
     }
 }

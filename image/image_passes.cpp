@@ -16,6 +16,8 @@ unsigned char g_CopyBuf[kCopyBufferSize];
 constexpr char kRomBanner[] = "[ROM \xC6\xC4\xC0\xCF \xBE\xB2\xB1\xE2 \xC0\xDB\xBE\xF7]\n";
 
 void print_progress(std::FILE* console, const OutputImage& out, const SectHead& s) {
+    if (console == nullptr)
+        return;
     const std::string name = has_no_name(s) ? "NULL" : std::string(sect_name_text(s));
     std::fprintf(console, "%s : btad=[%x] dest=[p:%x v:%x] size=[%x]\n", name.c_str(),
                  display_address(out.pos), static_cast<std::uint32_t>(s.PhyAddr),
@@ -48,8 +50,8 @@ void write_output(OutputImage& out, const void* bytes, std::size_t len) {
     out.pos += len;
 }
 
-bool makes_load_record(const SectHead& s) {
-    return s.SectSize > 0 && s.FilePtrRaw != 0 &&
+bool becomes_load_record(const SectHead& s) {
+    return !is_boot_section(s) && s.SectSize > 0 && s.FilePtrRaw != 0 &&
            (static_cast<std::uint32_t>(s.Flags) & kNoLoadFlags) == 0;
 }
 
@@ -66,9 +68,11 @@ void boot_pass(InputFile& in, OutputImage& out, unsigned index, std::FILE* conso
         }
     }
 
-    std::fprintf(console, "\n\n");
-    std::fprintf(console, "%s\n", std::string(83, '=').c_str());
-    platform::print_cp949(console, kRomBanner);
+    if (console != nullptr) {
+        std::fprintf(console, "\n\n");
+        std::fprintf(console, "%s\n", std::string(83, '=').c_str());
+        platform::print_cp949(console, kRomBanner);
+    }
     print_progress(console, out, s);
 
     const std::uint64_t resume = in.pos;
@@ -97,7 +101,9 @@ void write_entry_word(OutputImage& out, std::FILE* console) {
     unsigned char word[4];
     put_le32(word, static_cast<std::uint32_t>(g_OptHead.lEntryPoint));
     write_output(out, word, sizeof word);
-    std::fprintf(console, "Entry Point = %x\n", static_cast<std::uint32_t>(g_OptHead.lEntryPoint));
+    if (console != nullptr)
+        std::fprintf(console, "Entry Point = %x\n",
+                     static_cast<std::uint32_t>(g_OptHead.lEntryPoint));
 }
 
 void load_pass(InputFile& in, OutputImage& out, std::FILE* console) {
@@ -109,7 +115,7 @@ void load_pass(InputFile& in, OutputImage& out, std::FILE* console) {
         // Every visited section aligns, even one that then produces no record.
         if (out.pos % 2 != 0)
             write_output(out, &zero, 1);
-        if (!makes_load_record(s))
+        if (!becomes_load_record(s))
             continue;
         check_section_data(in, i);
 

@@ -21,10 +21,11 @@ struct OutputImage {
 
 void write_output(OutputImage& out, const void* bytes, std::size_t len);
 
-// The load pass's test: a section from index 5 on that is not a boot section becomes a
-// load record when it has data in the file and is neither a dummy nor a copy section.
-bool makes_load_record(const SectHead& sect);
+// True when the load pass writes section `s` (of index kFirstLoadSection or more) as a load
+// record: not a boot section, a positive size, data in the file, neither dummy nor copy.
+bool becomes_load_record(const SectHead& s);
 
+// The passes print their progress lines on `console`, or nothing when it is null.
 void boot_pass(InputFile& in, OutputImage& out, unsigned index, std::FILE* console);
 void close_boot_region(OutputImage& out);
 void write_entry_word(OutputImage& out, std::FILE* console);

@@ -6,6 +6,7 @@
 
 #include <new>
 #include <utility>
+#include <zlib.h>
 
 namespace {
 
@@ -14,11 +15,26 @@ unsigned char g_DumpBuf[4096];
 constexpr std::size_t kDumpLine = 16;
 static_assert(sizeof g_DumpBuf % kDumpLine == 0, "dump lines never straddle two pieces");
 
+// Data the walk passes over are read through here for the checksum.
+unsigned char g_ReadBuf[kImageReadPiece];
+
 // How far past a fault the reader looks for the record that misplaced zero bytes hid.
 constexpr std::uint64_t kPaddingSearch = 8;
 
+// Reads [crc_end, upto) through into the checksum, in pieces.
+void checksum_through(ImageFile& image, std::uint64_t upto) {
+    while (image.crc_end < upto) {
+        const std::uint64_t left = upto - image.crc_end;
+        const std::size_t piece =
+            left < sizeof g_ReadBuf ? static_cast<std::size_t>(left) : sizeof g_ReadBuf;
+        read_input_at(image.in, image.crc_end, g_ReadBuf, piece, "image bytes");
+        image.crc = crc32_update(image.crc, g_ReadBuf, piece);
+        image.crc_end += piece;
+    }
+}
+
 [[noreturn]] void fail_at(const ImageFile& image, const std::string& what, std::uint64_t off) {
-    fail(image.path, what + " at offset " + hex(off));
+    fail(image.in.path, what + " at offset " + hex(off));
 }
 
 unsigned char byte_at(ImageFile& image, std::uint64_t off) {
@@ -48,7 +64,7 @@ Step fault_step(std::string what, std::uint64_t at, bool behind_terminator = fal
 
 // The record or terminator whose header starts exactly at `r`, with no padding before it.
 Step header_at(ImageFile& image, std::uint64_t r) {
-    if (!in_file(image, r, kRecordHeaderSize))
+    if (!in_file(image.in, r, kRecordHeaderSize))
         return fault_step("file ends without a terminator record", r);
     unsigned char h[kRecordHeaderSize];
     read_image_at(image, r, h, sizeof h);
@@ -56,7 +72,7 @@ Step header_at(ImageFile& image, std::uint64_t r) {
     st.rec.offset = r;
     st.rec.count = get_le32(h);
     st.rec.dest = get_le32(h + 4);
-    const std::uint64_t after = image.size - r - kRecordHeaderSize;
+    const std::uint64_t after = image.in.size - r - kRecordHeaderSize;
     if (st.rec.count == 0) {
         if (st.rec.dest != 0)
             return fault_step("terminator address " + hex(st.rec.dest) + " is not zero", r + 4);
@@ -67,7 +83,7 @@ Step header_at(ImageFile& image, std::uint64_t r) {
     }
     if (st.rec.count > after) {
         return fault_step("byte count " + hex(st.rec.count) + " runs past the end of the file (" +
-                              hex(image.size) + " bytes)",
+                              hex(image.in.size) + " bytes)",
                           r);
     }
     st.kind = StepKind::Record;
@@ -78,8 +94,8 @@ Step header_at(ImageFile& image, std::uint64_t r) {
 // record; the terminator alone may follow directly, unaligned, as the last eight bytes.
 Step step_from(ImageFile& image, std::uint64_t p) {
     std::uint64_t r = p;
-    if (p % 2 != 0 && image.size - p != kTerminatorSize) {
-        if (p == image.size)
+    if (p % 2 != 0 && image.in.size - p != kTerminatorSize) {
+        if (p == image.in.size)
             return fault_step("file ends without a terminator record", p);
         const unsigned char pad = byte_at(image, p);
         if (pad != 0)
@@ -107,9 +123,9 @@ Step explain(ImageFile& image, std::uint64_t p, Step fault) {
     if (fault.behind_terminator)
         return fault;
     const std::uint64_t expected = p % 2 != 0 ? p + 1 : p;
-    if (p % 2 != 0 && p < image.size && byte_at(image, p) != 0 && chain_sound_from(image, p))
+    if (p % 2 != 0 && p < image.in.size && byte_at(image, p) != 0 && chain_sound_from(image, p))
         return fault_step("misaligned load record (records start at even offsets)", p);
-    for (std::uint64_t s = p + 1; s <= p + kPaddingSearch && s < image.size; ++s) {
+    for (std::uint64_t s = p + 1; s <= p + kPaddingSearch && s < image.in.size; ++s) {
         if (byte_at(image, s - 1) != 0)
             break;
         if (s == expected || !chain_sound_from(image, s))
@@ -166,15 +182,34 @@ void print_data(ImageFile& image, const LoadRecord& rec, std::FILE* out) {
 } // namespace
 
 void read_image_at(ImageFile& image, std::uint64_t off, void* dest, std::size_t len) {
-    read_input_at(image, off, dest, len, "image bytes");
+    if (in_file(image.in, off, len))
+        checksum_through(image, off);
+    read_input_at(image.in, off, dest, len, "image bytes");
+    if (off <= image.crc_end && off + len > image.crc_end) {
+        const auto seen = static_cast<std::size_t>(image.crc_end - off);
+        image.crc =
+            crc32_update(image.crc, static_cast<const unsigned char*>(dest) + seen, len - seen);
+        image.crc_end = off + len;
+    }
+}
+
+std::uint32_t crc32_update(std::uint32_t crc, const void* bytes, std::size_t len) {
+    if (len == 0) // zlib answers a null buffer with its initial value, not with `crc`
+        return crc;
+    return static_cast<std::uint32_t>(crc32_z(crc, static_cast<const Bytef*>(bytes), len));
+}
+
+std::uint32_t image_crc32(ImageFile& image) {
+    checksum_through(image, image.in.size);
+    return image.crc;
 }
 
 BootSummary read_boot_region(ImageFile& image) {
-    if (image.size < kMinImageSize) {
+    if (image.in.size < kMinImageSize) {
         fail_at(image,
                 "too short for an image of at least " + hex(kMinImageSize) +
                     " bytes, the file ends",
-                image.size);
+                image.in.size);
     }
     unsigned char region[kBootRegionSize];
     read_image_at(image, 0, region, sizeof region);
@@ -244,12 +279,13 @@ void dump_image(ImageFile& image, std::FILE* out, bool with_data) {
             print_data(image, rec, out);
     }
     std::fprintf(out, "terminator: %llx\n", static_cast<unsigned long long>(pos));
-    std::fprintf(out, "size: %llx\n", static_cast<unsigned long long>(image.size));
+    std::fprintf(out, "size: %llx\n", static_cast<unsigned long long>(image.in.size));
+    std::fprintf(out, "crc32: %08x\n", image_crc32(image));
 }
 
 int dump_image_file(const std::string& path, bool with_data, std::FILE* out, std::FILE* errors) {
     try {
-        ImageFile image = open_input(path);
+        ImageFile image{open_input(path)};
         dump_image(image, out, with_data);
         std::fflush(out);
         return 0;

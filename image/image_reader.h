@@ -12,11 +12,27 @@
 #include <cstdio>
 #include <string>
 
-// An image open for reading: the same bounded reader as any input of the converter.
-using ImageFile = InputFile;
+// An image open for reading, through the same bounded reader as any input of the
+// converter. Its bytes are checksummed as they are read: a read that lies ahead of what
+// was checksummed reads the gap through first, so the one forward walk that checks the
+// layout also gives the CRC-32, without a second pass over the file.
+struct ImageFile {
+    InputFile in;
+    std::uint64_t crc_end = 0; // bytes [0, crc_end) are checksummed in `crc`
+    std::uint32_t crc = 0;
+};
+
+// Bytes read per piece where the reader reads through data it does not list.
+inline constexpr std::size_t kImageReadPiece = 1 << 16;
 
 // Reads `len` bytes at image offset `off`; the range must lie inside the file.
 void read_image_at(ImageFile& image, std::uint64_t off, void* dest, std::size_t len);
+
+// The standard CRC-32 (zlib's crc32) of `crc`'s bytes followed by `len` more.
+std::uint32_t crc32_update(std::uint32_t crc, const void* bytes, std::size_t len);
+
+// The CRC-32 of the whole file, reading through what the walk has not reached yet.
+std::uint32_t image_crc32(ImageFile& image);
 
 struct BootSummary {
     std::uint32_t units = 0;      // 16-bit units up to the last non-zero one
@@ -52,8 +68,9 @@ inline std::uint64_t record_end(const LoadRecord& rec) {
 // data. Throws Failure when the chain is malformed.
 bool next_record(ImageFile& image, std::uint64_t& pos, LoadRecord& rec);
 
-// Lists and checks a whole image on `out`; with `with_data` each record's bytes follow
-// its line as a hex dump. What was read before a fault stays listed. Throws Failure.
+// Lists and checks a whole image on `out`, ending with its CRC-32; with `with_data` each
+// record's bytes follow its line as a hex dump. What was read before a fault stays
+// listed. Throws Failure.
 void dump_image(ImageFile& image, std::FILE* out, bool with_data);
 
 // Opens, dumps and closes the image at `path`. A failure becomes one line on `errors`.

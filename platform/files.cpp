@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 
 #ifdef _WIN32
@@ -52,19 +53,33 @@ const char* file_name_start(const char* path, int code_page) {
     return start;
 }
 
-const char* null_device() {
-#ifdef _WIN32
-    return "NUL";
-#else
-    return "/dev/null";
-#endif
-}
-
 std::string error_text(int error) {
     return std::strerror(error);
 }
 
 #ifdef _WIN32
+
+namespace {
+
+// The errno value that says what a Windows error code says, for the one error text.
+int errno_from_windows(DWORD error) {
+    switch (error) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION: // the old image is open in another program
+    case ERROR_LOCK_VIOLATION:
+        return EACCES;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return ENOENT;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        return ENOSPC;
+    default:
+        return EIO;
+    }
+}
+
+} // namespace
 
 bool file_status(std::FILE* fp, FileStatus& status) {
     struct _stat64 st;
@@ -105,25 +120,46 @@ bool replace_file(const std::string& from, const std::string& to) {
     // it in one step, and write-through has the new name on the disk before we report success.
     if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return true;
-    switch (GetLastError()) {
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION: // the old image is open in another program
-    case ERROR_LOCK_VIOLATION:
-        errno = EACCES;
-        break;
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-        errno = ENOENT;
-        break;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-        errno = ENOSPC;
-        break;
-    default:
-        errno = EIO;
-        break;
-    }
+    errno = errno_from_windows(GetLastError());
     return false;
+}
+
+std::FILE* open_scratch_file() {
+    char dir[MAX_PATH + 1];
+    const DWORD len = GetTempPathA(sizeof dir, dir);
+    if (len == 0 || len >= sizeof dir) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    char name[MAX_PATH];
+    if (GetTempFileNameA(dir, "efw", 0, name) == 0) {
+        errno = errno_from_windows(GetLastError());
+        return nullptr;
+    }
+    // The system deletes the file when its last handle closes, even when the process is
+    // killed, so no run leaves it behind; the C runtime's tmpfile() would instead try
+    // the root of the current drive, which a user may not write to.
+    HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const int err = errno_from_windows(GetLastError());
+        DeleteFileA(name);
+        errno = err;
+        return nullptr;
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDWR | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(h);
+        errno = EMFILE;
+        return nullptr;
+    }
+    std::FILE* fp = _fdopen(fd, "w+b");
+    if (fp == nullptr) {
+        const int saved = errno;
+        _close(fd);
+        errno = saved;
+    }
+    return fp;
 }
 
 #else
@@ -164,6 +200,26 @@ unsigned long process_id() {
 
 bool replace_file(const std::string& from, const std::string& to) {
     return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+std::FILE* open_scratch_file() {
+    // TMPDIR first, as the user may point large scratch files away from a small /tmp.
+    const char* dir = std::getenv("TMPDIR");
+    std::string name =
+        std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/efwdump-XXXXXX";
+    const int fd = mkstemp(name.data());
+    if (fd < 0)
+        return nullptr;
+    // Unlinked at once: the descriptor keeps the data, and no run leaves the file behind.
+    unlink(name.c_str());
+    fcntl(fd, F_SETFD, FD_CLOEXEC);
+    std::FILE* fp = fdopen(fd, "w+b");
+    if (fp == nullptr) {
+        const int saved = errno;
+        close(fd);
+        errno = saved;
+    }
+    return fp;
 }
 
 #endif

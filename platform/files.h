@@ -19,9 +19,6 @@ const char* last_directory_separator(const char* path, int code_page);
 // path itself when it has no directory part.
 const char* file_name_start(const char* path, int code_page);
 
-// The name of the null device ("/dev/null", "NUL"), where a quiet run's listing goes.
-const char* null_device();
-
 // What the host knows of an open file.
 struct FileStatus {
     std::uint64_t size = 0;
@@ -39,6 +36,11 @@ bool seek_absolute(std::FILE* fp, std::uint64_t offset);
 // is not inherited by child processes. Null with errno set (EEXIST when the name is
 // taken) otherwise.
 std::FILE* create_new_file(const std::string& path);
+
+// A stream open for binary reading and writing on a new file in the system's temporary
+// directory that nobody else can name and that goes when the stream is closed, however
+// the process ends. Null with errno set otherwise.
+std::FILE* open_scratch_file();
 
 // The process's id, for names that must not collide with another run's.
 unsigned long process_id();

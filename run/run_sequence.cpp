@@ -4,30 +4,32 @@
 #include "base/output_file.h"
 #include "coff/header_listing.h"
 #include "image/image_checks.h"
-#include "platform/files.h"
 #include "run/file_names.h"
 
-#include <cerrno>
-#include <memory>
 #include <new>
 
 void convert(InputFile& in, OutputImage& out, std::FILE* console, Warnings* warnings) {
+    const bool listing = console != nullptr;
     read_file_head(in);
-    list_file_head(console);
+    if (listing)
+        list_file_head(console);
     check_section_count(in);
 
     if (g_FileHead.usOptHeadSize != 0) {
         read_opt_head(in);
-        list_opt_head(console);
+        if (listing)
+            list_opt_head(console);
     } else {
         clear_opt_head();
     }
     run_checks(CheckPoint::FileHeader, 0, in, console, warnings);
 
-    list_sect_banner(console);
+    if (listing)
+        list_sect_banner(console);
     for (unsigned i = 0; i < g_FileHead.usNumSect; ++i) {
         read_sect_head(in, i);
-        list_sect_row(console, i);
+        if (listing)
+            list_sect_row(console, i);
         if (is_boot_section(g_SectTable[i]))
             boot_pass(in, out, i, console);
         run_checks(CheckPoint::SectionHeader, i, in, console, warnings);
@@ -53,16 +55,9 @@ bool convert_file(const FileNames& names, const RunOptions& options, std::FILE* 
     InputFile in = open_input(names.input);
     std::setvbuf(in.fp, g_InputBuffer, _IOFBF, sizeof g_InputBuffer);
 
-    // A quiet run prints into the null device, so the listing code runs unchanged and
-    // what a quiet run leaves out is byte for byte what a normal run shows.
-    auto close = [](std::FILE* fp) { std::fclose(fp); };
-    std::unique_ptr<std::FILE, decltype(close)> null_console(nullptr, close);
-    if (options.quiet) {
-        null_console.reset(std::fopen(platform::null_device(), "w"));
-        if (null_console == nullptr)
-            fail(platform::null_device(), "cannot open: " + platform::error_text(errno));
-        console = null_console.get();
-    }
+    // A quiet run formats no listing at all; the image is the same either way.
+    if (options.quiet)
+        console = nullptr;
 
     OutputFile file(names.output);
     std::setvbuf(file.stream(), g_OutputBuffer, _IOFBF, sizeof g_OutputBuffer);

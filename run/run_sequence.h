@@ -37,5 +37,7 @@ bool convert_file(const FileNames& names, const RunOptions& options, std::FILE* 
                   Warnings* warnings = nullptr);
 
 // The conversion itself on two open streams: header reads, listing and image passes,
-// with their warnings on `warnings` (none without one). Throws Failure.
+// with their warnings on `warnings` (none without one). A null `console` gives the same
+// image with no listing at all: a check that only wants the image is spared formatting
+// it and converting the banner's code page. Throws Failure.
 void convert(InputFile& in, OutputImage& out, std::FILE* console, Warnings* warnings = nullptr);

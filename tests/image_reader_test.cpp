@@ -4,6 +4,7 @@
 #include "base/failure.h"
 #include "image/image_reader.h"
 #include "image/rom_image.h"
+#include "run/image_check.h"
 #include "support/harness.h"
 #include "tools/coff_builder.h"
 
@@ -14,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <vector>
+#include <zlib.h>
 
 namespace {
 
@@ -26,14 +28,14 @@ using harness::slurp;
 struct TempImage {
     ImageFile file;
     explicit TempImage(const Bytes& bytes) {
-        file.fp = std::tmpfile();
-        if (file.fp == nullptr)
+        file.in.fp = std::tmpfile();
+        if (file.in.fp == nullptr)
             throw std::runtime_error("tmpfile failed");
         if (!bytes.empty()) // an empty vector may hand fwrite a null pointer
-            std::fwrite(bytes.data(), 1, bytes.size(), file.fp);
-        std::rewind(file.fp);
-        file.size = bytes.size();
-        file.path = "image.efw";
+            std::fwrite(bytes.data(), 1, bytes.size(), file.in.fp);
+        std::rewind(file.in.fp);
+        file.in.size = bytes.size();
+        file.in.path = "image.efw";
     }
     TempImage(const TempImage&) = delete;
     TempImage& operator=(const TempImage&) = delete;
@@ -66,6 +68,33 @@ Bytes convert_ok(const Object& o, std::string* console = nullptr) {
     if (console != nullptr)
         *console = r.console;
     return r.image;
+}
+
+// zlib's own CRC-32 of the bytes, as the listing and the match line print it.
+std::string crc_of(const Bytes& b) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%08lx", crc32(0, b.data(), static_cast<uInt>(b.size())));
+    return text;
+}
+
+struct Checked {
+    int status = -1;
+    std::string out, err;
+};
+
+// `efwdump --against app.out image.efw` in-process, the two files in `dir`.
+Checked check_against(const harness::ScratchDir& dir, const Bytes& object, const Bytes& image) {
+    coffgen::write_file(dir.file("app.out"), object);
+    coffgen::write_file(dir.file("image.efw"), image);
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    Checked c;
+    c.status = check_image_against(dir.file("app.out"), dir.file("image.efw"), out, err);
+    c.out = slurp(out);
+    c.err = slurp(err);
+    std::fclose(out);
+    std::fclose(err);
+    return c;
 }
 
 // What the object says the image must carry, worked out from its description alone.
@@ -189,14 +218,19 @@ TEST(ImageReader, ListsExactlyTheSectionsThatBelongInTheImage) {
         {"sections larger than any buffer",
          with_sections({Section{.name = ".big", .data = coffgen::pattern(25001, 5)},
                         Section{.name = ".big2", .data = coffgen::pattern(10000, 6)}})},
+        {"a record larger than two read pieces",
+         with_sections(
+             {Section{.name = ".huge", .data = coffgen::pattern(2 * kImageReadPiece + 3, 7)}})},
         {"a full boot region", full_boot},
         {"boot data ending in zero bytes", boot_zero_tail},
         {"many small records", many_small_records()},
     };
+    harness::ScratchDir dir;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
         std::string console;
         const Bytes image = convert_ok(c.object, &console);
+        EXPECT_TRUE(dump(image).listing.ends_with("\ncrc32: " + crc_of(image) + "\n"));
         const ReadBack rb = read_back(image);
         const auto expected = expected_records(c.object);
 
@@ -221,6 +255,14 @@ TEST(ImageReader, ListsExactlyTheSectionsThatBelongInTheImage) {
             EXPECT_EQ(display_address(rb.records[k].offset), progress[k].first) << "record " << k;
             EXPECT_EQ(rb.records[k].count, progress[k].second) << "record " << k;
         }
+
+        const Checked against = check_against(dir, coffgen::build(c.object), image);
+        EXPECT_EQ(against.status, 0) << against.err;
+        char size[24];
+        std::snprintf(size, sizeof size, "0x%zx", image.size());
+        EXPECT_EQ(against.out, dir.file("image.efw") + " matches " + dir.file("app.out") + " (" +
+                                   size + " bytes, " + std::to_string(expected.size()) +
+                                   " records, crc32 " + crc_of(image) + ")\n");
     }
 }
 
@@ -229,8 +271,8 @@ TEST(ImageReader, ListingOfTheExample) {
     const Dump d = dump(image);
     ASSERT_FALSE(d.error) << *d.error;
     char tail[64];
-    std::snprintf(tail, sizeof tail, "terminator: %zx\nsize: %zx\n", image.size() - 8,
-                  image.size());
+    std::snprintf(tail, sizeof tail, "terminator: %zx\nsize: %zx\ncrc32: %s\n", image.size() - 8,
+                  image.size(), crc_of(image).c_str());
     // .boot_L holds 0x25 bytes; .text (0x1f3 bytes at 0x3f0000) is the first record.
     EXPECT_EQ(d.listing.rfind("boot region: 25 units up to the last non-zero one (of 400), high "
                               "bytes zero\nentry point: 3f0040\nrecord\toffset\tbtad\t\tsize\tdest"
@@ -296,6 +338,7 @@ TEST(ImageReader, DataListingShowsEveryByteOfEveryRecord) {
     }
     EXPECT_NE(d.listing.find("\t     80c  01 08 0f 16 1d"), std::string::npos) << d.listing;
     EXPECT_NE(d.listing.find("|.....|\n"), std::string::npos);
+    EXPECT_TRUE(d.listing.ends_with("\ncrc32: " + crc_of(image) + "\n")) << "read for the dump";
 }
 
 // Two records of 5 and 4 bytes: the first at 0x804, its padding byte at 0x811, the second
@@ -397,6 +440,66 @@ TEST(ImageReader, ListingStopsAtTheFault) {
                             "byte not zero at 3\n");
 }
 
+// One change to the example's image, and where the check must place it. The example's
+// records are .text (section 5) at 0x804, .data (6) at 0xa00, the unnamed section 9 at
+// 0xa56 and .ramfunc (10) at 0xa80; the terminator is at 0xac8, the end at 0xad0.
+TEST(Against, NamesTheFirstDifferenceInTheImagesTerms) {
+    const Bytes image = convert_ok(coffgen::example_object());
+    ASSERT_EQ(image.size(), 0xAD0u);
+    const auto flip = [&](std::size_t off) {
+        return changed(image, [off](Bytes& b) { b[off] ^= 0x5A; });
+    };
+    // The place, its offset and the two bytes, as the message gives them.
+    const auto at = [&](const std::string& place, std::size_t off, int found = -1) {
+        char text[96];
+        std::snprintf(text, sizeof text, " at offset 0x%zx: expected 0x%x, found 0x%x", off,
+                      image[off], found < 0 ? image[off] ^ 0x5A : found);
+        return place + text;
+    };
+    const std::string longer = " (and the image is 0xad1 bytes, 0xad0 expected)";
+    const std::string shorter = " (and the image is 0xacf bytes, 0xad0 expected)";
+    const struct {
+        const char* why;
+        Bytes image;
+        std::string where;
+    } cases[] = {
+        {"boot byte", flip(0x10), at("boot region unit 0x8 (low byte)", 0x10)},
+        {"high byte behind the boot data", flip(0x4B),
+         at("boot region unit 0x25 (high byte)", 0x4B)},
+        {"entry word", flip(0x802), at("entry word byte 2", 0x802)},
+        {"byte count", flip(0x804),
+         at("record 0, section 5 (.text), header byte 0 (byte count)", 0x804)},
+        {"destination address", flip(0xA05),
+         at("record 1, section 6 (.data), header byte 5 (destination address)", 0xA05)},
+        {"record data", flip(0x900), at("record 0, section 5 (.text), data byte 0xf4", 0x900)},
+        {"unnamed section's data", flip(0xA60),
+         at("record 2, section 9 (unnamed), data byte 0x2", 0xA60)},
+        {"padding byte", flip(0x9FF), at("padding byte before record 1", 0x9FF)},
+        {"terminator", flip(0xACD), at("terminator byte 5", 0xACD)},
+        {"byte appended", changed(image, [](Bytes& b) { b.push_back(0x41); }),
+         "length 0xad1 bytes, 0xad0 expected: at offset 0xad0: expected the end of the file, "
+         "found 0x41"},
+        {"last byte removed", changed(image, [](Bytes& b) { b.pop_back(); }),
+         "length 0xacf bytes, 0xad0 expected: terminator byte 7 at offset 0xacf: expected 0x0, "
+         "found the end of the file"},
+        {"byte inserted into record data",
+         changed(image, [](Bytes& b) { b.insert(b.begin() + 0x900, 0x41); }),
+         at("record 0, section 5 (.text), data byte 0xf4", 0x900, 0x41) + longer},
+        {"byte removed from record data",
+         changed(image, [](Bytes& b) { b.erase(b.begin() + 0x900); }),
+         at("record 0, section 5 (.text), data byte 0xf4", 0x900, image[0x901]) + shorter},
+    };
+    harness::ScratchDir dir;
+    for (const auto& c : cases) {
+        const Checked r = check_against(dir, coffgen::build(coffgen::example_object()), c.image);
+        EXPECT_EQ(r.status, 1) << c.why;
+        EXPECT_EQ(r.out, "") << c.why;
+        EXPECT_EQ(r.err, "efwdump: error: " + dir.file("image.efw") + ": does not match " +
+                             dir.file("app.out") + ": " + c.where + "\n")
+            << c.why;
+    }
+}
+
 // The built program, as a user starts it.
 harness::ProcessResult efwdump(const std::vector<std::string>& args) {
     return harness::run_program(EFWDUMP_EXE, "efwdump", args, "/");
@@ -438,6 +541,31 @@ TEST(Efwdump, ListsAGoodImageAndRefusesABrokenOne) {
     EXPECT_EQ(r.err, "efwdump: error: " + dir.path + ": cannot read: Is a directory\n");
 }
 
+TEST(Efwdump, ChecksAnImageAgainstItsObject) {
+    harness::ScratchDir dir;
+    const Bytes image = convert_ok(coffgen::example_object());
+    coffgen::write_file(dir.file("app.out"), coffgen::build(coffgen::example_object()));
+    coffgen::write_file(dir.file("good.efw"), image);
+    Object cut = coffgen::example_object();
+    cut.cut_at = 100;
+    coffgen::write_file(dir.file("cut.out"), coffgen::build(cut));
+
+    auto r = efwdump({"--against", dir.file("app.out"), dir.file("good.efw")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, dir.file("good.efw") + " matches " + dir.file("app.out") +
+                         " (0xad0 bytes, 4 records, crc32 " + crc_of(image) + ")\n");
+    EXPECT_EQ(r.err, "");
+
+    // An object that does not convert fails as the converter fails on it.
+    const auto converted = harness::convert_bytes(coffgen::build(cut));
+    ASSERT_TRUE(converted.error);
+    r = efwdump({"--against=" + dir.file("cut.out"), dir.file("good.efw")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "efwdump: error: " + dir.file("cut.out") +
+                         converted.error->substr(std::string("input.out").size()) + "\n");
+}
+
 TEST(Efwdump, Arguments) {
     const struct {
         std::vector<std::string> args;
@@ -459,6 +587,19 @@ TEST(Efwdump, Arguments) {
          1,
          "",
          "efwdump: error: more than one image: b.efw (see efwdump --help)\n"},
+        {{"x.efw", "--against"},
+         1,
+         "",
+         "efwdump: error: --against needs an object (see efwdump --help)\n"},
+        {{"--against=a.out"}, 1, "", "efwdump: error: no image given (see efwdump --help)\n"},
+        {{"--against", "a.out", "--data", "x.efw"},
+         1,
+         "",
+         "efwdump: error: --data does not go with --against (see efwdump --help)\n"},
+        {{"--against", "a.out", "--against=b.out", "x.efw"},
+         1,
+         "",
+         "efwdump: error: more than one object: b.out (see efwdump --help)\n"},
     };
     for (const auto& c : cases) {
         const auto r = efwdump(c.args);

@@ -4,12 +4,12 @@
 #
 #   usage: tests/windows/wine_checks.sh LINUX_BIN WINDOWS_BIN
 #
-# LINUX_BIN holds coff2efw and make_wine_input built for this host (the demo preset's
-# build/demo/bin); WINDOWS_BIN holds coff2efw.exe, mbsearch_compare.exe and
-# profile_compare.exe (the windows preset's build/windows/bin). Needs Wine's 64-bit
-# loader (WINE64, default /usr/lib/wine/wine64) and localedef. Every run of a Windows
-# program is bounded by a time-out; the Wine prefix is made once, in a temporary
-# directory, and removed at the end.
+# LINUX_BIN holds coff2efw, efwdump and make_wine_input built for this host (the demo
+# preset's build/demo/bin); WINDOWS_BIN holds coff2efw.exe, efwdump.exe,
+# mbsearch_compare.exe and profile_compare.exe (the windows preset's build/windows/bin).
+# Needs Wine's 64-bit loader (WINE64, default /usr/lib/wine/wine64) and localedef. Every
+# run of a Windows program is bounded by a time-out; the Wine prefix is made once, in a
+# temporary directory, and removed at the end.
 set -uo pipefail
 
 if [ $# -ne 2 ]; then
@@ -47,8 +47,9 @@ die() {
     exit 1
 }
 
-for f in "$linux_bin/coff2efw" "$linux_bin/make_wine_input" "$win_bin/coff2efw.exe" \
-    "$win_bin/mbsearch_compare.exe" "$win_bin/profile_compare.exe" "$wine"; do
+for f in "$linux_bin/coff2efw" "$linux_bin/efwdump" "$linux_bin/make_wine_input" \
+    "$win_bin/coff2efw.exe" "$win_bin/efwdump.exe" "$win_bin/mbsearch_compare.exe" \
+    "$win_bin/profile_compare.exe" "$wine"; do
     [ -x "$f" ] || [ -f "$f" ] || die "missing $f"
 done
 
@@ -231,6 +232,44 @@ check_missing_input() {
         "$before"
 }
 
+# efwdump.exe --against: the converted image goes to a scratch file that Windows deletes
+# on close; the answers equal the Linux build's.
+check_efwdump_against() {
+    local dir=$scratch/against log=$logs/against ok=0
+    mkdir -p "$dir"
+    cp "$win_bin/efwdump.exe" "$ref/firmware.out" "$ref/$image" "$dir/"
+    # One byte of the first record's data changed.
+    cp "$ref/$image" "$dir/changed.efw"
+    printf '\x5a' | dd of="$dir/changed.efw" bs=1 seek=$((0x900)) conv=notrunc status=none
+    local name status
+    for name in "$image" changed.efw; do
+        (cd "$dir" && "$linux_bin/efwdump" --against firmware.out "$name" >"$log.linux.out" 2>&1)
+        local want=$?
+        if [ "$name" = changed.efw ] && [ "$want" -ne 1 ]; then
+            echo "  the Linux build passed the changed image: $(cat "$log.linux.out")"
+            ok=1
+        fi
+        (cd "$dir" && LC_ALL=C win efwdump.exe --against firmware.out "$name" >"$log.out" 2>&1)
+        status=$?
+        if [ "$status" -ne "$want" ]; then
+            echo "  $name: exit status $status, the Linux build's $want: $(cat "$log.out")"
+            ok=1
+        fi
+        if [ "$(sed 's/$/\r/' "$log.linux.out")" != "$(cat "$log.out")" ]; then
+            echo "  $name: the answer differs from the Linux build's:"
+            cat -A "$log.linux.out" "$log.out" | head -4
+            ok=1
+        fi
+    done
+    local left
+    left=$(find "$WINEPREFIX/drive_c" -iname 'efw*.tmp' | head -3)
+    if [ -n "$left" ]; then
+        echo "  scratch files left behind: $left"
+        ok=1
+    fi
+    return $ok
+}
+
 check_multibyte_search() {
     local ok=0 pair locale code_page
     for pair in ja_JP:932 zh_CN:936 ko_KR:949 zh_TW:950; do
@@ -288,6 +327,7 @@ run_check full_path_with_space
 run_check bare_name
 run_check double_byte_name
 run_check missing_input
+run_check efwdump_against
 run_check multibyte_search
 run_check config_directory
 run_check profile_reader
