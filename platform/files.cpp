@@ -24,7 +24,11 @@ const char* last_directory_separator(const char* path, int code_page) {
 #ifdef _WIN32
     return back;
 #else
-    const char* slash = path_strrchr(path, '/', code_page);
+    // No double-byte code page has "/" as the second byte of a character, and the system
+    // itself ends a directory at every "/", so a plain search is the right one here; a
+    // character-wise walk would take a lead byte at the end of a directory name and the
+    // "/" after it for one character.
+    const char* slash = std::strrchr(path, '/');
     return back == nullptr || (slash != nullptr && slash > back) ? slash : back;
 #endif
 }
