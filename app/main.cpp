@@ -1,6 +1,7 @@
 // coff2efw: converts the COFF object named in config.ini beside the executable into the
 // ROM image the target's boot loader takes.
 #include "app/arguments.h"
+#include "platform/files.h"
 #include "run/run_sequence.h"
 
 #include <cstdio>
@@ -22,6 +23,10 @@ constexpr const char* kUsage =
 } // namespace
 
 int main(int argc, char** argv) {
+    if (!platform::fill_closed_standard_descriptors()) {
+        std::perror("coff2efw: error: /dev/null");
+        return 1;
+    }
     if (answer_help_or_version(argc, argv, kUsage, "coff2efw"))
         return 0;
     return run_sequence(argc > 0 ? argv[0] : nullptr, stdout, stderr);

@@ -3,6 +3,8 @@
 // was, and a temporary that is never committed is removed, whatever ends its writing.
 #pragma once
 
+#include "base/input_file.h"
+
 #include <cstdio>
 #include <string>
 
@@ -28,3 +30,10 @@ class OutputFile {
     std::string temp_;
     bool committed_ = false;
 };
+
+// Throws Failure naming the target when a rename onto it would replace the file `in`
+// reads, or the file at `path` (`what` names it in the message: "the configuration
+// file"), when there is one. Links in the directories of a configured name can lead the
+// output back to a file the run reads.
+void refuse_to_replace(const OutputFile& out, const InputFile& in);
+void refuse_to_replace(const OutputFile& out, const std::string& path, const char* what);

@@ -39,14 +39,57 @@ std::string error_text(int error) {
 
 #ifdef _WIN32
 
-bool file_status(std::FILE* fp, FileStatus& status) {
-    struct _stat64 st;
-    if (_fstat64(_fileno(fp), &st) != 0)
-        return false;
-    status.size = static_cast<std::uint64_t>(st.st_size);
-    status.regular = (st.st_mode & _S_IFMT) == _S_IFREG;
-    status.directory = (st.st_mode & _S_IFMT) == _S_IFDIR;
+// The C runtime gives descriptors 0, 1 and 2 to the standard streams even when the
+// process has no standard handles, so no file opened later can take their place.
+bool fill_closed_standard_descriptors() {
     return true;
+}
+
+namespace {
+
+bool handle_status(HANDLE h, FileStatus& status) {
+    status = FileStatus{};
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info))
+        return true; // a console, a pipe or a device: no file of the disk
+    status.directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    status.regular = !status.directory;
+    status.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+    status.device = info.dwVolumeSerialNumber;
+    status.index = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+    return true;
+}
+
+} // namespace
+
+bool file_status(std::FILE* fp, FileStatus& status) {
+    const auto h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(fp)));
+    if (h == INVALID_HANDLE_VALUE) {
+        errno = EBADF;
+        return false;
+    }
+    return handle_status(h, status);
+}
+
+bool path_status(const std::string& path, FileStatus& status, bool follow_links) {
+    // No access asked for, only the attributes; backup semantics let a directory open.
+    const DWORD flags =
+        FILE_FLAG_BACKUP_SEMANTICS | (follow_links ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+    const HANDLE h =
+        CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, flags, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        errno = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ENOENT : EACCES;
+        return false;
+    }
+    const bool ok = handle_status(h, status);
+    CloseHandle(h);
+    return ok;
+}
+
+std::FILE* open_for_reading(const std::string& path) {
+    return std::fopen(path.c_str(), "rb");
 }
 
 bool seek_absolute(std::FILE* fp, std::uint64_t offset) {
@@ -101,14 +144,66 @@ bool replace_file(const std::string& from, const std::string& to) {
 
 #else
 
+bool fill_closed_standard_descriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        // The lowest free descriptor is `fd` itself, as the ones below it are open by now.
+        const int null_fd = open("/dev/null", O_RDWR);
+        if (null_fd < 0)
+            return false;
+        if (null_fd != fd) {
+            dup2(null_fd, fd);
+            close(null_fd);
+        }
+    }
+    return true;
+}
+
+namespace {
+
+void fill_status(const struct stat& st, FileStatus& status) {
+    status.size = static_cast<std::uint64_t>(st.st_size);
+    status.regular = S_ISREG(st.st_mode);
+    status.directory = S_ISDIR(st.st_mode);
+    status.device = static_cast<std::uint64_t>(st.st_dev);
+    status.index = static_cast<std::uint64_t>(st.st_ino);
+}
+
+} // namespace
+
 bool file_status(std::FILE* fp, FileStatus& status) {
     struct stat st;
     if (fstat(fileno(fp), &st) != 0)
         return false;
-    status.size = static_cast<std::uint64_t>(st.st_size);
-    status.regular = S_ISREG(st.st_mode);
-    status.directory = S_ISDIR(st.st_mode);
+    fill_status(st, status);
     return true;
+}
+
+bool path_status(const std::string& path, FileStatus& status, bool follow_links) {
+    struct stat st;
+    if ((follow_links ? stat(path.c_str(), &st) : lstat(path.c_str(), &st)) != 0)
+        return false;
+    fill_status(st, status);
+    return true;
+}
+
+std::FILE* open_for_reading(const std::string& path) {
+    // O_NONBLOCK: a FIFO opens at once instead of waiting for a writer. It is cleared
+    // again, so that a file that turns out to be regular reads as usual.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    const int flags = fcntl(fd, F_GETFL);
+    std::FILE* fp = nullptr;
+    if (flags != -1 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != -1)
+        fp = fdopen(fd, "rb");
+    if (fp == nullptr) {
+        const int saved = errno;
+        close(fd);
+        errno = saved;
+    }
+    return fp;
 }
 
 bool seek_absolute(std::FILE* fp, std::uint64_t offset) {

@@ -13,15 +13,37 @@ namespace platform {
 // comes later, since "/" is how such a host writes a directory. Null when there is none.
 const char* last_directory_separator(const char* path, int code_page);
 
-// What the host knows of an open file.
+// Opens the null device onto each of descriptors 0, 1 and 2 that is closed. Called first
+// thing, before any file is opened: a program started with standard output closed would
+// otherwise be handed descriptor 1 for the next file it opens, and the listing would be
+// written into that file. False with errno set when the null device cannot be opened.
+bool fill_closed_standard_descriptors();
+
+// What the host knows of a file. Two statuses with the same device and index are the
+// same file, whatever the paths by which they were reached.
 struct FileStatus {
     std::uint64_t size = 0;
     bool regular = false;
     bool directory = false;
+    std::uint64_t device = 0; // device, or the volume's serial number on Windows
+    std::uint64_t index = 0;  // inode, or the file index on Windows
 };
+
+inline bool same_file(const FileStatus& a, const FileStatus& b) {
+    return a.device == b.device && a.index == b.index;
+}
 
 // Status of an open stream; false with errno set when the host cannot tell.
 bool file_status(std::FILE* fp, FileStatus& status);
+
+// Status of the file at `path`, or with `follow_links` false of a link there itself (which
+// is what a rename onto `path` replaces). False with errno set (ENOENT when there is none).
+bool path_status(const std::string& path, FileStatus& status, bool follow_links);
+
+// Opens `path` for binary reading without waiting for a writer when it is a FIFO or for a
+// device to become ready, so that the caller can look at what it opened before reading.
+// Null with errno set.
+std::FILE* open_for_reading(const std::string& path);
 
 // Moves the stream to an absolute offset.
 bool seek_absolute(std::FILE* fp, std::uint64_t offset);

@@ -40,18 +40,19 @@ char g_OutputBuffer[kStreamBufferSize];
 
 } // namespace
 
-void convert_file(const std::string& input_path, const std::string& output_path,
-                  std::FILE* console) {
+void convert_file(const FileNames& names, std::FILE* console) {
     // The input first: a run that cannot read it must not create or touch any output.
-    InputFile in = open_input(input_path);
+    InputFile in = open_input(names.input);
     std::setvbuf(in.fp, g_InputBuffer, _IOFBF, sizeof g_InputBuffer);
 
-    OutputFile file(output_path);
+    OutputFile file(names.output);
     std::setvbuf(file.stream(), g_OutputBuffer, _IOFBF, sizeof g_OutputBuffer);
     OutputImage out;
     out.fp = file.stream();
-    out.path = output_path;
+    out.path = names.output;
     convert(in, out, console);
+    refuse_to_replace(file, in);
+    refuse_to_replace(file, names.config, "the configuration file");
     file.commit();
 }
 
@@ -60,7 +61,7 @@ int run_sequence(const char* argv0, std::FILE* console, std::FILE* errors) {
     try {
         const FileNames names = resolve_file_names(argv0);
         subject = names.input;
-        convert_file(names.input, names.output, console);
+        convert_file(names, console);
         std::fflush(console);
         return 0;
     } catch (const Failure& f) {

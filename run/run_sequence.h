@@ -3,6 +3,7 @@
 
 #include "coff/coff_headers.h"
 #include "image/image_passes.h"
+#include "run/file_names.h"
 
 #include <cstddef>
 #include <cstdio>
@@ -18,11 +19,11 @@ inline constexpr std::size_t kStreamBufferSize = 1 << 18;
 // failure.
 int run_sequence(const char* argv0, std::FILE* console, std::FILE* errors);
 
-// Converts the input file at `input_path` into the image at `output_path`. The image is
-// written to a temporary file beside the output and renamed over it only when complete,
-// so a failed run leaves an existing output as it was. Throws Failure.
-void convert_file(const std::string& input_path, const std::string& output_path,
-                  std::FILE* console);
+// Converts the input file of `names` into its output. The image is written to a temporary
+// file beside the output and renamed over it only when complete, so a failed run leaves
+// an existing output as it was; an output that is the input or the configuration file
+// itself is refused. Throws Failure.
+void convert_file(const FileNames& names, std::FILE* console);
 
 // The conversion itself on two open streams: header reads, listing and image passes.
 // Throws Failure.

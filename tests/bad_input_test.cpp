@@ -1,6 +1,6 @@
-// Whatever the object holds, the built program either writes a faithful image or refuses
-// with status 1 and one line naming the cause, and a refusal creates no file and leaves
-// an earlier image byte for byte as it was.
+// Whatever the object holds and however the built program is started, it either writes a
+// faithful image or refuses with status 1 and one line naming the cause, and a refusal
+// creates no file and leaves an earlier image byte for byte as it was.
 #include "support/harness.h"
 #include "tools/coff_builder.h"
 
@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <limits>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -26,16 +27,19 @@ constexpr std::size_t kBoot = 2;
 constexpr std::size_t kText = 5;
 constexpr std::size_t kData = 6;
 
+enum class InputKind { File, Directory, Fifo, Device };
+
 struct BadInput {
     const char* label;
     Bytes input;
-    bool input_is_directory = false;
+    InputKind kind = InputKind::File;
     // A refusal: the message after "coff2efw: error: <dir>/app.out: ".
     std::string message;
     // Or a valid run: the object whose image this input must give (same data, other
     // header values the conversion must not care about).
     std::optional<Bytes> same_image_as;
     std::string listing_shows; // a valid run's listing holds these bytes
+    harness::ChildSetup setup; // how the run is started, when not as usual
 };
 
 Bytes bytes_of(const Object& o) {
@@ -81,6 +85,14 @@ Bytes names_of_ff() {
     return bytes_of(o);
 }
 
+// A listing of some 300 KB: more than any stream buffer or pipe holds.
+Bytes many_sections() {
+    std::vector<Section> rest;
+    for (std::uint8_t i = 0; rest.size() < 2000; ++i)
+        rest.push_back(Section{.name = ".text", .data = pattern(4, i)});
+    return bytes_of(harness::with_sections(rest));
+}
+
 Bytes boot_sections(std::vector<std::size_t> sizes) {
     Object o;
     std::uint8_t seed = 1;
@@ -93,6 +105,7 @@ Bytes boot_sections(std::vector<std::size_t> sizes) {
 // bytes) at 0x287, the file at 0x52c.
 std::vector<BadInput> rows() {
     const std::string past_end = " runs past the end of the file at 0x52c";
+    const Bytes many = many_sections();
     return {
         {.label = "empty",
          .input = {},
@@ -172,8 +185,21 @@ std::vector<BadInput> rows() {
          .listing_shows = std::string(8, '\xFF') + " : btad=[90000804]"},
         {.label = "directory_as_input",
          .input = {},
-         .input_is_directory = true,
+         .kind = InputKind::Directory,
          .message = "cannot read: Is a directory"},
+        {.label = "fifo_as_input",
+         .input = {},
+         .kind = InputKind::Fifo,
+         .message = "cannot read: not a regular file"},
+        {.label = "device_as_input",
+         .input = {},
+         .kind = InputKind::Device,
+         .message = "cannot read: not a regular file"},
+        // Descriptor 1 would go to the temporary, and the listing into the image.
+        {.label = "standard_input_and_output_closed",
+         .input = many,
+         .same_image_as = many,
+         .setup = {.closed = {0, 1}}},
     };
 }
 
@@ -184,11 +210,19 @@ const char kOutput[] = "VELTARA-app.efw";
 
 harness::ProcessResult run_on(const ScratchDir& dir, const BadInput& c) {
     harness::write_text(dir.file("config.ini"), kAppConfig);
-    if (c.input_is_directory)
-        EXPECT_EQ(mkdir(dir.file("app.out").c_str(), 0755), 0);
+    const std::string input = dir.file("app.out");
+    if (c.kind == InputKind::Directory)
+        EXPECT_EQ(mkdir(input.c_str(), 0755), 0);
+    else if (c.kind == InputKind::Fifo)
+        EXPECT_EQ(mkfifo(input.c_str(), 0644), 0);
+    else if (c.kind == InputKind::Device)
+        EXPECT_EQ(symlink("/dev/zero", input.c_str()), 0);
     else
-        coffgen::write_file(dir.file("app.out"), c.input);
-    return harness::run_program(harness::converter_path(), dir.file("coff2efw"), {}, "/");
+        coffgen::write_file(input, c.input);
+    harness::ChildSetup setup = c.setup;
+    setup.time_limit = 60; // a run that waits for a FIFO's writer fails instead of hanging
+    return harness::run_program(harness::converter_path(), dir.file("coff2efw"), {}, "/", {},
+                                setup);
 }
 
 TEST_P(BadInputs, RefuseOrConvertFaithfully) {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -81,6 +82,10 @@ struct FailureCase {
     coffgen::Bytes input;    // used when not empty instead of the example
     std::string output_name; // the output this configuration leads to
     std::string message;     // after "coff2efw: error: <dir>/"
+    std::string input_name = "app.out";
+    // When set, sub/ exists and VELTARA-sub links here, so that a configured name
+    // sub/<name> leads the output to sub/<name> (link "sub") or to <name> (link ".").
+    const char* link_sub_to = nullptr;
 };
 
 class Failures : public testing::TestWithParam<FailureCase> {};
@@ -88,19 +93,25 @@ class Failures : public testing::TestWithParam<FailureCase> {};
 TEST_P(Failures, ReportAndKeepTheOldOutput) {
     const FailureCase& c = GetParam();
     ScratchDir dir;
+    if (c.link_sub_to != nullptr) {
+        ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0755), 0);
+        ASSERT_EQ(symlink(c.link_sub_to, dir.file("VELTARA-sub").c_str()), 0);
+    }
+    // The old image first: where the output leads back to the input, that takes its place.
+    harness::write_text(dir.file(c.output_name), "an image from an earlier, good run");
     if (!c.config.empty())
         harness::write_text(dir.file("config.ini"), c.config);
     if (c.write_input)
-        coffgen::write_file(dir.file("app.out"), c.input.empty() ? example() : c.input);
-    const std::string old_image = "an image from an earlier, good run";
-    harness::write_text(dir.file(c.output_name), old_image);
-    const auto before = list_dir(dir.path);
+        coffgen::write_file(dir.file(c.input_name), c.input.empty() ? example() : c.input);
+    const std::string old_output = harness::read_text(dir.file(c.output_name));
+    const std::string output_dir = std::filesystem::path(dir.file(c.output_name)).parent_path();
+    const auto before = list_dir(output_dir);
 
     const auto r = run_in(dir);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "coff2efw: error: " + dir.path + "/" + c.message + "\n");
-    EXPECT_EQ(harness::read_text(dir.file(c.output_name)), old_image);
-    EXPECT_EQ(list_dir(dir.path), before) << "a temporary file was left behind";
+    EXPECT_EQ(harness::read_text(dir.file(c.output_name)), old_output);
+    EXPECT_EQ(list_dir(output_dir), before) << "a temporary file was left behind";
 }
 
 coffgen::Bytes truncated_example() {
@@ -153,7 +164,23 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"boot_data_beyond_the_region", kAppConfig, true, boot_overflow(),
                     "VELTARA-app.efw",
                     "app.out: section 2 (.boot_L): 1025 boot bytes after 0 do not fit the boot "
-                    "region of 1024 bytes"}),
+                    "region of 1024 bytes"},
+        FailureCase{.label = "output_leads_back_to_the_input",
+                    .config = "[CONFIG]\nCOFF_FILE=sub/app.obj\n",
+                    .write_input = true,
+                    .output_name = "sub/app.obj",
+                    .message = "VELTARA-sub/app.obj: the output is the input itself; nothing was "
+                               "replaced",
+                    .input_name = "sub/app.obj",
+                    .link_sub_to = "sub"},
+        FailureCase{.label = "output_leads_back_to_the_configuration",
+                    .config = "[CONFIG]\nCOFF_FILE=sub/config.ini\n",
+                    .write_input = true,
+                    .output_name = "config.ini",
+                    .message = "VELTARA-sub/config.ini: the output is the configuration file "
+                               "itself; nothing was replaced",
+                    .input_name = "sub/config.ini",
+                    .link_sub_to = "."}),
     [](const auto& p) { return std::string(p.param.label); });
 
 TEST(EndToEnd, OutputThatCannotBeReplacedKeepsWhatIsThere) {

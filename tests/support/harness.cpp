@@ -132,6 +132,8 @@ ProcessResult run_program(const std::string& exe, const std::string& argv0,
 
     const pid_t pid = fork();
     if (pid == 0) {
+        if (setup.time_limit != 0)
+            alarm(setup.time_limit); // stays set across execve
         if (setup.file_size_limit) {
             std::signal(SIGXFSZ, SIG_IGN); // stays ignored across execve
             const struct rlimit limit = {static_cast<rlim_t>(*setup.file_size_limit),
@@ -151,6 +153,8 @@ ProcessResult run_program(const std::string& exe, const std::string& argv0,
         dup2(null_fd, 0);
         dup2(out_fd, 1);
         dup2(err_fd, 2);
+        for (const int fd : setup.closed)
+            close(fd);
         execve(exe.c_str(), argv.data(), envp.data());
         _exit(127);
     }

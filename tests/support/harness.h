@@ -57,6 +57,9 @@ struct ChildSetup {
     // The most bytes any file may grow to (RLIMIT_FSIZE), with SIGXFSZ ignored so that an
     // oversized write fails with EFBIG instead of killing the process.
     std::optional<std::uint64_t> file_size_limit;
+    // Of descriptors 0, 1 and 2, those the program starts without.
+    std::vector<int> closed;
+    unsigned time_limit = 0; // seconds, after which SIGALRM ends a program that hangs
 };
 
 // The user id that owns nothing, for runs that must lack root's rights.
