@@ -27,6 +27,7 @@ int main(int argc, char** argv) {
         std::perror("coff2efw: error: /dev/null");
         return 1;
     }
+    platform::remove_temporary_on_signals();
     if (answer_help_or_version(argc, argv, kUsage, "coff2efw"))
         return 0;
     return run_sequence(argc > 0 ? argv[0] : nullptr, stdout, stderr);

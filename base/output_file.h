@@ -1,6 +1,7 @@
 // A file that replaces its target only when it is complete. It is written as a temporary
 // beside the target and renamed over it by commit(); until then the target stays as it
-// was, and a temporary that is never committed is removed, whatever ends its writing.
+// was, and a temporary that is never committed is removed, whatever ends its writing
+// (a failure, or a termination signal once platform::remove_temporary_on_signals ran).
 #pragma once
 
 #include "base/input_file.h"
@@ -10,7 +11,9 @@
 
 class OutputFile {
   public:
-    // Creates the temporary in the target's directory. Throws Failure.
+    // Creates the temporary in the target's directory, under a short random name, so that
+    // a target name as long as the system allows still has a temporary beside it and no
+    // other user can take the name first. Throws Failure.
     explicit OutputFile(std::string target);
     ~OutputFile(); // closes and removes the temporary unless committed
     OutputFile(const OutputFile&) = delete;

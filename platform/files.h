@@ -48,13 +48,21 @@ std::FILE* open_for_reading(const std::string& path);
 // Moves the stream to an absolute offset.
 bool seek_absolute(std::FILE* fp, std::uint64_t offset);
 
-// Creates `path`, which must not exist yet, and opens it for binary writing; the stream
-// is not inherited by child processes. Null with errno set (EEXIST when the name is
-// taken) otherwise.
-std::FILE* create_new_file(const std::string& path);
+// Creates a file with a new, short, random name that begins with `prefix` in the
+// directory of `target`, and opens it for binary writing; the stream is not inherited by
+// child processes, and the file has the permissions a new file gets (0666 less the umask
+// on POSIX hosts). `path` receives its name. Until forget_temporary(), a termination
+// signal removes it (remove_temporary_on_signals). Null with errno set otherwise.
+std::FILE* create_temporary(const std::string& target, const char* prefix, std::string& path);
 
-// The process's id, for names that must not collide with another run's.
-unsigned long process_id();
+// The temporary has been renamed or removed: no signal removes anything any more.
+void forget_temporary();
+
+// Ignores SIGPIPE, so that a listing nobody reads is a failed write rather than the end of
+// the run; makes SIGTERM, SIGINT, SIGHUP and SIGXFSZ remove the temporary before they end
+// the process as they would have. A signal ignored at start stays ignored (nohup, or a
+// parent that wants EFBIG instead of SIGXFSZ). Nothing on Windows (see files.cpp).
+void remove_temporary_on_signals();
 
 // Renames `from` over `to`, replacing an existing file in one step.
 bool replace_file(const std::string& from, const std::string& to);

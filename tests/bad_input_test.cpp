@@ -1,11 +1,14 @@
 // Whatever the object holds and however the built program is started, it either writes a
-// faithful image or refuses with status 1 and one line naming the cause, and a refusal
-// creates no file and leaves an earlier image byte for byte as it was.
+// faithful image or refuses (with status 1 and one line naming the cause, or ended by a
+// signal), and a refusal creates no file and leaves an earlier image byte for byte as it
+// was.
 #include "support/harness.h"
 #include "tools/coff_builder.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdint>
 #include <limits>
 #include <sys/stat.h>
@@ -39,7 +42,11 @@ struct BadInput {
     // header values the conversion must not care about).
     std::optional<Bytes> same_image_as;
     std::string listing_shows; // a valid run's listing holds these bytes
-    harness::ChildSetup setup; // how the run is started, when not as usual
+    // How the run is started when not as usual: the configured name (ending in ".out")
+    // and what the harness arranges.
+    std::string name = "app.out";
+    harness::ChildSetup setup;
+    int killed_by = 0; // a refusal by this signal, without a message
 };
 
 Bytes bytes_of(const Object& o) {
@@ -200,17 +207,35 @@ std::vector<BadInput> rows() {
          .input = many,
          .same_image_as = many,
          .setup = {.closed = {0, 1}}},
+        {.label = "listing_reader_gone",
+         .input = many,
+         .same_image_as = many,
+         .setup = {.stdout_reader_gone = true}},
+        {.label = "sigterm_mid_run",
+         .input = many,
+         .setup = {.signal_mid_run = SIGTERM},
+         .killed_by = SIGTERM},
+        {.label = "sigxfsz_mid_run",
+         .input = example(),
+         .setup = {.file_size_limit = 1024, .sigxfsz_kills = true},
+         .killed_by = SIGXFSZ},
+        // An output name of 250 characters leaves no room for a suffix.
+        {.label = "output_name_near_the_limit",
+         .input = example(),
+         .same_image_as = example(),
+         .name = std::string(238, 'n') + ".out"},
     };
 }
 
 class BadInputs : public testing::TestWithParam<BadInput> {};
 
-using harness::kAppConfig;
-const char kOutput[] = "VELTARA-app.efw";
+std::string output_of(const BadInput& c) {
+    return "VELTARA-" + c.name.substr(0, c.name.size() - 4) + ".efw";
+}
 
 harness::ProcessResult run_on(const ScratchDir& dir, const BadInput& c) {
-    harness::write_text(dir.file("config.ini"), kAppConfig);
-    const std::string input = dir.file("app.out");
+    harness::write_text(dir.file("config.ini"), "[CONFIG]\nCOFF_FILE=" + c.name + "\n");
+    const std::string input = dir.file(c.name);
     if (c.kind == InputKind::Directory)
         EXPECT_EQ(mkdir(input.c_str(), 0755), 0);
     else if (c.kind == InputKind::Fifo)
@@ -229,32 +254,43 @@ TEST_P(BadInputs, RefuseOrConvertFaithfully) {
     const BadInput& c = GetParam();
     // An earlier run's image, binary like any other.
     const Bytes old_image = harness::convert_bytes(example()).image;
+    const mode_t umask_now = umask(0);
+    umask(umask_now);
 
     for (const bool had_output : {true, false}) {
         SCOPED_TRACE(had_output ? "with an earlier image" : "without an earlier image");
         ScratchDir dir;
+        const std::string output = dir.file(output_of(c));
         if (had_output)
-            coffgen::write_file(dir.file(kOutput), old_image);
+            coffgen::write_file(output, old_image);
+        std::vector<std::string> expected_entries{c.name, "config.ini"};
+        if (had_output || c.same_image_as)
+            expected_entries.push_back(output_of(c));
+        std::sort(expected_entries.begin(), expected_entries.end());
 
         const auto r = run_on(dir, c);
         if (c.same_image_as) {
             EXPECT_EQ(r.status, 0) << r.err;
             EXPECT_EQ(r.err, "");
-            ASSERT_TRUE(harness::file_exists(dir.file(kOutput)));
-            EXPECT_EQ(coffgen::read_file(dir.file(kOutput)),
-                      harness::convert_bytes(*c.same_image_as).image);
+            ASSERT_TRUE(harness::file_exists(output));
+            EXPECT_EQ(coffgen::read_file(output), harness::convert_bytes(*c.same_image_as).image);
             EXPECT_NE(r.out.find(c.listing_shows), std::string::npos) << r.out;
+            EXPECT_EQ(list_dir(dir.path), expected_entries) << "a temporary file was left behind";
+            struct stat st = {};
+            EXPECT_EQ(stat(output.c_str(), &st) == 0 ? st.st_mode & 0777 : 0, 0666 & ~umask_now);
             continue;
         }
-        EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err, "coff2efw: error: " + dir.file("app.out") + ": " + c.message + "\n");
-        std::vector<std::string> expected_entries{"app.out", "config.ini"};
-        if (had_output)
-            expected_entries.insert(expected_entries.begin(), kOutput);
+        if (c.killed_by != 0) {
+            EXPECT_EQ(r.signal, c.killed_by) << r.err;
+            EXPECT_EQ(r.err, "");
+        } else {
+            EXPECT_EQ(r.status, 1);
+            EXPECT_EQ(r.err, "coff2efw: error: " + dir.file(c.name) + ": " + c.message + "\n");
+        }
         EXPECT_EQ(list_dir(dir.path), expected_entries)
             << "an output or a temporary file was created";
         if (had_output) {
-            EXPECT_EQ(coffgen::read_file(dir.file(kOutput)), old_image);
+            EXPECT_EQ(coffgen::read_file(output), old_image);
         }
     }
 }

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <grp.h>
 #include <stdexcept>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -130,12 +131,21 @@ ProcessResult run_program(const std::string& exe, const std::string& argv0,
         argv.push_back(s.data());
     argv.push_back(nullptr);
 
+    int pipe_fds[2] = {-1, -1};
+    if ((setup.stdout_reader_gone || setup.signal_mid_run != 0) && pipe(pipe_fds) != 0)
+        throw std::runtime_error("pipe failed");
+    if (setup.stdout_reader_gone) {
+        close(pipe_fds[0]);
+        pipe_fds[0] = -1;
+    }
+
     const pid_t pid = fork();
     if (pid == 0) {
         if (setup.time_limit != 0)
             alarm(setup.time_limit); // stays set across execve
         if (setup.file_size_limit) {
-            std::signal(SIGXFSZ, SIG_IGN); // stays ignored across execve
+            if (!setup.sigxfsz_kills)
+                std::signal(SIGXFSZ, SIG_IGN); // stays ignored across execve
             const struct rlimit limit = {static_cast<rlim_t>(*setup.file_size_limit),
                                          static_cast<rlim_t>(*setup.file_size_limit)};
             if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
@@ -151,18 +161,40 @@ ProcessResult run_program(const std::string& exe, const std::string& argv0,
             _exit(126);
         const int null_fd = open("/dev/null", O_RDONLY);
         dup2(null_fd, 0);
-        dup2(out_fd, 1);
+        dup2(pipe_fds[1] >= 0 ? pipe_fds[1] : out_fd, 1);
         dup2(err_fd, 2);
+        for (const int fd : {pipe_fds[0], pipe_fds[1]}) {
+            if (fd >= 0)
+                close(fd);
+        }
         for (const int fd : setup.closed)
             close(fd);
         execve(exe.c_str(), argv.data(), envp.data());
         _exit(127);
     }
+    if (pipe_fds[1] >= 0)
+        close(pipe_fds[1]);
     int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
+    bool ended = false;
+    if (setup.signal_mid_run != 0) {
+        const int capacity = fcntl(pipe_fds[0], F_GETPIPE_SZ);
+        int queued = 0;
+        while (!ended && queued < capacity / 2) {
+            usleep(10000);
+            ended = waitpid(pid, &wstatus, WNOHANG) == pid;
+            ioctl(pipe_fds[0], FIONREAD, &queued);
+        }
+        if (!ended)
+            kill(pid, setup.signal_mid_run);
+    }
+    if (!ended)
+        waitpid(pid, &wstatus, 0);
+    if (pipe_fds[0] >= 0)
+        close(pipe_fds[0]);
 
     ProcessResult result;
     result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    result.signal = WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0;
     close(out_fd);
     close(err_fd);
     result.out = read_text(out_name);
