@@ -2,6 +2,7 @@
 // boot loader expects, before the image goes to a target.
 #include "app/arguments.h"
 #include "image/image_reader.h"
+#include "platform/files.h"
 #include "run/image_check.h"
 
 #include <cstdio>
@@ -41,6 +42,10 @@ int usage_error(const char* what, const char* arg) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (!platform::fill_closed_standard_descriptors()) {
+        std::perror("efwdump: error: /dev/null");
+        return 1;
+    }
     if (answer_help_or_version(argc, argv, kUsage, "efwdump"))
         return 0;
 

@@ -34,7 +34,11 @@ constexpr const char* kUsageEnd =
 } // namespace
 
 int main(int argc, char** argv) {
-    platform::ignore_broken_pipe(); // a closed standard output must not cost the image
+    if (!platform::fill_closed_standard_descriptors()) {
+        std::perror("coff2efw: error: /dev/null");
+        return 1;
+    }
+    platform::remove_temporary_on_signals(); // also lets a closed pipe cost no image
     CommandLine line;
     const std::string error = read_command_line(argc, argv, line);
     if (!error.empty()) {

@@ -27,17 +27,33 @@ void close_input(InputFile& in) {
     in.fp = nullptr;
 }
 
+namespace {
+
+// Only a regular file has a size to check reads against, and anything else (a FIFO, a
+// terminal, a device) could block the run or never end.
+void refuse_unless_regular(const std::string& path, const platform::FileStatus& status) {
+    if (status.directory)
+        fail(path, "cannot read: " + platform::error_text(EISDIR));
+    if (!status.regular)
+        fail(path, "cannot read: not a regular file");
+}
+
+} // namespace
+
 InputFile open_input(const std::string& path) {
     InputFile in;
     in.path = path;
-    in.fp = std::fopen(path.c_str(), "rb");
+    // A look before the open spares a device the side effects of being opened; the look
+    // after it holds even when the name was swapped in between.
+    platform::FileStatus status;
+    if (platform::path_status(path, status, true))
+        refuse_unless_regular(path, status);
+    in.fp = platform::open_for_reading(path);
     if (in.fp == nullptr)
         fail(path, "cannot open: " + platform::error_text(errno));
-    platform::FileStatus status;
     if (!platform::file_status(in.fp, status))
         fail(path, "cannot read: " + platform::error_text(errno));
-    if (!status.regular)
-        fail(path, "cannot read: " + platform::error_text(status.directory ? EISDIR : EINVAL));
+    refuse_unless_regular(path, status);
     in.size = status.size;
     return in;
 }

@@ -26,7 +26,8 @@ struct InputFile {
 
 inline constexpr std::uint64_t kUnknownPosition = ~std::uint64_t{0};
 
-// Opens a regular file for binary reading and takes its size. Throws Failure.
+// Opens a regular file for binary reading and takes its size. Anything else (a directory,
+// a FIFO, a device) is refused without being read or waited for. Throws Failure.
 InputFile open_input(const std::string& path);
 
 // Closes the stream now; the object stays, without one.

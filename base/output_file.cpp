@@ -6,14 +6,23 @@
 #include <cerrno>
 #include <utility>
 
+namespace {
+
+// Hidden, and saying whose it is when a crash leaves one behind.
+constexpr const char* kTemporaryPrefix = ".coff2efw-";
+
+void refuse_to_replace(const OutputFile& out, const platform::FileStatus& kept, const char* what) {
+    // The rename replaces the target's own directory entry, a link there included, so
+    // the target is looked at without following one.
+    platform::FileStatus target;
+    if (platform::path_status(out.target(), target, false) && platform::same_file(target, kept))
+        fail(out.target(), "the output is " + std::string(what) + " itself; nothing was replaced");
+}
+
+} // namespace
+
 OutputFile::OutputFile(std::string target) : target_(std::move(target)) {
-    const std::string stem = target_ + ".tmp" + std::to_string(platform::process_id()) + "-";
-    for (unsigned attempt = 0; attempt < 100 && fp_ == nullptr; ++attempt) {
-        temp_ = stem + std::to_string(attempt);
-        fp_ = platform::create_new_file(temp_);
-        if (fp_ == nullptr && errno != EEXIST)
-            break;
-    }
+    fp_ = platform::create_temporary(target_, kTemporaryPrefix, temp_);
     if (fp_ == nullptr) {
         const int err = errno;
         temp_.clear(); // nothing of ours to remove
@@ -26,6 +35,7 @@ OutputFile::~OutputFile() {
         std::fclose(fp_);
     if (!committed_ && !temp_.empty())
         std::remove(temp_.c_str());
+    platform::forget_temporary();
 }
 
 void OutputFile::commit() {
@@ -37,4 +47,17 @@ void OutputFile::commit() {
     if (!platform::replace_file(temp_, target_))
         fail(target_, "cannot replace it: " + platform::error_text(errno));
     committed_ = true;
+    platform::forget_temporary();
+}
+
+void refuse_to_replace(const OutputFile& out, const InputFile& in) {
+    platform::FileStatus input;
+    if (platform::file_status(in.fp, input))
+        refuse_to_replace(out, input, "the input");
+}
+
+void refuse_to_replace(const OutputFile& out, const std::string& path, const char* what) {
+    platform::FileStatus other;
+    if (platform::path_status(path, other, true))
+        refuse_to_replace(out, other, what);
 }

@@ -1,19 +1,25 @@
+// rand_s, the C runtime's cryptographic random numbers, is declared only on request, and
+// before the first standard header.
+#ifdef _WIN32
+#define _CRT_RAND_S
+#endif
+
 #include "platform/files.h"
 
 #include "platform/mbstring.h"
 
 #include <cerrno>
-#include <csignal>
-#include <cstdlib>
 #include <cstring>
 
 #ifdef _WIN32
+#include <cstdlib>
 #include <fcntl.h>
 #include <io.h>
-#include <process.h>
 #include <sys/stat.h>
 #include <windows.h>
 #else
+#include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,14 +32,12 @@ const char* last_directory_separator(const char* path, int code_page) {
 #ifdef _WIN32
     return back;
 #else
-    const char* slash = path_strrchr(path, '/', code_page);
+    // No double-byte code page has "/" as the second byte of a character, and the system
+    // itself ends a directory at every "/", so a plain search is the right one here; a
+    // character-wise walk would take a lead byte at the end of a directory name and the
+    // "/" after it for one character.
+    const char* slash = std::strrchr(path, '/');
     return back == nullptr || (slash != nullptr && slash > back) ? slash : back;
-#endif
-}
-
-void ignore_broken_pipe() {
-#ifdef SIGPIPE
-    std::signal(SIGPIPE, SIG_IGN);
 #endif
 }
 
@@ -59,6 +63,12 @@ std::string error_text(int error) {
 
 #ifdef _WIN32
 
+// The C runtime gives descriptors 0, 1 and 2 to the standard streams even when the
+// process has no standard handles, so no file opened later can take their place.
+bool fill_closed_standard_descriptors() {
+    return true;
+}
+
 namespace {
 
 // The errno value that says what a Windows error code says, for the one error text.
@@ -79,41 +89,103 @@ int errno_from_windows(DWORD error) {
     }
 }
 
+bool handle_status(HANDLE h, FileStatus& status) {
+    status = FileStatus{};
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info))
+        return true; // a console, a pipe or a device: no file of the disk
+    status.directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    status.regular = !status.directory;
+    status.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+    status.device = info.dwVolumeSerialNumber;
+    status.index = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+    return true;
+}
+
 } // namespace
 
 bool file_status(std::FILE* fp, FileStatus& status) {
-    struct _stat64 st;
-    if (_fstat64(_fileno(fp), &st) != 0)
+    const auto h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(fp)));
+    if (h == INVALID_HANDLE_VALUE) {
+        errno = EBADF;
         return false;
-    status.size = static_cast<std::uint64_t>(st.st_size);
-    status.regular = (st.st_mode & _S_IFMT) == _S_IFREG;
-    status.directory = (st.st_mode & _S_IFMT) == _S_IFDIR;
-    return true;
+    }
+    return handle_status(h, status);
+}
+
+bool path_status(const std::string& path, FileStatus& status, bool follow_links) {
+    // No access asked for, only the attributes; backup semantics let a directory open.
+    const DWORD flags =
+        FILE_FLAG_BACKUP_SEMANTICS | (follow_links ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+    const HANDLE h =
+        CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, flags, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        errno = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ENOENT : EACCES;
+        return false;
+    }
+    const bool ok = handle_status(h, status);
+    CloseHandle(h);
+    return ok;
+}
+
+std::FILE* open_for_reading(const std::string& path) {
+    return std::fopen(path.c_str(), "rb");
 }
 
 bool seek_absolute(std::FILE* fp, std::uint64_t offset) {
     return _fseeki64(fp, static_cast<__int64>(offset), SEEK_SET) == 0;
 }
 
-std::FILE* create_new_file(const std::string& path) {
-    // Binary, or the C runtime would turn every 0x0A of the image into 0x0D 0x0A.
-    const int fd = _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
-                         _S_IREAD | _S_IWRITE);
-    if (fd < 0)
-        return nullptr;
-    std::FILE* fp = _fdopen(fd, "wb");
-    if (fp == nullptr) {
-        const int saved = errno;
-        _close(fd);
-        std::remove(path.c_str());
-        errno = saved;
+std::FILE* create_temporary(const std::string& target, const char* prefix, std::string& path) {
+    // The directory ends at the last backslash (found character-wise), slash or drive colon.
+    const char* t = target.c_str();
+    const char* end = host_mbsrchr(t, '\\');
+    for (const char* sep : {std::strrchr(t, '/'), std::strrchr(t, ':')}) {
+        if (end == nullptr || (sep != nullptr && sep > end))
+            end = sep;
     }
-    return fp;
+    const std::string dir(t, end == nullptr ? 0 : static_cast<std::size_t>(end - t) + 1);
+    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        path = dir + prefix;
+        for (int i = 0; i < 6; ++i) {
+            unsigned int r = 0;
+            if (rand_s(&r) != 0) {
+                errno = EIO;
+                return nullptr;
+            }
+            path += kLetters[r % (sizeof kLetters - 1)];
+        }
+        // Binary, or the C runtime would turn every 0x0A of the image into 0x0D 0x0A.
+        const int fd =
+            _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+                  _S_IREAD | _S_IWRITE);
+        if (fd < 0) {
+            if (errno == EEXIST)
+                continue;
+            return nullptr;
+        }
+        std::FILE* fp = _fdopen(fd, "wb");
+        if (fp == nullptr) {
+            const int saved = errno;
+            _close(fd);
+            std::remove(path.c_str());
+            errno = saved;
+        }
+        return fp;
+    }
+    errno = EEXIST;
+    return nullptr;
 }
 
-unsigned long process_id() {
-    return static_cast<unsigned long>(_getpid());
-}
+void forget_temporary() {}
+
+// Windows has no SIGPIPE, SIGHUP or SIGXFSZ, and its SIGINT handler runs on a thread of
+// its own while the temporary is still open without delete sharing, so a removal there
+// would fail. A Ctrl+C can leave a temporary; its name (".coff2efw-...") says whose it is.
+void remove_temporary_on_signals() {}
 
 bool replace_file(const std::string& from, const std::string& to) {
     // rename() of the C runtime refuses an existing target on Windows; MoveFileExA replaces
@@ -164,38 +236,161 @@ std::FILE* open_scratch_file() {
 
 #else
 
+bool fill_closed_standard_descriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        // The lowest free descriptor is `fd` itself, as the ones below it are open by now.
+        const int null_fd = open("/dev/null", O_RDWR);
+        if (null_fd < 0)
+            return false;
+        if (null_fd != fd) {
+            dup2(null_fd, fd);
+            close(null_fd);
+        }
+    }
+    return true;
+}
+
+namespace {
+
+void fill_status(const struct stat& st, FileStatus& status) {
+    status.size = static_cast<std::uint64_t>(st.st_size);
+    status.regular = S_ISREG(st.st_mode);
+    status.directory = S_ISDIR(st.st_mode);
+    status.device = static_cast<std::uint64_t>(st.st_dev);
+    status.index = static_cast<std::uint64_t>(st.st_ino);
+}
+
+} // namespace
+
 bool file_status(std::FILE* fp, FileStatus& status) {
     struct stat st;
     if (fstat(fileno(fp), &st) != 0)
         return false;
-    status.size = static_cast<std::uint64_t>(st.st_size);
-    status.regular = S_ISREG(st.st_mode);
-    status.directory = S_ISDIR(st.st_mode);
+    fill_status(st, status);
     return true;
+}
+
+bool path_status(const std::string& path, FileStatus& status, bool follow_links) {
+    struct stat st;
+    if ((follow_links ? stat(path.c_str(), &st) : lstat(path.c_str(), &st)) != 0)
+        return false;
+    fill_status(st, status);
+    return true;
+}
+
+std::FILE* open_for_reading(const std::string& path) {
+    // O_NONBLOCK: a FIFO opens at once instead of waiting for a writer. It is cleared
+    // again, so that a file that turns out to be regular reads as usual.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    const int flags = fcntl(fd, F_GETFL);
+    std::FILE* fp = nullptr;
+    if (flags != -1 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != -1)
+        fp = fdopen(fd, "rb");
+    if (fp == nullptr) {
+        const int saved = errno;
+        close(fd);
+        errno = saved;
+    }
+    return fp;
 }
 
 bool seek_absolute(std::FILE* fp, std::uint64_t offset) {
     return fseeko(fp, static_cast<off_t>(offset), SEEK_SET) == 0;
 }
 
-std::FILE* create_new_file(const std::string& path) {
-    // O_EXCL with a 0666 mode (not mkstemp's 0600) gives the finished image the
-    // permissions the user's umask would give any new file.
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0)
+namespace {
+
+// The one temporary of the run, for the signal handler: a path prepared before the
+// file exists, in storage that needs no allocation, and a flag set once it does exist.
+// 4096 bytes hold any path that Linux (PATH_MAX) or macOS (1024) will open.
+char g_TempPath[4096];
+volatile std::sig_atomic_t g_TempExists = 0;
+
+constexpr int kCleanupSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGXFSZ};
+
+sigset_t cleanup_signals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int sig : kCleanupSignals)
+        sigaddset(&set, sig);
+    return set;
+}
+
+extern "C" void remove_temporary_and_end(int sig) {
+    if (g_TempExists != 0)
+        unlink(g_TempPath);
+    // SA_RESETHAND has put the default action back; the signal ends the process at the
+    // latest when this handler returns.
+    raise(sig);
+}
+
+// The mask cannot be read without setting it; the process is single-threaded, so no
+// file is created while it is zero.
+mode_t current_umask() {
+    const mode_t mask = umask(0);
+    umask(mask);
+    return mask;
+}
+
+} // namespace
+
+std::FILE* create_temporary(const std::string& target, const char* prefix, std::string& path) {
+    const std::size_t slash = target.rfind('/');
+    const std::string dir = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+    path = dir + prefix + "XXXXXX";
+    if (path.size() >= sizeof g_TempPath) {
+        errno = ENAMETOOLONG;
         return nullptr;
+    }
+    // A signal between the creation and the flag would leave the file behind.
+    const sigset_t block = cleanup_signals();
+    sigset_t old;
+    sigprocmask(SIG_BLOCK, &block, &old);
+    std::memcpy(g_TempPath, path.c_str(), path.size() + 1);
+    const int fd = mkstemp(g_TempPath);
+    const int saved = errno;
+    if (fd >= 0)
+        g_TempExists = 1;
+    sigprocmask(SIG_SETMASK, &old, nullptr);
+    if (fd < 0) {
+        errno = saved;
+        return nullptr;
+    }
+    std::memcpy(path.data(), g_TempPath, path.size()); // the same length: no allocation
+    fcntl(fd, F_SETFD, FD_CLOEXEC);
+    // mkstemp's 0600 would make the image private; it gets what a new file would get.
+    // A file system without permissions refuses, and then the file keeps what it has.
+    fchmod(fd, 0666 & ~current_umask());
     std::FILE* fp = fdopen(fd, "wb");
     if (fp == nullptr) {
-        const int saved = errno;
+        const int err = errno;
         close(fd);
         unlink(path.c_str());
-        errno = saved;
+        forget_temporary();
+        errno = err;
     }
     return fp;
 }
 
-unsigned long process_id() {
-    return static_cast<unsigned long>(getpid());
+void forget_temporary() {
+    g_TempExists = 0;
+}
+
+void remove_temporary_on_signals() {
+    std::signal(SIGPIPE, SIG_IGN);
+    struct sigaction action = {};
+    action.sa_handler = remove_temporary_and_end;
+    action.sa_mask = cleanup_signals(); // one removal at a time
+    action.sa_flags = static_cast<int>(SA_RESETHAND);
+    for (const int sig : kCleanupSignals) {
+        struct sigaction old = {};
+        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
+            sigaction(sig, &action, nullptr);
+    }
 }
 
 bool replace_file(const std::string& from, const std::string& to) {

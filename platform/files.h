@@ -19,39 +19,64 @@ const char* last_directory_separator(const char* path, int code_page);
 // path itself when it has no directory part.
 const char* file_name_start(const char* path, int code_page);
 
-// What the host knows of an open file.
+// Opens the null device onto each of descriptors 0, 1 and 2 that is closed. Called first
+// thing, before any file is opened: a program started with standard output closed would
+// otherwise be handed descriptor 1 for the next file it opens, and the listing would be
+// written into that file. False with errno set when the null device cannot be opened.
+bool fill_closed_standard_descriptors();
+
+// What the host knows of a file. Two statuses with the same device and index are the
+// same file, whatever the paths by which they were reached.
 struct FileStatus {
     std::uint64_t size = 0;
     bool regular = false;
     bool directory = false;
+    std::uint64_t device = 0; // device, or the volume's serial number on Windows
+    std::uint64_t index = 0;  // inode, or the file index on Windows
 };
+
+inline bool same_file(const FileStatus& a, const FileStatus& b) {
+    return a.device == b.device && a.index == b.index;
+}
 
 // Status of an open stream; false with errno set when the host cannot tell.
 bool file_status(std::FILE* fp, FileStatus& status);
 
+// Status of the file at `path`, or with `follow_links` false of a link there itself (which
+// is what a rename onto `path` replaces). False with errno set (ENOENT when there is none).
+bool path_status(const std::string& path, FileStatus& status, bool follow_links);
+
+// Opens `path` for binary reading without waiting for a writer when it is a FIFO or for a
+// device to become ready, so that the caller can look at what it opened before reading.
+// Null with errno set.
+std::FILE* open_for_reading(const std::string& path);
+
 // Moves the stream to an absolute offset.
 bool seek_absolute(std::FILE* fp, std::uint64_t offset);
 
-// Creates `path`, which must not exist yet, and opens it for binary writing; the stream
-// is not inherited by child processes. Null with errno set (EEXIST when the name is
-// taken) otherwise.
-std::FILE* create_new_file(const std::string& path);
+// Creates a file with a new, short, random name that begins with `prefix` in the
+// directory of `target`, and opens it for binary writing; the stream is not inherited by
+// child processes, and the file has the permissions a new file gets (0666 less the umask
+// on POSIX hosts). `path` receives its name. Until forget_temporary(), a termination
+// signal removes it (remove_temporary_on_signals). Null with errno set otherwise.
+std::FILE* create_temporary(const std::string& target, const char* prefix, std::string& path);
 
 // A stream open for binary reading and writing on a new file in the system's temporary
 // directory that nobody else can name and that goes when the stream is closed, however
 // the process ends. Null with errno set otherwise.
 std::FILE* open_scratch_file();
 
-// The process's id, for names that must not collide with another run's.
-unsigned long process_id();
+// The temporary has been renamed or removed: no signal removes anything any more.
+void forget_temporary();
+
+// Ignores SIGPIPE, so that a listing nobody reads is a failed write rather than the end of
+// the run; makes SIGTERM, SIGINT, SIGHUP and SIGXFSZ remove the temporary before they end
+// the process as they would have. A signal ignored at start stays ignored (nohup, or a
+// parent that wants EFBIG instead of SIGXFSZ). Nothing on Windows (see files.cpp).
+void remove_temporary_on_signals();
 
 // Renames `from` over `to`, replacing an existing file in one step.
 bool replace_file(const std::string& from, const std::string& to);
-
-// Lets a write to a closed pipe fail with EPIPE instead of ending the process, so that a
-// listing piped into a reader that stops early does not cost the image. Windows has no
-// such signal.
-void ignore_broken_pipe();
 
 // The system's text for an errno value.
 std::string error_text(int error);

@@ -67,6 +67,8 @@ bool convert_file(const FileNames& names, const RunOptions& options, std::FILE* 
     convert(in, out, console, warnings);
     if (warnings != nullptr && warnings->strict && warnings->count > 0)
         return false; // the temporary goes with `file`; an existing image stays
+    refuse_to_replace(file, in);
+    refuse_to_replace(file, names.config, "the configuration file");
     file.commit();
     return true;
 }

@@ -31,7 +31,8 @@ int run_sequence(const char* argv0, const NameChoice& choice, const RunOptions& 
 
 // Converts the input file at `names.input` into the image at `names.output`. The image
 // is written to a temporary file beside the output and renamed over it only when
-// complete, so a failed run leaves an existing output as it was. Returns false, with
+// complete, so a failed run leaves an existing output as it was; an output that is the
+// input or the configuration file itself is refused. Returns false, with
 // nothing written, when `warnings` is strict and the conversion gave any. Throws Failure.
 bool convert_file(const FileNames& names, const RunOptions& options, std::FILE* console,
                   Warnings* warnings = nullptr);

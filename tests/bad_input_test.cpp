@@ -1,14 +1,18 @@
-// Whatever the object holds, the built program either writes a faithful image or refuses
-// with status 1 and one line naming the cause, and a refusal creates no file and leaves
-// an earlier image byte for byte as it was.
+// Whatever the object holds and however the built program is started, it either writes a
+// faithful image or refuses (with status 1 and one line naming the cause, or ended by a
+// signal), and a refusal creates no file and leaves an earlier image byte for byte as it
+// was.
 #include "support/harness.h"
 #include "tools/coff_builder.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdint>
 #include <limits>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -26,17 +30,25 @@ constexpr std::size_t kBoot = 2;
 constexpr std::size_t kText = 5;
 constexpr std::size_t kData = 6;
 
+enum class InputKind { File, Directory, Fifo, Device };
+
 struct BadInput {
     const char* label;
     Bytes input;
-    bool input_is_directory = false;
-    // A refusal: the message after "coff2efw: error: <dir>/app.out: ".
+    InputKind kind = InputKind::File;
+    // A refusal: the message after "coff2efw: error: <dir>/app.out: "; for a valid run,
+    // the one warning it gives, after "coff2efw: warning: <dir>/app.out: ".
     std::string message;
     // Or a valid run: the object whose image this input must give (same data, other
     // header values the conversion must not care about).
     std::optional<Bytes> same_image_as;
     std::string listing_shows; // a valid run's listing holds these bytes
     std::string config;        // config.ini, when not the one naming app.out
+    // How the run is started when not as usual: the configured name (ending in ".out")
+    // and what the harness arranges.
+    std::string name = "app.out";
+    harness::ChildSetup setup;
+    int killed_by = 0; // a refusal by this signal, without a message
 };
 
 Bytes bytes_of(const Object& o) {
@@ -82,6 +94,17 @@ Bytes names_of_ff() {
     return bytes_of(o);
 }
 
+// A listing of some 300 KB: more than any stream buffer or pipe holds.
+Bytes many_sections() {
+    std::vector<Section> rest;
+    for (std::uint8_t i = 0; rest.size() < 2000; ++i)
+        rest.push_back(Section{.name = ".text", .data = pattern(4, i)});
+    Object o = harness::with_sections(rest);
+    for (int i = 0; i < 5; ++i)
+        o.sections[static_cast<std::size_t>(i)].flags = 0x10; // copy sections: nothing left out
+    return bytes_of(o);
+}
+
 Bytes boot_sections(std::vector<std::size_t> sizes) {
     Object o;
     std::uint8_t seed = 1;
@@ -94,6 +117,7 @@ Bytes boot_sections(std::vector<std::size_t> sizes) {
 // bytes) at 0x287, the file at 0x52c.
 std::vector<BadInput> rows() {
     const std::string past_end = " runs past the end of the file at 0x52c";
+    const Bytes many = many_sections();
     return {
         {.label = "empty",
          .input = {},
@@ -173,7 +197,7 @@ std::vector<BadInput> rows() {
          .listing_shows = std::string(8, '\xFF') + " : btad=[90000804]"},
         {.label = "directory_as_input",
          .input = {},
-         .input_is_directory = true,
+         .kind = InputKind::Directory,
          .message = "cannot read: Is a directory"},
         // The name ends at the NUL: read on, it would make the temporary's path, as the
         // system sees it, the output's own.
@@ -181,53 +205,107 @@ std::vector<BadInput> rows() {
          .input = example(),
          .same_image_as = example(),
          .config = std::string("[CONFIG]\nCOFF_FILE=app.out\0.x\n", 30)},
+        {.label = "fifo_as_input",
+         .input = {},
+         .kind = InputKind::Fifo,
+         .message = "cannot read: not a regular file"},
+        {.label = "device_as_input",
+         .input = {},
+         .kind = InputKind::Device,
+         .message = "cannot read: not a regular file"},
+        // Descriptor 1 would go to the temporary, and the listing into the image.
+        {.label = "standard_input_and_output_closed",
+         .input = many,
+         .same_image_as = many,
+         .setup = {.closed = {0, 1}}},
+        {.label = "listing_reader_gone",
+         .input = many,
+         .message = "standard output: the listing is incomplete: Broken pipe",
+         .same_image_as = many,
+         .setup = {.stdout_reader_gone = true}},
+        {.label = "sigterm_mid_run",
+         .input = many,
+         .setup = {.signal_mid_run = SIGTERM},
+         .killed_by = SIGTERM},
+        {.label = "sigxfsz_mid_run",
+         .input = example(),
+         .setup = {.file_size_limit = 1024, .sigxfsz_kills = true},
+         .killed_by = SIGXFSZ},
+        // An output name of 250 characters leaves no room for a suffix.
+        {.label = "output_name_near_the_limit",
+         .input = example(),
+         .same_image_as = example(),
+         .name = std::string(238, 'n') + ".out"},
     };
 }
 
 class BadInputs : public testing::TestWithParam<BadInput> {};
 
-using harness::kAppConfig;
-const char kOutput[] = "VELTARA-app.efw";
+std::string output_of(const BadInput& c) {
+    return "VELTARA-" + c.name.substr(0, c.name.size() - 4) + ".efw";
+}
 
 harness::ProcessResult run_on(const ScratchDir& dir, const BadInput& c) {
-    harness::write_text(dir.file("config.ini"), c.config.empty() ? kAppConfig : c.config);
-    if (c.input_is_directory)
-        EXPECT_EQ(mkdir(dir.file("app.out").c_str(), 0755), 0);
+    harness::write_text(dir.file("config.ini"),
+                        c.config.empty() ? "[CONFIG]\nCOFF_FILE=" + c.name + "\n" : c.config);
+    const std::string input = dir.file(c.name);
+    if (c.kind == InputKind::Directory)
+        EXPECT_EQ(mkdir(input.c_str(), 0755), 0);
+    else if (c.kind == InputKind::Fifo)
+        EXPECT_EQ(mkfifo(input.c_str(), 0644), 0);
+    else if (c.kind == InputKind::Device)
+        EXPECT_EQ(symlink("/dev/zero", input.c_str()), 0);
     else
-        coffgen::write_file(dir.file("app.out"), c.input);
-    return harness::run_program(harness::converter_path(), dir.file("coff2efw"), {}, "/");
+        coffgen::write_file(input, c.input);
+    harness::ChildSetup setup = c.setup;
+    setup.time_limit = 60; // a run that waits for a FIFO's writer fails instead of hanging
+    return harness::run_program(harness::converter_path(), dir.file("coff2efw"), {}, "/", {},
+                                setup);
 }
 
 TEST_P(BadInputs, RefuseOrConvertFaithfully) {
     const BadInput& c = GetParam();
     // An earlier run's image, binary like any other.
     const Bytes old_image = harness::convert_bytes(example()).image;
+    const mode_t umask_now = umask(0);
+    umask(umask_now);
 
     for (const bool had_output : {true, false}) {
         SCOPED_TRACE(had_output ? "with an earlier image" : "without an earlier image");
         ScratchDir dir;
+        const std::string output = dir.file(output_of(c));
         if (had_output)
-            coffgen::write_file(dir.file(kOutput), old_image);
+            coffgen::write_file(output, old_image);
+        std::vector<std::string> expected_entries{c.name, "config.ini"};
+        if (had_output || c.same_image_as)
+            expected_entries.push_back(output_of(c));
+        std::sort(expected_entries.begin(), expected_entries.end());
 
         const auto r = run_on(dir, c);
         if (c.same_image_as) {
             EXPECT_EQ(r.status, 0) << r.err;
-            EXPECT_EQ(r.err, "");
-            ASSERT_TRUE(harness::file_exists(dir.file(kOutput)));
-            EXPECT_EQ(coffgen::read_file(dir.file(kOutput)),
-                      harness::convert_bytes(*c.same_image_as).image);
+            EXPECT_EQ(r.err, c.message.empty() ? ""
+                                               : "coff2efw: warning: " + dir.file(c.name) + ": " +
+                                                     c.message + "\n");
+            ASSERT_TRUE(harness::file_exists(output));
+            EXPECT_EQ(coffgen::read_file(output), harness::convert_bytes(*c.same_image_as).image);
             EXPECT_NE(r.out.find(c.listing_shows), std::string::npos) << r.out;
+            EXPECT_EQ(list_dir(dir.path), expected_entries) << "a temporary file was left behind";
+            struct stat st = {};
+            EXPECT_EQ(stat(output.c_str(), &st) == 0 ? st.st_mode & 0777 : 0, 0666 & ~umask_now);
             continue;
         }
-        EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err, "coff2efw: error: " + dir.file("app.out") + ": " + c.message + "\n");
-        std::vector<std::string> expected_entries{"app.out", "config.ini"};
-        if (had_output)
-            expected_entries.insert(expected_entries.begin(), kOutput);
+        if (c.killed_by != 0) {
+            EXPECT_EQ(r.signal, c.killed_by) << r.err;
+            EXPECT_EQ(r.err, "");
+        } else {
+            EXPECT_EQ(r.status, 1);
+            EXPECT_EQ(r.err, "coff2efw: error: " + dir.file(c.name) + ": " + c.message + "\n");
+        }
         EXPECT_EQ(list_dir(dir.path), expected_entries)
             << "an output or a temporary file was created";
         if (had_output) {
-            EXPECT_EQ(coffgen::read_file(dir.file(kOutput)), old_image);
+            EXPECT_EQ(coffgen::read_file(output), old_image);
         }
     }
 }

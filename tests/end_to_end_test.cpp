@@ -94,6 +94,10 @@ struct FailureCase {
     std::string output_name; // the output this configuration leads to
     std::string message;     // after "coff2efw: error: <dir>/"
     ConfigAs config_as = ConfigAs::kText;
+    std::string input_name = "app.out";
+    // When set, sub/ exists and VELTARA-sub links here, so that a configured name
+    // sub/<name> leads the output to sub/<name> (link "sub") or to <name> (link ".").
+    const char* link_sub_to = nullptr;
 };
 
 class Failures : public testing::TestWithParam<FailureCase> {};
@@ -101,6 +105,12 @@ class Failures : public testing::TestWithParam<FailureCase> {};
 TEST_P(Failures, ReportAndKeepTheOldOutput) {
     const FailureCase& c = GetParam();
     ScratchDir dir;
+    if (c.link_sub_to != nullptr) {
+        ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0755), 0);
+        ASSERT_EQ(symlink(c.link_sub_to, dir.file("VELTARA-sub").c_str()), 0);
+    }
+    // The old image first: where the output leads back to the input, that takes its place.
+    harness::write_text(dir.file(c.output_name), "an image from an earlier, good run");
     const std::string config = dir.file("config.ini");
     harness::ChildSetup setup;
     setup.time_limit = 60; // a FIFO must not hang the suite
@@ -129,16 +139,16 @@ TEST_P(Failures, ReportAndKeepTheOldOutput) {
         break;
     }
     if (c.write_input)
-        coffgen::write_file(dir.file("app.out"), c.input.empty() ? example() : c.input);
-    const std::string old_image = "an image from an earlier, good run";
-    harness::write_text(dir.file(c.output_name), old_image);
-    const auto before = list_dir(dir.path);
+        coffgen::write_file(dir.file(c.input_name), c.input.empty() ? example() : c.input);
+    const std::string old_output = harness::read_text(dir.file(c.output_name));
+    const std::string output_dir = std::filesystem::path(dir.file(c.output_name)).parent_path();
+    const auto before = list_dir(output_dir);
 
     const auto r = run_program(harness::converter_path(), dir.file("coff2efw"), {}, "/", {}, setup);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "coff2efw: error: " + dir.path + "/" + c.message + "\n");
-    EXPECT_EQ(harness::read_text(dir.file(c.output_name)), old_image);
-    EXPECT_EQ(list_dir(dir.path), before) << "a temporary file was left behind";
+    EXPECT_EQ(harness::read_text(dir.file(c.output_name)), old_output);
+    EXPECT_EQ(list_dir(output_dir), before) << "a temporary file was left behind";
 }
 
 coffgen::Bytes truncated_example() {
@@ -222,7 +232,23 @@ INSTANTIATE_TEST_SUITE_P(
                     {},
                     "VELTARA-app.efw",
                     "config.ini: cannot read: Input/output error",
-                    ConfigAs::kFailingFile}),
+                    ConfigAs::kFailingFile},
+        FailureCase{.label = "output_leads_back_to_the_input",
+                    .config = "[CONFIG]\nCOFF_FILE=sub/app.obj\n",
+                    .write_input = true,
+                    .output_name = "sub/app.obj",
+                    .message = "VELTARA-sub/app.obj: the output is the input itself; nothing was "
+                               "replaced",
+                    .input_name = "sub/app.obj",
+                    .link_sub_to = "sub"},
+        FailureCase{.label = "output_leads_back_to_the_configuration",
+                    .config = "[CONFIG]\nCOFF_FILE=sub/config.ini\n",
+                    .write_input = true,
+                    .output_name = "config.ini",
+                    .message = "VELTARA-sub/config.ini: the output is the configuration file "
+                               "itself; nothing was replaced",
+                    .input_name = "sub/config.ini",
+                    .link_sub_to = "."}),
     [](const auto& p) { return std::string(p.param.label); });
 
 TEST(EndToEnd, OutputThatCannotBeReplacedKeepsWhatIsThere) {

@@ -80,6 +80,8 @@ TEST(FileNames, ProgramDirectoryFollowsTheCodePage) {
     const char* argv0 = "C:\\tools\\\x95\x5C.exe";
     EXPECT_EQ(program_directory(argv0, 932), "C:\\tools\\");
     EXPECT_EQ(program_directory(argv0, 0), "C:\\tools\\\x95\x5C");
+    // 0x81 leads a character in code page 936 (GBK), but no character ends in "/".
+    EXPECT_EQ(program_directory("/d\x81/coff2efw", 936), "/d\x81/");
 }
 
 TEST(FileNames, OutReplacementFollowsTheCodePage) {

@@ -14,6 +14,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 #include <zlib.h>
 
@@ -502,7 +503,7 @@ TEST(Against, NamesTheFirstDifferenceInTheImagesTerms) {
 
 // The built program, as a user starts it.
 harness::ProcessResult efwdump(const std::vector<std::string>& args) {
-    return harness::run_program(EFWDUMP_EXE, "efwdump", args, "/");
+    return harness::run_program(EFWDUMP_EXE, "efwdump", args, "/", {}, {.time_limit = 60});
 }
 
 TEST(Efwdump, ListsAGoodImageAndRefusesABrokenOne) {
@@ -539,6 +540,11 @@ TEST(Efwdump, ListsAGoodImageAndRefusesABrokenOne) {
     r = efwdump({dir.path});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "efwdump: error: " + dir.path + ": cannot read: Is a directory\n");
+
+    ASSERT_EQ(mkfifo(dir.file("fifo.efw").c_str(), 0644), 0);
+    r = efwdump({dir.file("fifo.efw")});
+    EXPECT_EQ(r.err,
+              "efwdump: error: " + dir.file("fifo.efw") + ": cannot read: not a regular file\n");
 }
 
 TEST(Efwdump, ChecksAnImageAgainstItsObject) {

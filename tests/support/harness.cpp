@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <grp.h>
 #include <stdexcept>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -130,18 +131,23 @@ ProcessResult run_program(const std::string& exe, const std::string& argv0,
         argv.push_back(s.data());
     argv.push_back(nullptr);
 
-    // The reading end goes before the child starts, so that no write ever succeeds.
+    // With the reader gone before the child starts, no write to the pipe ever succeeds.
+    const bool reader_gone = setup.stdout_reader_gone || setup.stdout_to == StdoutTo::ClosedPipe;
     int pipe_fds[2] = {-1, -1};
-    if (setup.stdout_to == StdoutTo::ClosedPipe) {
-        if (pipe(pipe_fds) != 0)
-            throw std::runtime_error("pipe failed");
+    if ((reader_gone || setup.signal_mid_run != 0) && pipe(pipe_fds) != 0)
+        throw std::runtime_error("pipe failed");
+    if (reader_gone) {
         close(pipe_fds[0]);
+        pipe_fds[0] = -1;
     }
 
     const pid_t pid = fork();
     if (pid == 0) {
+        if (setup.time_limit != 0)
+            alarm(setup.time_limit); // stays set across execve
         if (setup.file_size_limit) {
-            std::signal(SIGXFSZ, SIG_IGN); // stays ignored across execve
+            if (!setup.sigxfsz_kills)
+                std::signal(SIGXFSZ, SIG_IGN); // stays ignored across execve
             const struct rlimit limit = {static_cast<rlim_t>(*setup.file_size_limit),
                                          static_cast<rlim_t>(*setup.file_size_limit)};
             if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
@@ -160,20 +166,40 @@ ProcessResult run_program(const std::string& exe, const std::string& argv0,
         if (setup.stdout_to == StdoutTo::Full)
             dup2(open("/dev/full", O_WRONLY), 1);
         else
-            dup2(setup.stdout_to == StdoutTo::ClosedPipe ? pipe_fds[1] : out_fd, 1);
+            dup2(pipe_fds[1] >= 0 ? pipe_fds[1] : out_fd, 1);
         dup2(err_fd, 2);
-        if (setup.time_limit)
-            alarm(*setup.time_limit); // stays set across execve
+        for (const int fd : {pipe_fds[0], pipe_fds[1]}) {
+            if (fd >= 0)
+                close(fd);
+        }
+        for (const int fd : setup.closed)
+            close(fd);
         execve(exe.c_str(), argv.data(), envp.data());
         _exit(127);
     }
     if (pipe_fds[1] >= 0)
         close(pipe_fds[1]);
     int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
+    bool ended = false;
+    if (setup.signal_mid_run != 0) {
+        const int capacity = fcntl(pipe_fds[0], F_GETPIPE_SZ);
+        int queued = 0;
+        while (!ended && queued < capacity / 2) {
+            usleep(10000);
+            ended = waitpid(pid, &wstatus, WNOHANG) == pid;
+            ioctl(pipe_fds[0], FIONREAD, &queued);
+        }
+        if (!ended)
+            kill(pid, setup.signal_mid_run);
+    }
+    if (!ended)
+        waitpid(pid, &wstatus, 0);
+    if (pipe_fds[0] >= 0)
+        close(pipe_fds[0]);
 
     ProcessResult result;
     result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    result.signal = WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0;
     close(out_fd);
     close(err_fd);
     result.out = read_text(out_name);

@@ -46,6 +46,7 @@ struct ScratchDir {
 
 struct ProcessResult {
     int status = -1; // exit status, or -1 when the process did not exit normally
+    int signal = 0;  // the signal that ended it, when one did
     std::string out;
     std::string err;
 };
@@ -62,9 +63,16 @@ struct ChildSetup {
     // The most bytes any file may grow to (RLIMIT_FSIZE), with SIGXFSZ ignored so that an
     // oversized write fails with EFBIG instead of killing the process.
     std::optional<std::uint64_t> file_size_limit;
-    // Seconds after which SIGALRM ends the process, so that a run that would block for
-    // ever fails instead of hanging the suite.
-    std::optional<unsigned> time_limit;
+    bool sigxfsz_kills = false; // SIGXFSZ at its default instead: the write ends the process
+    // Of descriptors 0, 1 and 2, those the program starts without.
+    std::vector<int> closed;
+    // Standard output a pipe instead of a file: one whose reader is gone before the program
+    // starts, so that every write fails with EPIPE, or with `signal_mid_run` one that
+    // nobody reads. Once that holds half of what it can, the program is mid-run and about
+    // to block, and it is sent the signal.
+    bool stdout_reader_gone = false;
+    int signal_mid_run = 0;
+    unsigned time_limit = 0; // seconds, after which SIGALRM ends a program that hangs
 };
 
 // The user id that owns nothing, for runs that must lack root's rights.
