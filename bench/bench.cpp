@@ -5,6 +5,7 @@
 // ratios, the throughput and the peak resident memory of each child.
 //
 //   coff2efw_bench CONVERTER WORK_DIR [--quick] [--runs N] [--baseline CONVERTER2]
+//                  [--only TEXT]
 //
 // Everything is written into a fresh directory made inside WORK_DIR (about 1 GiB at the
 // peak) and removed at the end.
@@ -13,6 +14,7 @@
 // its own count; on a busy machine more runs steady the medians.
 // --baseline adds a second converter (an older build, say) to the same interleaved runs,
 // so that a before/after comparison shares one machine state.
+// --only TEXT runs only the cases whose label contains TEXT.
 // Linux: children are started with fork/exec and reaped with wait4 for their rusage
 // (ru_maxrss in KiB), and the host line reads /proc.
 #include "tools/coff_builder.h"
@@ -502,7 +504,8 @@ int main(int argc, char** argv) {
         }
     }
     const char* const usage =
-        "usage: coff2efw_bench CONVERTER WORK_DIR [--quick] [--runs N] [--baseline CONVERTER2]\n";
+        "usage: coff2efw_bench CONVERTER WORK_DIR [--quick] [--runs N] [--baseline CONVERTER2]\n"
+        "                      [--only TEXT]\n";
     if (argc < 3) {
         std::fputs(usage, stderr);
         return 2;
@@ -512,6 +515,7 @@ int main(int argc, char** argv) {
     paths.converter = fs::absolute(argv[1]).string();
     bool quick = false;
     int runs = 0;
+    const char* only = "";
     for (int i = 3; i < argc; ++i) {
         if (std::strcmp(argv[i], "--quick") == 0) {
             quick = true;
@@ -521,6 +525,8 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "coff2efw_bench: --runs takes an odd count\n");
                 return 2;
             }
+        } else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
+            only = argv[++i];
         } else if (std::strcmp(argv[i], "--baseline") == 0 && i + 1 < argc) {
             paths.baseline = fs::absolute(argv[++i]).string();
         } else {
@@ -548,7 +554,7 @@ int main(int argc, char** argv) {
         print_table_head(!paths.baseline.empty());
         std::fflush(stdout);
         for (std::size_t i = 0; i < std::size(kCases); ++i) {
-            if (!quick || kCases[i].in_quick)
+            if ((!quick || kCases[i].in_quick) && std::strstr(kCases[i].label, only) != nullptr)
                 bench_case(i, paths, quick ? 1 : runs > 0 ? runs : kCases[i].reps);
         }
         std::printf("\nLoad average at the end: %.2f\n", load_average());
