@@ -12,8 +12,11 @@ namespace {
 
 unsigned char g_CopyBuf[kCopyBufferSize];
 
-// "[ROM 파일 쓰기 작업]" in code page 949, as the target's engineers' consoles show it.
-constexpr char kRomBanner[] = "[ROM \xC6\xC4\xC0\xCF \xBE\xB2\xB1\xE2 \xC0\xDB\xBE\xF7]\n";
+// "[ROM 파일 쓰기 작업]" in code page 949, as the target's engineers' consoles show it,
+// and in UTF-8.
+constexpr platform::Cp949Text kRomBanner = {
+    "[ROM \xC6\xC4\xC0\xCF \xBE\xB2\xB1\xE2 \xC0\xDB\xBE\xF7]\n",
+    "[ROM \xED\x8C\x8C\xEC\x9D\xBC \xEC\x93\xB0\xEA\xB8\xB0 \xEC\x9E\x91\xEC\x97\x85]\n"};
 
 void print_progress(std::FILE* console, const OutputImage& out, const SectHead& s) {
     if (console == nullptr)

@@ -7,6 +7,13 @@
 
 namespace platform {
 
+// Code-page-949 text with its UTF-8 form beside it, so that a UTF-8 terminal, the usual
+// one, gets its bytes without a character-set converter being loaded for them.
+struct Cp949Text {
+    std::string_view cp949;
+    std::string_view utf8;
+};
+
 // The character set of the console: on POSIX hosts the locale's (LC_CTYPE from the
 // environment), on Windows empty, as the console takes the bytes as they are.
 std::string console_charset();
@@ -16,7 +23,12 @@ std::string console_charset();
 // readable Korean), otherwise the stored bytes unchanged.
 std::string cp949_for_console(std::string_view cp949, const std::string& charset);
 
-// Prints code-page-949 text to `console` in the form the console can show.
-void print_cp949(std::FILE* console, std::string_view cp949);
+// The same for text whose UTF-8 form is known: that form for a UTF-8 console, the stored
+// bytes for one that cannot show more than ASCII, and cp949_for_console otherwise.
+std::string text_for_console(const Cp949Text& text, const std::string& charset);
+
+// Prints code-page-949 text to `console` in the form the console can show. The locale
+// is taken from the environment on the first call, not before.
+void print_cp949(std::FILE* console, const Cp949Text& text);
 
 } // namespace platform

@@ -191,4 +191,26 @@ TEST(Console, BannerIsConvertedOnlyWhereTheTerminalCanShowIt) {
     EXPECT_EQ(platform::cp949_for_console(stored, "NO-SUCH-CHARSET"), stored);
 }
 
+// The shortcuts that spare loading a converter must give what the converter gives.
+TEST(Console, KnownUtf8FormMatchesTheConverter) {
+    const platform::Cp949Text banner = {
+        "[ROM \xC6\xC4\xC0\xCF \xBE\xB2\xB1\xE2 \xC0\xDB\xBE\xF7]\n",
+        "[ROM \xED\x8C\x8C\xEC\x9D\xBC \xEC\x93\xB0\xEA\xB8\xB0 \xEC\x9E\x91\xEC\x97\x85]\n"};
+    const platform::Cp949Text ascii = {"[ROM]\n", "[ROM]\n"};
+    for (const char* charset :
+         {"UTF-8", "ANSI_X3.4-1968", "CP949", "EUC-KR", "ISO-8859-1", "GB18030", ""}) {
+        for (const platform::Cp949Text& text : {banner, ascii}) {
+            SCOPED_TRACE(std::string(charset) + ": " + std::string(text.cp949));
+            EXPECT_EQ(platform::text_for_console(text, charset),
+                      platform::cp949_for_console(text.cp949, charset));
+        }
+    }
+}
+
+TEST(MultibyteSearch, HostCodePageOnlyForTextOutsideAscii) {
+    EXPECT_EQ(platform::code_page_for_text("/opt/fw/app.out"), platform::kSingleByte);
+    EXPECT_EQ(platform::code_page_for_text(""), platform::kSingleByte);
+    EXPECT_EQ(platform::code_page_for_text("\x95\x5C.out"), platform::host_code_page());
+}
+
 } // namespace
