@@ -1,6 +1,9 @@
-// Text for the console that is stored in code page 949 (Korean).
+// Console output: text stored in code page 949 (Korean), and lines put together in fixed
+// storage and written with one call.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -30,5 +33,20 @@ std::string text_for_console(const Cp949Text& text, const std::string& charset);
 // Prints code-page-949 text to `console` in the form the console can show. The locale
 // is taken from the environment on the first call, not before.
 void print_cp949(std::FILE* console, const Cp949Text& text);
+
+// One console line in fixed storage. A listing of 2048 sections prints some 4100 lines;
+// formatted printing field by field was a fifth of such a run, so the lines are put
+// together here and written with one call each.
+struct ConsoleLine {
+    char text[256];
+    std::size_t len = 0;
+};
+
+// Each appends to the line; what does not fit is left off (no line of the tool comes
+// near the size).
+void put_text(ConsoleLine& line, std::string_view text);
+void put_hex(ConsoleLine& line, std::uint32_t value); // as "%x" prints it
+void put_dec(ConsoleLine& line, int value);           // as "%d" prints it
+void write_line(std::FILE* console, const ConsoleLine& line);
 
 } // namespace platform

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstdio>
 #include <string>
 
 namespace {
@@ -205,6 +207,31 @@ TEST(Console, KnownUtf8FormMatchesTheConverter) {
                       platform::cp949_for_console(text.cp949, charset));
         }
     }
+}
+
+// The listing's lines must keep every byte that formatted printing gave them.
+TEST(ConsoleLine, NumbersReadAsFormattedPrintingShowsThem) {
+    for (const std::uint32_t v : {0u, 1u, 9u, 0xAu, 0x90000804u, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
+        for (const int d : {0, 7, 2047, -1, INT_MIN}) {
+            platform::ConsoleLine line;
+            platform::put_dec(line, d);
+            platform::put_text(line, "\t\t.text\t\t");
+            platform::put_hex(line, v);
+            char expected[64];
+            std::snprintf(expected, sizeof expected, "%d\t\t%s\t\t%x", d, ".text", v);
+            EXPECT_EQ(std::string(line.text, line.len), expected);
+        }
+    }
+}
+
+TEST(ConsoleLine, WhatDoesNotFitIsLeftOff) {
+    platform::ConsoleLine line;
+    const std::string long_text(sizeof line.text - 3, 'x');
+    platform::put_text(line, long_text);
+    platform::put_hex(line, 0xFFFFFFFFu); // eight digits into three bytes: left off
+    platform::put_dec(line, 12);
+    platform::put_text(line, "abc");
+    EXPECT_EQ(std::string(line.text, line.len), long_text + "12a");
 }
 
 TEST(MultibyteSearch, HostCodePageOnlyForTextOutsideAscii) {
