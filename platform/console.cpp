@@ -2,9 +2,6 @@
 
 #include "platform/mbstring.h"
 
-#include <algorithm>
-#include <charconv>
-
 #ifndef _WIN32
 #include <iconv.h>
 #include <langinfo.h>
@@ -71,24 +68,6 @@ void print_cp949(std::FILE* console, const Cp949Text& text) {
     static const std::string charset = console_charset();
     const std::string shown = text_for_console(text, charset);
     std::fwrite(shown.data(), 1, shown.size(), console);
-}
-
-void put_text(ConsoleLine& line, std::string_view text) {
-    const std::size_t n = std::min(text.size(), sizeof line.text - line.len);
-    text.copy(line.text + line.len, n);
-    line.len += n;
-}
-
-void put_hex(ConsoleLine& line, std::uint32_t value) {
-    const auto r = std::to_chars(line.text + line.len, line.text + sizeof line.text, value, 16);
-    if (r.ec == std::errc())
-        line.len = static_cast<std::size_t>(r.ptr - line.text);
-}
-
-void put_dec(ConsoleLine& line, int value) {
-    const auto r = std::to_chars(line.text + line.len, line.text + sizeof line.text, value);
-    if (r.ec == std::errc())
-        line.len = static_cast<std::size_t>(r.ptr - line.text);
 }
 
 void write_line(std::FILE* console, const ConsoleLine& line) {

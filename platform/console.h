@@ -2,9 +2,12 @@
 // storage and written with one call.
 #pragma once
 
+#include <algorithm>
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -43,10 +46,25 @@ struct ConsoleLine {
 };
 
 // Each appends to the line; what does not fit is left off (no line of the tool comes
-// near the size).
-void put_text(ConsoleLine& line, std::string_view text);
-void put_hex(ConsoleLine& line, std::uint32_t value); // as "%x" prints it
-void put_dec(ConsoleLine& line, int value);           // as "%d" prints it
+// near the size). Inline, so that the short constant pieces are copied in place.
+inline void put_text(ConsoleLine& line, std::string_view text) {
+    const std::size_t n = std::min(text.size(), sizeof line.text - line.len);
+    std::memcpy(line.text + line.len, text.data(), n);
+    line.len += n;
+}
+
+inline void put_hex(ConsoleLine& line, std::uint32_t value) { // as "%x" prints it
+    const auto r = std::to_chars(line.text + line.len, line.text + sizeof line.text, value, 16);
+    if (r.ec == std::errc())
+        line.len = static_cast<std::size_t>(r.ptr - line.text);
+}
+
+inline void put_dec(ConsoleLine& line, int value) { // as "%d" prints it
+    const auto r = std::to_chars(line.text + line.len, line.text + sizeof line.text, value);
+    if (r.ec == std::errc())
+        line.len = static_cast<std::size_t>(r.ptr - line.text);
+}
+
 void write_line(std::FILE* console, const ConsoleLine& line);
 
 } // namespace platform
