@@ -234,11 +234,13 @@ double now() {
 }
 
 // Starts `path` (looked up in PATH when it has no slash) with `args`, standard input on
-// /dev/null and standard output into `out_path`, and waits for it. A forked child starts
+// /dev/null, standard output into `out_path` and standard error into `err_path` (when
+// given: warnings are part of a run, and a terminal must not time them), and waits for
+// it; a failure report carries the start of what the child wrote there. A forked child starts
 // with its parent's resident pages, which its peak includes: this runner keeps itself
 // small (the inputs are made by a child of their own) so that the floor stays near 1 MiB.
 Run run_child(const char* path, const std::vector<std::string>& args,
-              const char* out_path = "/dev/null") {
+              const char* out_path = "/dev/null", const char* err_path = nullptr) {
     std::vector<char*> argv;
     for (const std::string& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
@@ -253,6 +255,11 @@ Run run_child(const char* path, const std::vector<std::string>& args,
         const int out_fd = open(out_path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (in_fd < 0 || out_fd < 0 || dup2(in_fd, 0) < 0 || dup2(out_fd, 1) < 0)
             _exit(126);
+        if (err_path != nullptr) {
+            const int err_fd = open(err_path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (err_fd < 0 || dup2(err_fd, 2) < 0)
+                _exit(126);
+        }
         execvp(path, argv.data());
         std::fprintf(stderr, "coff2efw_bench: cannot start %s: %s\n", path, std::strerror(errno));
         _exit(127);
@@ -266,9 +273,19 @@ Run run_child(const char* path, const std::vector<std::string>& args,
     const double seconds = now() - start;
     if (WIFSIGNALED(status))
         throw std::runtime_error(args[0] + " killed by signal " + std::to_string(WTERMSIG(status)));
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::string said;
+        if (err_path != nullptr) {
+            if (std::FILE* fp = std::fopen(err_path, "r")) {
+                char text[512];
+                said.assign(text, std::fread(text, 1, sizeof text, fp));
+                std::fclose(fp);
+            }
+        }
         throw std::runtime_error(args[0] + " exited with status " +
-                                 std::to_string(WEXITSTATUS(status)));
+                                 std::to_string(WEXITSTATUS(status)) +
+                                 (said.empty() ? "" : ":\n" + said));
+    }
     return {seconds, usage.ru_maxrss};
 }
 
@@ -366,6 +383,7 @@ void bench_case(std::size_t index, const Paths& paths, int reps) {
 
     // The converter finds its config.ini and writes its image in the directory of its
     // argument zero, so it is started under a name inside the scratch directory.
+    const std::string errors = (paths.dir / "errors.txt").string();
     const std::string conv_name = (paths.dir / "coff2efw").string();
     std::vector<std::string> conv_args{conv_name};
     std::vector<std::string> cp_args{"cp", input.string(), copy.string()};
@@ -391,7 +409,7 @@ void bench_case(std::size_t index, const Paths& paths, int reps) {
                 remove_if_present(copy);
                 sync();
             }
-            const Run run = run_child(p.path, p.args);
+            const Run run = run_child(p.path, p.args, "/dev/null", errors.c_str());
             if (p.makes_image && fs::file_size(image) != made.image_size) {
                 throw std::runtime_error(std::string(p.path) + ": image of " + c.label + " has " +
                                          std::to_string(fs::file_size(image)) +
@@ -404,6 +422,7 @@ void bench_case(std::size_t index, const Paths& paths, int reps) {
     remove_if_present(image);
     remove_if_present(copy);
     remove_if_present(input);
+    remove_if_present(errors);
 
     const double cpy = median(progs.back().times);
     const double mib = input_bytes / static_cast<double>(kMiB);
