@@ -1,16 +1,22 @@
 // Times the converter against `cp` copying the same input into the same directory. A
 // conversion is at heart a copy, so `cp` is the limit it is measured against. Inputs are made with
 // the test-support object builder in a scratch directory; the runs are interleaved (the order
-// alternating between repetitions) and each case reports the median wall time of each, their
+// rotating between repetitions) and each case reports the median wall time of each, their
 // ratios, the throughput and the peak resident memory of each child.
 //
-//   coff2efw_bench CONVERTER WORK_DIR [--quick]
+//   coff2efw_bench CONVERTER WORK_DIR [--quick] [--runs N] [--baseline CONVERTER2]
+//                  [--only TEXT]
 //
 // Everything is written into a fresh directory made inside WORK_DIR (about 1 GiB at the
 // peak) and removed at the end.
-// --quick runs the small cases once each, to check the benchmark itself works. Linux:
-// children are started with fork/exec and reaped with wait4 for their rusage (ru_maxrss
-// in KiB), and the host line reads /proc.
+// --quick runs the small cases once each, to check the benchmark itself works.
+// --runs N runs every case N times (odd, so the median is one measured run) instead of
+// its own count; on a busy machine more runs steady the medians.
+// --baseline adds a second converter (an older build, say) to the same interleaved runs,
+// so that a before/after comparison shares one machine state.
+// --only TEXT runs only the cases whose label contains TEXT.
+// Linux: children are started with fork/exec and reaped with wait4 for their rusage
+// (ru_maxrss in KiB), and the host line reads /proc.
 #include "tools/coff_builder.h"
 
 #include <sys/resource.h>
@@ -37,19 +43,30 @@ namespace fs = std::filesystem;
 
 constexpr std::uint64_t kMiB = 1024 * 1024;
 
+enum class Shape {
+    Mixed,      // data_bytes of section data in sections of mixed sizes
+    SmallMixed, // 2048 sections of 1 to 500 bytes
+    Small301,   // 2048 sections of 301 bytes each
+    Firmware,   // shaped like a linked firmware object of about 180 KB
+    StartUp,    // no input: `--version` against `cp --version`
+};
+
 struct Case {
     const char* label;
-    std::uint64_t data_bytes; // section data in load records (mixed sizes)
-    bool many_small;          // 2048 small sections instead
+    Shape shape;
+    std::uint64_t data_bytes; // Mixed only
     int reps;                 // odd, so the median is one measured run
     bool in_quick;
 };
 
 const Case kCases[] = {
-    {"1 MiB", 1 * kMiB, false, 21, true},
-    {"16 MiB", 16 * kMiB, false, 11, false},
-    {"256 MiB", 256 * kMiB, false, 9, false},
-    {"2048 sections", 0, true, 21, true},
+    {"start-up (--version)", Shape::StartUp, 0, 101, true},
+    {"firmware 180 KB", Shape::Firmware, 0, 101, true},
+    {"2048 x 301 B", Shape::Small301, 0, 51, true},
+    {"1 MiB", Shape::Mixed, 1 * kMiB, 21, true},
+    {"16 MiB", Shape::Mixed, 16 * kMiB, 11, false},
+    {"256 MiB", Shape::Mixed, 256 * kMiB, 9, false},
+    {"2048 sections", Shape::SmallMixed, 0, 21, true},
 };
 
 // Sizes the sections of the large inputs cycle through: around the copy buffer's piece
@@ -68,13 +85,104 @@ coffgen::Section data_section(std::size_t n, std::size_t index) {
     return s;
 }
 
+constexpr std::int32_t kCode = 0x20;
+constexpr std::int32_t kData = 0x40;
+constexpr std::int32_t kBss = 0x80;
+constexpr std::int32_t kDummy = 0x01;
+constexpr std::int32_t kCopy = 0x10;
+
+// What a linked firmware object for the target holds: start-up code and the boot section
+// among the leading sections, one large code section, RAM functions loaded in one place
+// and run in another, constant and lookup tables, uninitialised and stack sections
+// without data, a table kept in the target's ROM (a dummy section: a size, no data), a
+// copy section with data, some twenty peripheral register frames on the data page, and
+// an unnamed section. The sizes are odd as a linker leaves them; about 180 KB in all.
+coffgen::Object firmware_object() {
+    using coffgen::pattern;
+    using coffgen::Section;
+    coffgen::Object o;
+    o.opt = coffgen::OptFields{.code_size = 0x20F53,
+                               .data_size = 0x6E5D,
+                               .bss_size = 0x2A3C,
+                               .entry = 0x3F4A12,
+                               .code_addr = 0x3E8000,
+                               .data_addr = 0x3F0000};
+    o.sym_ptr = 0x2C3F0;
+    o.num_syms = 1873;
+    std::uint8_t seed = 1;
+    auto with_data = [&seed](const char* name, std::size_t n, std::int32_t flags, std::int32_t phy,
+                             std::int32_t virt) {
+        return Section{
+            .name = name, .data = pattern(n, seed++), .phy = phy, .virt = virt, .flags = flags};
+    };
+    auto no_data = [](const char* name, std::int32_t size, std::int32_t flags, std::int32_t addr,
+                      std::uint16_t page) {
+        return Section{.name = name,
+                       .phy = addr,
+                       .virt = addr,
+                       .flags = flags,
+                       .size = size,
+                       .mem_page = page};
+    };
+    o.sections = {
+        with_data("codestrt", 4, kCode, 0x3F7FF6, 0x3F7FF6),
+        with_data(".boot_L", 502, kCode, 0x0, 0x0),
+        with_data(".cinit", 2318, kData, 0x3F5000, 0x3F5000),
+        no_data(".pinit", 0, kData, 0x3F5910, 0),
+        with_data(".switch", 88, kData, 0x3F5910, 0x3F5910),
+        with_data(".text", 130213, kCode, 0x3E8000, 0x3E8000),
+        with_data("ramfuncs", 4363, kCode, 0x3F3000, 0x8000),
+        with_data(".econst", 21877, kData, 0x3F0000, 0x3F0000),
+        no_data("IQmathTb", 0xB50, kDummy, 0x3FE000, 0),
+        with_data("IQmath", 2107, kCode, 0x3F4000, 0x3F4000),
+        with_data(".reset", 2, kCopy, 0x3FFFC0, 0x3FFFC0),
+        no_data(".ebss", 0x1A3C, kBss, 0x9000, 1),
+        no_data(".stack", 0x400, kBss, 0x400, 1),
+        no_data(".esysmem", 0x400, kBss, 0xB000, 1),
+        with_data(".data", 1131, kData, 0xA000, 0xA000),
+        with_data("csmpwds", 16, kData, 0x3F7FF8, 0x3F7FF8),
+        with_data("csm_rsvd", 152, kData, 0x3F7F80, 0x3F7F80),
+        with_data("FpuTbls", 9001, kData, 0x3F6000, 0x3F6000),
+        with_data("FlashTbl", 6144, kData, 0x3F1000, 0x3F1000),
+        with_data(".sconst", 1, kData, 0x3F5A00, 0x3F5A00),
+    };
+    // Peripheral register frames: names and sizes, placed one after another on page 1.
+    static const struct {
+        const char* name;
+        std::int32_t size;
+    } kFrames[] = {
+        {"PieVect", 0x100}, {"DevEmu", 0xD0},   {"FlashReg", 0x8},  {"CsmRegs", 0x10},
+        {"AdcRslt", 0x10},  {"CpuTim0", 0x8},   {"PieCtrl", 0x1A},  {"DmaRegs", 0xE0},
+        {"McbspA", 0x25},   {"ECanA", 0x34},    {"ECanAMb", 0x100}, {"EPwm1", 0x22},
+        {"EQep1", 0x40},    {"GpioCtrl", 0x2E}, {"GpioData", 0x20}, {"SysCtrl", 0x20},
+        {"SciA", 0x10},     {"AdcRegs", 0x1E},  {"I2caRegs", 0x22},
+    };
+    std::int32_t addr = 0x0880;
+    for (const auto& f : kFrames) {
+        o.sections.push_back(no_data(f.name, f.size, kBss, addr, 1));
+        addr += (f.size + 0x3F) & ~0x3F;
+    }
+    o.sections.push_back(with_data("", 33, kData, 0xC000, 0xC000));
+    return o;
+}
+
 coffgen::Object make_object(const Case& c) {
+    if (c.shape == Shape::Firmware)
+        return firmware_object();
     coffgen::Object o;
     o.opt = coffgen::OptFields{.entry = 0x3F0040};
+    if (c.shape == Shape::Small301) {
+        // The full table at one size: every header, row and record costs its fixed share.
+        for (std::size_t i = 0; i < 2048; ++i) {
+            o.sections.push_back(data_section(301, i));
+            if (i == 2)
+                o.sections.back().name = ".boot_L";
+        }
+        return o;
+    }
     o.sections = coffgen::leading_sections();
     o.sections.push_back({.name = ".boot_L", .data = coffgen::pattern(37, 0x30)});
-    if (c.many_small) {
-        // Fills the section table: every header, row and record costs its fixed share.
+    if (c.shape == Shape::SmallMixed) {
         for (std::size_t i = o.sections.size(); i < 2048; ++i)
             o.sections.push_back(data_section(1 + (i * 37) % 500, i));
     } else {
@@ -95,10 +203,14 @@ coffgen::Object make_object(const Case& c) {
 std::uint64_t expected_image_size(const coffgen::Object& o) {
     std::uint64_t size = 0x800 + 4;
     for (std::size_t i = 5; i < o.sections.size(); ++i) {
-        if (o.sections[i].name == ".boot_L")
+        const coffgen::Section& s = o.sections[i];
+        if (s.name == ".boot_L")
             continue;
         size += size % 2;
-        size += 8 + o.sections[i].data.size();
+        const std::int32_t n = s.size.value_or(static_cast<std::int32_t>(s.data.size()));
+        const bool has_data = s.file_ptr.value_or(s.data.empty() ? 0 : 1) != 0;
+        if (n > 0 && has_data && (s.flags & (kDummy | kCopy)) == 0)
+            size += 8 + static_cast<std::uint64_t>(n);
     }
     return size + 8;
 }
@@ -106,6 +218,7 @@ std::uint64_t expected_image_size(const coffgen::Object& o) {
 struct Paths {
     std::string self;      // this program, which also makes the inputs
     std::string converter; // the converter under test
+    std::string baseline;  // a second converter run beside it, or empty
     fs::path dir;          // scratch directory for inputs and outputs
 };
 
@@ -121,11 +234,13 @@ double now() {
 }
 
 // Starts `path` (looked up in PATH when it has no slash) with `args`, standard input on
-// /dev/null and standard output into `out_path`, and waits for it. A forked child starts
+// /dev/null, standard output into `out_path` and standard error into `err_path` (when
+// given: warnings are part of a run, and a terminal must not time them), and waits for
+// it; a failure report carries the start of what the child wrote there. A forked child starts
 // with its parent's resident pages, which its peak includes: this runner keeps itself
 // small (the inputs are made by a child of their own) so that the floor stays near 1 MiB.
 Run run_child(const char* path, const std::vector<std::string>& args,
-              const char* out_path = "/dev/null") {
+              const char* out_path = "/dev/null", const char* err_path = nullptr) {
     std::vector<char*> argv;
     for (const std::string& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
@@ -140,6 +255,11 @@ Run run_child(const char* path, const std::vector<std::string>& args,
         const int out_fd = open(out_path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (in_fd < 0 || out_fd < 0 || dup2(in_fd, 0) < 0 || dup2(out_fd, 1) < 0)
             _exit(126);
+        if (err_path != nullptr) {
+            const int err_fd = open(err_path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (err_fd < 0 || dup2(err_fd, 2) < 0)
+                _exit(126);
+        }
         execvp(path, argv.data());
         std::fprintf(stderr, "coff2efw_bench: cannot start %s: %s\n", path, std::strerror(errno));
         _exit(127);
@@ -153,9 +273,19 @@ Run run_child(const char* path, const std::vector<std::string>& args,
     const double seconds = now() - start;
     if (WIFSIGNALED(status))
         throw std::runtime_error(args[0] + " killed by signal " + std::to_string(WTERMSIG(status)));
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::string said;
+        if (err_path != nullptr) {
+            if (std::FILE* fp = std::fopen(err_path, "r")) {
+                char text[512];
+                said.assign(text, std::fread(text, 1, sizeof text, fp));
+                std::fclose(fp);
+            }
+        }
         throw std::runtime_error(args[0] + " exited with status " +
-                                 std::to_string(WEXITSTATUS(status)));
+                                 std::to_string(WEXITSTATUS(status)) +
+                                 (said.empty() ? "" : ":\n" + said));
+    }
     return {seconds, usage.ru_maxrss};
 }
 
@@ -172,13 +302,23 @@ void remove_if_present(const fs::path& p) {
 
 std::string format_time(double s) {
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%.1f ms", s * 1e3);
+    // Start-up runs take about a millisecond, where a tenth says little.
+    std::snprintf(buf, sizeof buf, s < 0.01 ? "%.2f ms" : "%.1f ms", s * 1e3);
     return buf;
 }
 
 std::string format_mib(double bytes) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.1f MiB", bytes / static_cast<double>(kMiB));
+    return buf;
+}
+
+// Input sizes: small objects in KiB, where a tenth of a MiB says little.
+std::string format_size(double bytes) {
+    if (bytes >= static_cast<double>(kMiB))
+        return format_mib(bytes);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.0f KiB", bytes / 1024);
     return buf;
 }
 
@@ -216,61 +356,107 @@ Input generate(const Paths& paths, std::size_t index, const fs::path& input) {
     return {size, sections};
 }
 
+// One program of a case: how it is started and what it measured.
+struct Contender {
+    const char* path;
+    std::vector<std::string> args;
+    bool makes_image;
+    std::vector<double> times;
+    long max_rss_kib = 0;
+};
+
 void bench_case(std::size_t index, const Paths& paths, int reps) {
     const Case& c = kCases[index];
+    const bool start_up = c.shape == Shape::StartUp;
     const fs::path input = paths.dir / "bench.out";
     const fs::path image = paths.dir / "VELTARA-bench.efw";
     const fs::path copy = paths.dir / "bench.copy";
-    const Input made = generate(paths, index, input);
-    const std::string ini = "[CONFIG]\nCOFF_FILE=bench.out\n";
-    coffgen::write_file((paths.dir / "config.ini").string(),
-                        coffgen::Bytes(ini.begin(), ini.end()));
-    const auto input_bytes = static_cast<double>(fs::file_size(input));
+    Input made{0, 0};
+    double input_bytes = 0;
+    if (!start_up) {
+        made = generate(paths, index, input);
+        const std::string ini = "[CONFIG]\nCOFF_FILE=bench.out\n";
+        coffgen::write_file((paths.dir / "config.ini").string(),
+                            coffgen::Bytes(ini.begin(), ini.end()));
+        input_bytes = static_cast<double>(fs::file_size(input));
+    }
 
     // The converter finds its config.ini and writes its image in the directory of its
     // argument zero, so it is started under a name inside the scratch directory.
-    const std::vector<std::string> conv_args{(paths.dir / "coff2efw").string()};
-    const std::vector<std::string> cp_args{"cp", input.string(), copy.string()};
+    const std::string errors = (paths.dir / "errors.txt").string();
+    const std::string conv_name = (paths.dir / "coff2efw").string();
+    std::vector<std::string> conv_args{conv_name};
+    std::vector<std::string> cp_args{"cp", input.string(), copy.string()};
+    if (start_up) {
+        conv_args.push_back("--version");
+        cp_args = {"cp", "--version"};
+    }
+    std::vector<Contender> progs;
+    progs.push_back({paths.converter.c_str(), conv_args, !start_up, {}});
+    if (!paths.baseline.empty())
+        progs.push_back({paths.baseline.c_str(), conv_args, !start_up, {}});
+    progs.push_back({"cp", cp_args, false, {}});
 
-    std::vector<double> conv_times, cp_times;
-    long conv_rss = 0, cp_rss = 0;
     for (int r = 0; r < reps; ++r) {
-        for (int k = 0; k < 2; ++k) {
-            const bool conv_turn = (k == 0) == (r % 2 == 0);
+        for (std::size_t k = 0; k < progs.size(); ++k) {
+            // Each repetition starts with the next program, so that none always runs
+            // right after the generator or the same neighbour.
+            Contender& p = progs[(k + static_cast<std::size_t>(r)) % progs.size()];
             // Each run writes a new file; leftovers from the last one go untimed, and
             // sync() keeps their write-back out of the next measurement.
-            remove_if_present(image);
-            remove_if_present(copy);
-            sync();
-            if (conv_turn) {
-                const Run run = run_child(paths.converter.c_str(), conv_args);
-                if (fs::file_size(image) != made.image_size) {
-                    throw std::runtime_error("image of " + std::string(c.label) + " has " +
-                                             std::to_string(fs::file_size(image)) +
-                                             " bytes, expected " + std::to_string(made.image_size));
-                }
-                conv_times.push_back(run.seconds);
-                conv_rss = std::max(conv_rss, run.max_rss_kib);
-            } else {
-                const Run run = run_child("cp", cp_args);
-                cp_times.push_back(run.seconds);
-                cp_rss = std::max(cp_rss, run.max_rss_kib);
+            if (!start_up) {
+                remove_if_present(image);
+                remove_if_present(copy);
+                sync();
             }
+            const Run run = run_child(p.path, p.args, "/dev/null", errors.c_str());
+            if (p.makes_image && fs::file_size(image) != made.image_size) {
+                throw std::runtime_error(std::string(p.path) + ": image of " + c.label + " has " +
+                                         std::to_string(fs::file_size(image)) +
+                                         " bytes, expected " + std::to_string(made.image_size));
+            }
+            p.times.push_back(run.seconds);
+            p.max_rss_kib = std::max(p.max_rss_kib, run.max_rss_kib);
         }
     }
     remove_if_present(image);
     remove_if_present(copy);
     remove_if_present(input);
+    remove_if_present(errors);
 
-    const double conv = median(conv_times);
-    const double cpy = median(cp_times);
+    const double cpy = median(progs.back().times);
     const double mib = input_bytes / static_cast<double>(kMiB);
-    std::printf("| %s | %s | %zu | %d | %s | %s | %.2f | %.0f | %.0f | %s | %s |\n", c.label,
-                format_mib(input_bytes).c_str(), made.sections, reps, format_time(conv).c_str(),
-                format_time(cpy).c_str(), conv / cpy, mib / conv, mib / cpy,
-                format_mib(static_cast<double>(conv_rss) * 1024).c_str(),
-                format_mib(static_cast<double>(cp_rss) * 1024).c_str());
+    std::printf("| %s | %s | %s | %d |", c.label, start_up ? "-" : format_size(input_bytes).c_str(),
+                start_up ? "-" : std::to_string(made.sections).c_str(), reps);
+    for (const Contender& p : progs)
+        std::printf(" %s |", format_time(median(p.times)).c_str());
+    for (std::size_t k = 0; k + 1 < progs.size(); ++k)
+        std::printf(" %.2f |", median(progs[k].times) / cpy);
+    if (progs.size() == 3)
+        std::printf(" %.2f |", median(progs[0].times) / median(progs[1].times));
+    for (const Contender& p : progs) {
+        if (start_up)
+            std::printf(" - |");
+        else
+            std::printf(" %.0f |", mib / median(p.times));
+    }
+    for (const Contender& p : progs)
+        std::printf(" %s |", format_mib(static_cast<double>(p.max_rss_kib) * 1024).c_str());
+    std::printf("\n");
     std::fflush(stdout);
+}
+
+void print_table_head(bool with_baseline) {
+    if (with_baseline) {
+        std::printf("| input | file | sections | runs | coff2efw | baseline | cp | ratio | "
+                    "baseline ratio | coff2efw / baseline | coff2efw MiB/s | baseline MiB/s | "
+                    "cp MiB/s | coff2efw peak | baseline peak | cp peak |\n");
+        std::printf("|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|\n");
+    } else {
+        std::printf("| input | file | sections | runs | coff2efw | cp | ratio | coff2efw MiB/s | "
+                    "cp MiB/s | coff2efw peak | cp peak |\n");
+        std::printf("|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|\n");
+    }
 }
 
 const char* filesystem_name(const fs::path& dir) {
@@ -293,6 +479,18 @@ const char* filesystem_name(const fs::path& dir) {
     }
 }
 
+// Other work on the machine moves every number; the load says how much there was. It is
+// printed before and after the runs, since a long run can start quiet and end busy.
+double load_average() {
+    double load = -1;
+    if (std::FILE* fp = std::fopen("/proc/loadavg", "r")) {
+        if (std::fscanf(fp, "%lf", &load) != 1)
+            load = -1;
+        std::fclose(fp);
+    }
+    return load;
+}
+
 // The machine, so that a pasted table says where it was measured.
 void print_host(const fs::path& dir) {
     std::string cpu = "unknown CPU";
@@ -309,15 +507,8 @@ void print_host(const fs::path& dir) {
         }
         std::fclose(fp);
     }
-    // Other work on the machine moves every number; the load says how much there was.
-    double load = -1;
-    if (std::FILE* fp = std::fopen("/proc/loadavg", "r")) {
-        if (std::fscanf(fp, "%lf", &load) != 1)
-            load = -1;
-        std::fclose(fp);
-    }
     std::printf("Host: %ld CPUs online, %s; scratch directory on %s; load average %.2f\n",
-                sysconf(_SC_NPROCESSORS_ONLN), cpu.c_str(), filesystem_name(dir), load);
+                sysconf(_SC_NPROCESSORS_ONLN), cpu.c_str(), filesystem_name(dir), load_average());
 }
 
 } // namespace
@@ -331,14 +522,37 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
+    const char* const usage =
+        "usage: coff2efw_bench CONVERTER WORK_DIR [--quick] [--runs N] [--baseline CONVERTER2]\n"
+        "                      [--only TEXT]\n";
     if (argc < 3) {
-        std::fprintf(stderr, "usage: coff2efw_bench CONVERTER WORK_DIR [--quick]\n");
+        std::fputs(usage, stderr);
         return 2;
     }
     Paths paths;
     paths.self = fs::canonical("/proc/self/exe").string();
     paths.converter = fs::absolute(argv[1]).string();
-    const bool quick = argc > 3 && std::strcmp(argv[3], "--quick") == 0;
+    bool quick = false;
+    int runs = 0;
+    const char* only = "";
+    for (int i = 3; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--quick") == 0) {
+            quick = true;
+        } else if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc) {
+            runs = std::atoi(argv[++i]);
+            if (runs < 1 || runs % 2 == 0) {
+                std::fprintf(stderr, "coff2efw_bench: --runs takes an odd count\n");
+                return 2;
+            }
+        } else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
+            only = argv[++i];
+        } else if (std::strcmp(argv[i], "--baseline") == 0 && i + 1 < argc) {
+            paths.baseline = fs::absolute(argv[++i]).string();
+        } else {
+            std::fputs(usage, stderr);
+            return 2;
+        }
+    }
     // A directory of its own, so that removing it can never take anything else along.
     std::string scratch = (fs::absolute(argv[2]) / "coff2efw-bench-XXXXXX").string();
     fs::create_directories(fs::absolute(argv[2]));
@@ -356,14 +570,13 @@ int main(int argc, char** argv) {
                     "cache.\nPeak RSS is the largest over the runs; "
                     "`true` started the same way peaks at %.1f MiB.\n\n",
                     static_cast<double>(floor_kib) / 1024);
-        std::printf("| input | file | sections | runs | coff2efw | cp | ratio | coff2efw MiB/s | "
-                    "cp MiB/s | coff2efw peak | cp peak |\n");
-        std::printf("|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|\n");
+        print_table_head(!paths.baseline.empty());
         std::fflush(stdout);
         for (std::size_t i = 0; i < std::size(kCases); ++i) {
-            if (!quick || kCases[i].in_quick)
-                bench_case(i, paths, quick ? 1 : kCases[i].reps);
+            if ((!quick || kCases[i].in_quick) && std::strstr(kCases[i].label, only) != nullptr)
+                bench_case(i, paths, quick ? 1 : runs > 0 ? runs : kCases[i].reps);
         }
+        std::printf("\nLoad average at the end: %.2f\n", load_average());
         fs::remove_all(paths.dir);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "coff2efw_bench: %s\n", e.what());

@@ -3,6 +3,8 @@
 #include "base/failure.h"
 #include "base/little_endian.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstring>
 
 FileHead g_FileHead;
@@ -72,8 +74,11 @@ void check_section_count(const InputFile& in) {
 
 void read_sect_head(InputFile& in, unsigned index) {
     unsigned char bytes[sizeof(SectHead)];
-    char what[32]; // no allocation for a message that is almost never needed
-    std::snprintf(what, sizeof what, "section header %u", index);
+    // The message is almost never needed: put together without allocation, and without
+    // formatted printing, which cost as much as the read itself on a full section table.
+    char what[32] = "section header ";
+    const std::size_t at = sizeof "section header " - 1;
+    *std::to_chars(what + at, what + sizeof what - 1, index).ptr = '\0';
     read_input(in, bytes, sizeof bytes, what);
     decode_sect_head(bytes, g_SectTable[index]);
 }
@@ -103,8 +108,23 @@ std::string section_label(unsigned index) {
 SectionSubject section_subject(unsigned index, const char* what) {
     const SectHead& sect = g_SectTable[index];
     const std::string_view name = has_no_name(sect) ? "unnamed" : sect_name_text(sect);
+    // "section %u (%.*s)", then a space and `what` unless it is empty, cut to the text's
+    // size, without formatted printing (see read_sect_head).
     SectionSubject subject;
-    std::snprintf(subject.text, sizeof subject.text, "section %u (%.*s)%s%s", index,
-                  static_cast<int>(name.size()), name.data(), *what != '\0' ? " " : "", what);
+    char* p = subject.text;
+    char* const end = subject.text + sizeof subject.text - 1;
+    const auto put = [&p, end](std::string_view t) {
+        p = std::copy_n(t.data(), std::min(t.size(), static_cast<std::size_t>(end - p)), p);
+    };
+    put("section ");
+    p = std::to_chars(p, end, index).ptr;
+    put(" (");
+    put(name);
+    put(")");
+    if (*what != '\0') {
+        put(" ");
+        put(what);
+    }
+    *p = '\0';
     return subject;
 }

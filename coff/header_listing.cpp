@@ -1,8 +1,7 @@
 #include "coff/header_listing.h"
 
 #include "coff/coff_headers.h"
-
-#include <string>
+#include "platform/console.h"
 
 namespace {
 
@@ -44,12 +43,22 @@ void list_sect_banner(std::FILE* console) {
                           "\tMemPage\n");
 }
 
+// "%d\t\t%s\t\t%x\t\t ... %x\n": the index, the name text and the eleven numbers, each
+// field after the first behind two tabs; put together without a copy of the name.
 void list_sect_row(std::FILE* console, unsigned index) {
     const SectHead& s = g_SectTable[index];
-    const std::string name(sect_name_text(s));
-    std::fprintf(
-        console, "%d\t\t%s\t\t%x\t\t%x\t\t%x\t\t%x\t\t%x\t\t%x\t\t%x\t\t%x\t\t%x\t\t%x\t\t%x\n",
-        static_cast<int>(index), name.c_str(), u32(s.PhyAddr), u32(s.VirtAddr), u32(s.SectSize),
-        u32(s.FilePtrRaw), u32(s.FilePtrReloc), u32(s.FilePtrLine), u32(s.NumReloc),
-        u32(s.NumLineNo), u32(s.Flags), unsigned{s.Reserved}, unsigned{s.MemPage});
+    const std::uint32_t fields[] = {u32(s.PhyAddr),       u32(s.VirtAddr),     u32(s.SectSize),
+                                    u32(s.FilePtrRaw),    u32(s.FilePtrReloc), u32(s.FilePtrLine),
+                                    u32(s.NumReloc),      u32(s.NumLineNo),    u32(s.Flags),
+                                    unsigned{s.Reserved}, unsigned{s.MemPage}};
+    platform::ConsoleLine line;
+    platform::put_dec(line, static_cast<int>(index));
+    platform::put_text(line, "\t\t");
+    platform::put_text(line, sect_name_text(s));
+    for (const std::uint32_t v : fields) {
+        platform::put_text(line, "\t\t");
+        platform::put_hex(line, v);
+    }
+    platform::put_text(line, "\n");
+    platform::write_line(console, line);
 }

@@ -12,16 +12,28 @@ namespace {
 
 unsigned char g_CopyBuf[kCopyBufferSize];
 
-// "[ROM 파일 쓰기 작업]" in code page 949, as the target's engineers' consoles show it.
-constexpr char kRomBanner[] = "[ROM \xC6\xC4\xC0\xCF \xBE\xB2\xB1\xE2 \xC0\xDB\xBE\xF7]\n";
+// "[ROM 파일 쓰기 작업]" in code page 949, as the target's engineers' consoles show it,
+// and in UTF-8.
+constexpr platform::Cp949Text kRomBanner = {
+    "[ROM \xC6\xC4\xC0\xCF \xBE\xB2\xB1\xE2 \xC0\xDB\xBE\xF7]\n",
+    "[ROM \xED\x8C\x8C\xEC\x9D\xBC \xEC\x93\xB0\xEA\xB8\xB0 \xEC\x9E\x91\xEC\x97\x85]\n"};
 
+// "%s : btad=[%x] dest=[p:%x v:%x] size=[%x]\n", put together without a copy of the name.
 void print_progress(std::FILE* console, const OutputImage& out, const SectHead& s) {
     if (console == nullptr)
         return;
-    const std::string name = has_no_name(s) ? "NULL" : std::string(sect_name_text(s));
-    std::fprintf(console, "%s : btad=[%x] dest=[p:%x v:%x] size=[%x]\n", name.c_str(),
-                 display_address(out.pos), static_cast<std::uint32_t>(s.PhyAddr),
-                 static_cast<std::uint32_t>(s.VirtAddr), static_cast<std::uint32_t>(s.SectSize));
+    platform::ConsoleLine line;
+    platform::put_text(line, has_no_name(s) ? std::string_view("NULL") : sect_name_text(s));
+    platform::put_text(line, " : btad=[");
+    platform::put_hex(line, display_address(out.pos));
+    platform::put_text(line, "] dest=[p:");
+    platform::put_hex(line, static_cast<std::uint32_t>(s.PhyAddr));
+    platform::put_text(line, " v:");
+    platform::put_hex(line, static_cast<std::uint32_t>(s.VirtAddr));
+    platform::put_text(line, "] size=[");
+    platform::put_hex(line, static_cast<std::uint32_t>(s.SectSize));
+    platform::put_text(line, "]\n");
+    platform::write_line(console, line);
 }
 
 // A release image must never carry bytes the object does not hold, so data that lies

@@ -19,6 +19,10 @@ std::string cp949_for_console(std::string_view cp949, const std::string&) {
     return std::string(cp949);
 }
 
+std::string text_for_console(const Cp949Text& text, const std::string&) {
+    return std::string(text.cp949);
+}
+
 #else
 
 std::string console_charset() {
@@ -48,12 +52,26 @@ std::string cp949_for_console(std::string_view cp949, const std::string& charset
     return out;
 }
 
+std::string text_for_console(const Cp949Text& text, const std::string& charset) {
+    // glibc's names for the sets of nearly every POSIX console. Into plain ASCII a
+    // conversion gives the stored bytes either way: ASCII text unchanged, Korean not at all.
+    if (charset == "UTF-8")
+        return std::string(text.utf8);
+    if (charset == "ANSI_X3.4-1968")
+        return std::string(text.cp949);
+    return cp949_for_console(text.cp949, charset);
+}
+
 #endif
 
-void print_cp949(std::FILE* console, std::string_view cp949) {
+void print_cp949(std::FILE* console, const Cp949Text& text) {
     static const std::string charset = console_charset();
-    const std::string text = cp949_for_console(cp949, charset);
-    std::fwrite(text.data(), 1, text.size(), console);
+    const std::string shown = text_for_console(text, charset);
+    std::fwrite(shown.data(), 1, shown.size(), console);
+}
+
+void write_line(std::FILE* console, const ConsoleLine& line) {
+    std::fwrite(line.text, 1, line.len, console);
 }
 
 } // namespace platform

@@ -1,11 +1,24 @@
-// Text for the console that is stored in code page 949 (Korean).
+// Console output: text stored in code page 949 (Korean), and lines put together in fixed
+// storage and written with one call.
 #pragma once
 
+#include <algorithm>
+#include <charconv>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <string_view>
 
 namespace platform {
+
+// Code-page-949 text with its UTF-8 form beside it, so that a UTF-8 terminal, the usual
+// one, gets its bytes without a character-set converter being loaded for them.
+struct Cp949Text {
+    std::string_view cp949;
+    std::string_view utf8;
+};
 
 // The character set of the console: on POSIX hosts the locale's (LC_CTYPE from the
 // environment), on Windows empty, as the console takes the bytes as they are.
@@ -16,7 +29,42 @@ std::string console_charset();
 // readable Korean), otherwise the stored bytes unchanged.
 std::string cp949_for_console(std::string_view cp949, const std::string& charset);
 
-// Prints code-page-949 text to `console` in the form the console can show.
-void print_cp949(std::FILE* console, std::string_view cp949);
+// The same for text whose UTF-8 form is known: that form for a UTF-8 console, the stored
+// bytes for one that cannot show more than ASCII, and cp949_for_console otherwise.
+std::string text_for_console(const Cp949Text& text, const std::string& charset);
+
+// Prints code-page-949 text to `console` in the form the console can show. The locale
+// is taken from the environment on the first call, not before.
+void print_cp949(std::FILE* console, const Cp949Text& text);
+
+// One console line in fixed storage. A listing of 2048 sections prints some 4100 lines;
+// formatted printing field by field was a fifth of such a run, so the lines are put
+// together here and written with one call each.
+struct ConsoleLine {
+    char text[256];
+    std::size_t len = 0;
+};
+
+// Each appends to the line; what does not fit is left off (no line of the tool comes
+// near the size). Inline, so that the short constant pieces are copied in place.
+inline void put_text(ConsoleLine& line, std::string_view text) {
+    const std::size_t n = std::min(text.size(), sizeof line.text - line.len);
+    std::memcpy(line.text + line.len, text.data(), n);
+    line.len += n;
+}
+
+inline void put_hex(ConsoleLine& line, std::uint32_t value) { // as "%x" prints it
+    const auto r = std::to_chars(line.text + line.len, line.text + sizeof line.text, value, 16);
+    if (r.ec == std::errc())
+        line.len = static_cast<std::size_t>(r.ptr - line.text);
+}
+
+inline void put_dec(ConsoleLine& line, int value) { // as "%d" prints it
+    const auto r = std::to_chars(line.text + line.len, line.text + sizeof line.text, value);
+    if (r.ec == std::errc())
+        line.len = static_cast<std::size_t>(r.ptr - line.text);
+}
+
+void write_line(std::FILE* console, const ConsoleLine& line);
 
 } // namespace platform

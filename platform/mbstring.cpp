@@ -96,6 +96,14 @@ const char* mb_strstr(const char* text, const char* pattern, int code_page) {
     }
 }
 
+int code_page_for_text(std::string_view text) {
+    for (const char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return host_code_page();
+    }
+    return kSingleByte;
+}
+
 #ifdef _WIN32
 
 int host_code_page() {

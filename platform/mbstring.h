@@ -6,6 +6,8 @@
 // character. These functions walk the string character by character instead.
 #pragma once
 
+#include <string_view>
+
 namespace platform {
 
 // Windows code page numbers of the double-byte sets we know; 0 means single-byte.
@@ -14,6 +16,11 @@ inline constexpr int kSingleByte = 0;
 // The code page of the process: on Windows its ANSI code page, elsewhere the one that
 // the locale's character set (LC_CTYPE from the environment) corresponds to.
 int host_code_page();
+
+// The code page to search `text` in: the host's when the text holds a byte outside
+// ASCII, otherwise kSingleByte, since every code page reads plain ASCII alike. Only then
+// is the host's looked up, which on POSIX hosts loads the locale from the environment.
+int code_page_for_text(std::string_view text);
 
 // Maps a character set name such as "SJIS", "EUC-KR" or "CP950" to 932, 936, 949 or
 // 950; any other name (UTF-8 included) maps to kSingleByte.

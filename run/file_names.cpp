@@ -48,12 +48,20 @@ std::string configured_name(const std::string& config) {
     return std::string(value, read.length);
 }
 
+// The code page for names put together from text searched in `known` and from `text`:
+// the host's as soon as either needs it.
+int code_page_with(int known, std::string_view text) {
+    return known != platform::kSingleByte ? known : platform::code_page_for_text(text);
+}
+
 } // namespace
 
 FileNames resolve_file_names(const char* argv0) {
-    const int code_page = platform::host_code_page();
-    const std::string dir = program_directory(argv0, code_page);
-    return form_file_names(dir, configured_name(dir + kConfigFileName), code_page);
+    // The host's code page is looked up only for names that need it.
+    const int dir_code_page = platform::code_page_for_text(argv0 == nullptr ? "" : argv0);
+    const std::string dir = program_directory(argv0, dir_code_page);
+    const std::string name = configured_name(dir + kConfigFileName);
+    return form_file_names(dir, name, code_page_with(dir_code_page, name));
 }
 
 FileNames input_file_names(const std::string& input, int code_page) {
@@ -73,13 +81,14 @@ FileNames profile_file_names(const std::string& config, std::string_view configu
 }
 
 FileNames resolve_file_names(const char* argv0, const NameChoice& choice) {
-    const int code_page = platform::host_code_page();
     FileNames names;
     if (choice.input != nullptr) {
-        names = input_file_names(choice.input, code_page);
+        names = input_file_names(choice.input, platform::code_page_for_text(choice.input));
     } else if (choice.config != nullptr) {
         open_input(choice.config); // names the file when it cannot be read, closes it again
-        names = profile_file_names(choice.config, configured_name(choice.config), code_page);
+        const std::string name = configured_name(choice.config);
+        names = profile_file_names(
+            choice.config, name, code_page_with(platform::code_page_for_text(choice.config), name));
     } else {
         names = resolve_file_names(argv0);
     }

@@ -9,10 +9,11 @@
 #include <cstddef>
 #include <cstdio>
 
-// The buffers of the input and output streams: 256 KiB measured fastest on large
-// conversions. Smaller ones cost more system calls; larger ones no longer stay in the
-// processor's cache.
-inline constexpr std::size_t kStreamBufferSize = 1 << 18;
+// The buffers of the input and output streams. 64 KiB keeps the converter's peak
+// memory below that of `cp` copying the same file and is the fastest size for objects of
+// firmware size; larger buffers save system calls on objects of hundreds of MiB (2 to 6%
+// at 256 MiB for 128 KiB, the most that stays near cp's peak).
+inline constexpr std::size_t kStreamBufferSize = 1 << 16;
 
 // How a run goes, as the command line sets it. Warnings go to the errors stream whether
 // the run is quiet or not; under `strict` they are errors and no image is written.

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -144,6 +146,33 @@ TEST(CoffHeaders, TruncatedHeadersAreErrorsNamingTheOffset) {
         ASSERT_TRUE(r.error) << "cut at " << c.cut;
         EXPECT_NE(r.error->find(c.message), std::string::npos) << *r.error;
         EXPECT_TRUE(r.image.empty()) << "cut at " << c.cut;
+    }
+}
+
+// The text a failed read of section data names, as formatted printing would give it,
+// cut to the subject's size.
+TEST(CoffHeaders, SectionSubjectReadsLikeTheLabel) {
+    const struct {
+        unsigned index;
+        const char* name; // eight bytes at most, not necessarily terminated
+        const char* what;
+    } cases[] = {
+        {5, ".text", "data"},
+        {2047, "12345678", "boot data"},
+        {7, "", "data"},
+        {12, ".econst", "data that is described at a length well past what the text holds"},
+        {9, ".ebss", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.index);
+        SectHead& sect = g_SectTable[c.index];
+        sect = SectHead{};
+        std::memcpy(sect.SectName, c.name, std::strlen(c.name));
+        const std::string name = c.name[0] == '\0' ? "unnamed" : c.name;
+        char expected[sizeof(SectionSubject::text)];
+        std::snprintf(expected, sizeof expected, "section %u (%s)%s%s", c.index, name.c_str(),
+                      c.what[0] != '\0' ? " " : "", c.what);
+        EXPECT_STREQ(section_subject(c.index, c.what).text, expected);
     }
 }
 

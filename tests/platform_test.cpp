@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstdio>
 #include <string>
 
 namespace {
@@ -189,6 +191,53 @@ TEST(Console, BannerIsConvertedOnlyWhereTheTerminalCanShowIt) {
     EXPECT_EQ(platform::cp949_for_console(stored, "CP949"), stored);
     EXPECT_EQ(platform::cp949_for_console(stored, "EUC-KR"), stored);
     EXPECT_EQ(platform::cp949_for_console(stored, "NO-SUCH-CHARSET"), stored);
+}
+
+// The shortcuts that spare loading a converter must give what the converter gives.
+TEST(Console, KnownUtf8FormMatchesTheConverter) {
+    const platform::Cp949Text banner = {
+        "[ROM \xC6\xC4\xC0\xCF \xBE\xB2\xB1\xE2 \xC0\xDB\xBE\xF7]\n",
+        "[ROM \xED\x8C\x8C\xEC\x9D\xBC \xEC\x93\xB0\xEA\xB8\xB0 \xEC\x9E\x91\xEC\x97\x85]\n"};
+    const platform::Cp949Text ascii = {"[ROM]\n", "[ROM]\n"};
+    for (const char* charset :
+         {"UTF-8", "ANSI_X3.4-1968", "CP949", "EUC-KR", "ISO-8859-1", "GB18030", ""}) {
+        for (const platform::Cp949Text& text : {banner, ascii}) {
+            SCOPED_TRACE(std::string(charset) + ": " + std::string(text.cp949));
+            EXPECT_EQ(platform::text_for_console(text, charset),
+                      platform::cp949_for_console(text.cp949, charset));
+        }
+    }
+}
+
+// The listing's lines must keep every byte that formatted printing gave them.
+TEST(ConsoleLine, NumbersReadAsFormattedPrintingShowsThem) {
+    for (const std::uint32_t v : {0u, 1u, 9u, 0xAu, 0x90000804u, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
+        for (const int d : {0, 7, 2047, -1, INT_MIN}) {
+            platform::ConsoleLine line;
+            platform::put_dec(line, d);
+            platform::put_text(line, "\t\t.text\t\t");
+            platform::put_hex(line, v);
+            char expected[64];
+            std::snprintf(expected, sizeof expected, "%d\t\t%s\t\t%x", d, ".text", v);
+            EXPECT_EQ(std::string(line.text, line.len), expected);
+        }
+    }
+}
+
+TEST(ConsoleLine, WhatDoesNotFitIsLeftOff) {
+    platform::ConsoleLine line;
+    const std::string long_text(sizeof line.text - 3, 'x');
+    platform::put_text(line, long_text);
+    platform::put_hex(line, 0xFFFFFFFFu); // eight digits into three bytes: left off
+    platform::put_dec(line, 12);
+    platform::put_text(line, "abc");
+    EXPECT_EQ(std::string(line.text, line.len), long_text + "12a");
+}
+
+TEST(MultibyteSearch, HostCodePageOnlyForTextOutsideAscii) {
+    EXPECT_EQ(platform::code_page_for_text("/opt/fw/app.out"), platform::kSingleByte);
+    EXPECT_EQ(platform::code_page_for_text(""), platform::kSingleByte);
+    EXPECT_EQ(platform::code_page_for_text("\x95\x5C.out"), platform::host_code_page());
 }
 
 } // namespace
