@@ -416,16 +416,30 @@ std::size_t parse_profile_text(std::string_view text, const char* section, const
     return finish(r, l);
 }
 
+namespace {
+
+// Opens the profile for reading. False when the lookup ends here: the file could not
+// be read (`result` says why) or is absent (`buffer` then holds the fallback).
+bool open_or_fall_back(const char* path, const char* fallback, char* buffer, std::size_t size,
+                       std::FILE*& fp, ProfileResult& result) {
+    result = open_profile(path, fp);
+    if (result.status != ProfileStatus::kRead)
+        return false;
+    if (fp == nullptr) {
+        result.length = copy_out(fallback, buffer, size);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
 ProfileResult parse_profile_file(const char* path, const char* section, const char* key,
                                  const char* fallback, char* buffer, std::size_t size) {
     std::FILE* fp = nullptr;
-    ProfileResult result = open_profile(path, fp);
-    if (result.status != ProfileStatus::kRead)
+    ProfileResult result;
+    if (!open_or_fall_back(path, fallback, buffer, size, fp, result))
         return result;
-    if (fp == nullptr) {
-        result.length = copy_out(fallback, buffer, size);
-        return result;
-    }
     Lookup l = make_lookup(section, key, fallback, buffer, size);
     LineReader r;
     char chunk[kChunk];
@@ -453,13 +467,9 @@ ProfileResult read_profile_string(const char* section, const char* key, const ch
     // The system reader takes a file it cannot read for an absent one; the system is
     // asked first, so that only "no such file" gives the fallback.
     std::FILE* fp = nullptr;
-    ProfileResult result = open_profile(path, fp);
-    if (result.status != ProfileStatus::kRead)
+    ProfileResult result;
+    if (!open_or_fall_back(path, fallback, buffer, size, fp, result))
         return result;
-    if (fp == nullptr) {
-        result.length = copy_out(fallback, buffer, size);
-        return result;
-    }
     std::fclose(fp);
     // A bare file name would be looked for in the Windows directory; users expect the
     // configuration beside the input and output, which are relative to the working
