@@ -55,8 +55,14 @@ struct ConsoleLine {
 // Each appends to the line; what does not fit is left off (no line of the tool comes
 // near the size). Inline, so that the short constant pieces are copied in place.
 inline void put_text(ConsoleLine& line, std::string_view text) {
-    const std::size_t n = std::min(text.size(), sizeof line.text - line.len);
-    std::memcpy(line.text + line.len, text.data(), n);
+    const std::size_t room = sizeof line.text - line.len;
+    // The whole text in one copy of its own size, which for the constant pieces is known
+    // here and becomes a store or two rather than a loop over its bytes.
+    const std::size_t n = text.size() <= room ? text.size() : room;
+    if (n == text.size())
+        std::memcpy(line.text + line.len, text.data(), text.size());
+    else
+        std::memcpy(line.text + line.len, text.data(), n);
     line.len += n;
 }
 
