@@ -46,6 +46,8 @@ int main(int argc, char** argv) {
         std::perror("efwdump: error: /dev/null");
         return 1;
     }
+    platform::use_without_locking(stdout); // one thread: no lock around each line
+    platform::use_without_locking(stderr);
     if (answer_help_or_version(argc, argv, kUsage, "efwdump"))
         return 0;
 

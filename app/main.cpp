@@ -38,6 +38,8 @@ int main(int argc, char** argv) {
         std::perror("coff2efw: error: /dev/null");
         return 1;
     }
+    platform::use_without_locking(stdout); // one thread: no lock around each line
+    platform::use_without_locking(stderr);
     platform::remove_temporary_on_signals(); // also lets a closed pipe cost no image
     CommandLine line;
     const std::string error = read_command_line(argc, argv, line);

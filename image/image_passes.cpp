@@ -55,7 +55,9 @@ void check_section_data(const InputFile& in, unsigned index) {
 } // namespace
 
 void write_output(OutputImage& out, const void* bytes, std::size_t len) {
-    if (std::fwrite(bytes, 1, len, out.fp) != len) {
+    if (out.sink != nullptr) {
+        out.sink(out.context, static_cast<const unsigned char*>(bytes), len);
+    } else if (std::fwrite(bytes, 1, len, out.fp) != len) {
         fail(out.path,
              "cannot write at image offset " + hex(out.pos) + ": " + platform::error_text(errno));
     }

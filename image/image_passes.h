@@ -12,11 +12,15 @@
 // Bytes moved per read and write by the load pass.
 inline constexpr std::size_t kCopyBufferSize = 10000;
 
-// The output stream with its current image offset.
+// The output stream with its current image offset. With a sink the bytes go to it
+// instead of a stream, as they are made: a check compares them with an image on disk
+// without writing them anywhere.
 struct OutputImage {
     std::FILE* fp = nullptr;
     std::uint64_t pos = 0;
     std::string path; // the name the user knows; a failure names it
+    void (*sink)(void* context, const unsigned char* bytes, std::size_t len) = nullptr;
+    void* context = nullptr;
 };
 
 void write_output(OutputImage& out, const void* bytes, std::size_t len);

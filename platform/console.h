@@ -24,6 +24,13 @@ struct Cp949Text {
 // environment), on Windows empty, as the console takes the bytes as they are.
 std::string console_charset();
 
+// The set that the locale settings of the environment name without the system's locale
+// data being loaded: the first of LC_ALL, LC_CTYPE and LANG that is set and not empty
+// decides; none, "C" and "POSIX" give ASCII (as the C library names it), a name whose
+// codeset is UTF-8 ("C.UTF-8", "ko_KR.utf8") gives "UTF-8". Empty for any other name,
+// which only the locale data can tell. Null arguments count as unset.
+std::string charset_named_by(const char* lc_all, const char* lc_ctype, const char* lang);
+
 // `cp949` converted for a console whose character set is `charset`: into that set when
 // it is not CP949 itself and the conversion succeeds (a UTF-8 terminal then shows
 // readable Korean), otherwise the stored bytes unchanged.
@@ -48,8 +55,14 @@ struct ConsoleLine {
 // Each appends to the line; what does not fit is left off (no line of the tool comes
 // near the size). Inline, so that the short constant pieces are copied in place.
 inline void put_text(ConsoleLine& line, std::string_view text) {
-    const std::size_t n = std::min(text.size(), sizeof line.text - line.len);
-    std::memcpy(line.text + line.len, text.data(), n);
+    const std::size_t room = sizeof line.text - line.len;
+    // The whole text in one copy of its own size, which for the constant pieces is known
+    // here and becomes a store or two rather than a loop over its bytes.
+    const std::size_t n = text.size() <= room ? text.size() : room;
+    if (n == text.size())
+        std::memcpy(line.text + line.len, text.data(), text.size());
+    else
+        std::memcpy(line.text + line.len, text.data(), n);
     line.len += n;
 }
 

@@ -23,9 +23,18 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#if __has_include(<stdio_ext.h>)
+#include <stdio_ext.h> // glibc and musl
+#endif
 #endif
 
 namespace platform {
+
+void use_without_locking([[maybe_unused]] std::FILE* fp) {
+#if !defined(_WIN32) && __has_include(<stdio_ext.h>)
+    __fsetlocking(fp, FSETLOCKING_BYCALLER);
+#endif
+}
 
 const char* last_directory_separator(const char* path, int code_page) {
     const char* back = path_strrchr(path, '\\', code_page);
@@ -290,7 +299,9 @@ std::FILE* open_for_reading(const std::string& path) {
     std::FILE* fp = nullptr;
     if (flags != -1 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != -1)
         fp = fdopen(fd, "rb");
-    if (fp == nullptr) {
+    if (fp != nullptr) {
+        use_without_locking(fp);
+    } else {
         const int saved = errno;
         close(fd);
         errno = saved;
@@ -366,7 +377,9 @@ std::FILE* create_temporary(const std::string& target, const char* prefix, std::
     // A file system without permissions refuses, and then the file keeps what it has.
     fchmod(fd, 0666 & ~current_umask());
     std::FILE* fp = fdopen(fd, "wb");
-    if (fp == nullptr) {
+    if (fp != nullptr) {
+        use_without_locking(fp);
+    } else {
         const int err = errno;
         close(fd);
         unlink(path.c_str());
@@ -409,7 +422,9 @@ std::FILE* open_scratch_file() {
     unlink(name.c_str());
     fcntl(fd, F_SETFD, FD_CLOEXEC);
     std::FILE* fp = fdopen(fd, "w+b");
-    if (fp == nullptr) {
+    if (fp != nullptr) {
+        use_without_locking(fp);
+    } else {
         const int saved = errno;
         close(fd);
         errno = saved;

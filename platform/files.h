@@ -46,6 +46,13 @@ bool file_status(std::FILE* fp, FileStatus& status);
 // is what a rename onto `path` replaces). False with errno set (ENOENT when there is none).
 bool path_status(const std::string& path, FileStatus& status, bool follow_links);
 
+// Stops the C library from locking `fp` around every read and write. The programs run in
+// one thread and make thousands of small reads and writes on short runs, where each
+// lock and unlock is an atomic operation that costs as much as the write itself. The
+// streams the functions below open are set so already; main() sets the standard ones.
+// Nothing where the C library offers no such switch.
+void use_without_locking(std::FILE* fp);
+
 // Opens `path` for binary reading without waiting for a writer when it is a FIFO or for a
 // device to become ready, so that the caller can look at what it opened before reading.
 // Null with errno set.

@@ -1,6 +1,7 @@
 // Checking an image against the object it should have been built from: the object is
-// converted by the converter's own passes into a scratch file, and the two images are
-// compared byte for byte, in pieces, so neither is ever held whole in memory.
+// converted by the converter's own passes, and each piece they make is compared with the
+// image's next bytes, so neither image is ever held whole in memory or written. Only when
+// they differ is the object converted once more, into a scratch file, to name the place.
 #pragma once
 
 #include "image/image_reader.h"

@@ -44,8 +44,8 @@ void convert(InputFile& in, OutputImage& out, std::FILE* console, Warnings* warn
 
 namespace {
 
-char g_InputBuffer[kStreamBufferSize];
-char g_OutputBuffer[kStreamBufferSize];
+char g_InputBuffer[kInputBufferSize];
+char g_OutputBuffer[kOutputBufferSize];
 
 } // namespace
 

@@ -562,6 +562,13 @@ TEST(Efwdump, ChecksAnImageAgainstItsObject) {
                          " (0xad0 bytes, 4 records, crc32 " + crc_of(image) + ")\n");
     EXPECT_EQ(r.err, "");
 
+    // A match is found while the conversion runs: no scratch file is made for it.
+    const auto no_scratch = harness::run_program(
+        EFWDUMP_EXE, "efwdump", {"--against", dir.file("app.out"), dir.file("good.efw")}, "/",
+        {"TMPDIR=" + dir.file("none")});
+    EXPECT_EQ(no_scratch.status, 0) << no_scratch.err;
+    EXPECT_EQ(no_scratch.out, r.out);
+
     // An object that does not convert fails as the converter fails on it.
     const auto converted = harness::convert_bytes(coffgen::build(cut));
     ASSERT_TRUE(converted.error);

@@ -107,7 +107,7 @@ TEST_P(PartialWrites, FailTheRunAndKeepTheOldImage) {
 // is flushed at the end; a larger one fails in the middle of the load pass, when a full
 // buffer is written. The limit binds the captured console as well, so each leaves room
 // for the error line.
-constexpr std::size_t kBuf = kStreamBufferSize;
+constexpr std::size_t kBuf = kOutputBufferSize;
 INSTANTIATE_TEST_SUITE_P(
     OutputFaults, PartialWrites,
     testing::Values(PartialWrite{"cut_inside_the_boot_region", 20000, 1024,

@@ -4,8 +4,10 @@
 #include "support/harness.h"
 
 #include <gtest/gtest.h>
+#include <langinfo.h>
 
 #include <climits>
+#include <clocale>
 #include <cstdio>
 #include <string>
 
@@ -205,6 +207,47 @@ TEST(Console, KnownUtf8FormMatchesTheConverter) {
             SCOPED_TRACE(std::string(charset) + ": " + std::string(text.cp949));
             EXPECT_EQ(platform::text_for_console(text, charset),
                       platform::cp949_for_console(text.cp949, charset));
+        }
+    }
+}
+
+// The set taken from the environment's names must be the one the locale data give
+// wherever those know the name; a UTF-8 name the system lacks still means a UTF-8
+// terminal, and any other name is left to the locale data.
+TEST(Console, CharsetNamedByTheEnvironment) {
+    struct Row {
+        const char *lc_all, *lc_ctype, *lang, *charset;
+        bool installed; // the C library's answer must agree
+    };
+    const Row rows[] = {
+        {nullptr, nullptr, nullptr, "ANSI_X3.4-1968", true},
+        {"", "", "", "ANSI_X3.4-1968", true},
+        {"C", nullptr, "ko_KR.utf8", "ANSI_X3.4-1968", true},
+        {"POSIX", nullptr, nullptr, "ANSI_X3.4-1968", true},
+        {"C.UTF-8", nullptr, nullptr, "UTF-8", true},
+        {"", "C.utf8", "C", "UTF-8", true},
+        {nullptr, "", "ko_KR.utf8", "UTF-8", true},
+        {nullptr, nullptr, "ko_KR.UTF-8@euro", "UTF-8", true},
+        {nullptr, nullptr, "xx_XX.UTF-8", "UTF-8", false},
+        {nullptr, nullptr, "ko_KR.EUC-KR", "", false},
+        {nullptr, nullptr, "ko_KR", "", false},
+        {nullptr, nullptr, "en_US.UTF-16", "", false},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(std::string(r.lc_all ? r.lc_all : "-") + " " +
+                     (r.lc_ctype ? r.lc_ctype : "-") + " " + (r.lang ? r.lang : "-"));
+        EXPECT_EQ(platform::charset_named_by(r.lc_all, r.lc_ctype, r.lang), r.charset);
+        if (r.installed) {
+            const char* name = r.lc_all && *r.lc_all       ? r.lc_all
+                               : r.lc_ctype && *r.lc_ctype ? r.lc_ctype
+                               : r.lang                    ? r.lang
+                                                           : "";
+            const std::string saved = std::setlocale(LC_CTYPE, nullptr);
+            // A name the machine lacks (ko_KR.utf8 without its locale made) is not tried.
+            if (std::setlocale(LC_CTYPE, *name ? name : "C") != nullptr) {
+                EXPECT_EQ(r.charset, std::string(nl_langinfo(CODESET))) << name;
+            }
+            std::setlocale(LC_CTYPE, saved.c_str());
         }
     }
 }

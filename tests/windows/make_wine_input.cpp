@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
     try {
         coffgen::Object o = coffgen::example_object();
         o.sections.push_back({.name = ".big",
-                              .data = coffgen::pattern(2 * kStreamBufferSize + 10001, 0x0D),
+                              .data = coffgen::pattern(2 * kOutputBufferSize + 10001, 0x0D),
                               .phy = 0x100000,
                               .virt = 0x100000,
                               .flags = 0x20});
