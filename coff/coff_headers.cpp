@@ -92,10 +92,6 @@ std::string_view sect_name_text(const SectHead& sect) {
     return {sect.SectName, len};
 }
 
-bool is_boot_section(const SectHead& sect) {
-    return sect_name_text(sect) == ".boot_L";
-}
-
 bool has_no_name(const SectHead& sect) {
     return sect.SectName[0] == '\0';
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -75,7 +76,13 @@ void decode_sect_head(const unsigned char* bytes, SectHead& out);
 
 // The name field as text: up to the first zero byte, or all eight bytes.
 std::string_view sect_name_text(const SectHead& sect);
-bool is_boot_section(const SectHead& sect);
+
+// The name text is ".boot_L" exactly when the eight bytes are ".boot_L" and a zero; one
+// comparison, as it is asked several times for every section.
+inline bool is_boot_section(const SectHead& sect) {
+    static_assert(sizeof sect.SectName == sizeof ".boot_L");
+    return std::memcmp(sect.SectName, ".boot_L", sizeof sect.SectName) == 0;
+}
 bool has_no_name(const SectHead& sect);
 
 // "section 7 (.text)" or "section 7 (unnamed)", for error messages.

@@ -3,6 +3,8 @@
 #include "coff/coff_headers.h"
 #include "platform/console.h"
 
+#include <iterator>
+
 namespace {
 
 // The listing shows every field as its unsigned bit pattern: a size of -1 reads ffffffff.
@@ -51,14 +53,18 @@ void list_sect_row(std::FILE* console, unsigned index) {
                                     u32(s.FilePtrRaw),    u32(s.FilePtrReloc), u32(s.FilePtrLine),
                                     u32(s.NumReloc),      u32(s.NumLineNo),    u32(s.Flags),
                                     unsigned{s.Reserved}, unsigned{s.MemPage}};
+    constexpr std::size_t kLongestRow = platform::kDecimalCharsMax + 2 + sizeof s.SectName +
+                                        std::size(fields) * (2 + platform::kHexDigitsMax) + 1;
     platform::ConsoleLine line;
-    platform::put_dec(line, static_cast<int>(index));
-    platform::put_text(line, "\t\t");
-    platform::put_text(line, sect_name_text(s));
+    static_assert(kLongestRow <= sizeof line.text);
+    char* p = platform::append_dec(line.text, static_cast<int>(index));
+    p = platform::append_text(p, "\t\t");
+    p = platform::append_text(p, sect_name_text(s));
     for (const std::uint32_t v : fields) {
-        platform::put_text(line, "\t\t");
-        platform::put_hex(line, v);
+        p = platform::append_text(p, "\t\t");
+        p = platform::append_hex(p, v);
     }
-    platform::put_text(line, "\n");
+    p = platform::append_text(p, "\n");
+    line.len = static_cast<std::size_t>(p - line.text);
     platform::write_line(console, line);
 }

@@ -22,17 +22,24 @@ constexpr platform::Cp949Text kRomBanner = {
 void print_progress(std::FILE* console, const OutputImage& out, const SectHead& s) {
     if (console == nullptr)
         return;
+    constexpr std::size_t kLongestLine =
+        sizeof s.SectName + sizeof " : btad=[" - 1 + sizeof "] dest=[p:" - 1 + sizeof " v:" - 1 +
+        sizeof "] size=[" - 1 + sizeof "]\n" - 1 + 4 * platform::kHexDigitsMax;
     platform::ConsoleLine line;
-    platform::put_text(line, has_no_name(s) ? std::string_view("NULL") : sect_name_text(s));
-    platform::put_text(line, " : btad=[");
-    platform::put_hex(line, display_address(out.pos));
-    platform::put_text(line, "] dest=[p:");
-    platform::put_hex(line, static_cast<std::uint32_t>(s.PhyAddr));
-    platform::put_text(line, " v:");
-    platform::put_hex(line, static_cast<std::uint32_t>(s.VirtAddr));
-    platform::put_text(line, "] size=[");
-    platform::put_hex(line, static_cast<std::uint32_t>(s.SectSize));
-    platform::put_text(line, "]\n");
+    static_assert(kLongestLine <= sizeof line.text);
+    using platform::append_hex;
+    using platform::append_text;
+    char* p = append_text(line.text, has_no_name(s) ? std::string_view("NULL") : sect_name_text(s));
+    p = append_text(p, " : btad=[");
+    p = append_hex(p, display_address(out.pos));
+    p = append_text(p, "] dest=[p:");
+    p = append_hex(p, static_cast<std::uint32_t>(s.PhyAddr));
+    p = append_text(p, " v:");
+    p = append_hex(p, static_cast<std::uint32_t>(s.VirtAddr));
+    p = append_text(p, "] size=[");
+    p = append_hex(p, static_cast<std::uint32_t>(s.SectSize));
+    p = append_text(p, "]\n");
+    line.len = static_cast<std::size_t>(p - line.text);
     platform::write_line(console, line);
 }
 
