@@ -45,7 +45,7 @@ void convert(InputFile& in, OutputImage& out, std::FILE* console, Warnings* warn
 namespace {
 
 char g_InputBuffer[kInputBufferSize];
-char g_OutputBuffer[kOutputBufferSize];
+char g_OutputBuffer[kLargeOutputBufferSize];
 
 } // namespace
 
@@ -60,7 +60,7 @@ bool convert_file(const FileNames& names, const RunOptions& options, std::FILE* 
         console = nullptr;
 
     OutputFile file(names.output);
-    std::setvbuf(file.stream(), g_OutputBuffer, _IOFBF, sizeof g_OutputBuffer);
+    std::setvbuf(file.stream(), g_OutputBuffer, _IOFBF, output_buffer_size(in.size));
     OutputImage out;
     out.fp = file.stream();
     out.path = names.output;

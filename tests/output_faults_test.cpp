@@ -107,7 +107,8 @@ TEST_P(PartialWrites, FailTheRunAndKeepTheOldImage) {
 // is flushed at the end; a larger one fails in the middle of the load pass, when a full
 // buffer is written. The limit binds the captured console as well, so each leaves room
 // for the error line.
-constexpr std::size_t kBuf = kOutputBufferSize;
+constexpr std::size_t kBuf = output_buffer_size(4 * kOutputBufferSize);
+constexpr std::size_t kLargeBuf = output_buffer_size(kLargeInput);
 INSTANTIATE_TEST_SUITE_P(
     OutputFaults, PartialWrites,
     testing::Values(PartialWrite{"cut_inside_the_boot_region", 20000, 1024,
@@ -119,7 +120,9 @@ INSTANTIATE_TEST_SUITE_P(
                                  "cannot write at image offset 0x"},
                     PartialWrite{"cut_inside_the_second_buffer", 3 * kBuf, kBuf + kBuf / 2,
                                  "cannot write at image offset 0x"},
-                    PartialWrite{"cut_one_byte_short", 3 * kBuf, -1, "cannot write"}),
+                    PartialWrite{"cut_one_byte_short", 3 * kBuf, -1, "cannot write"},
+                    PartialWrite{"cut_inside_a_large_buffer", kLargeInput,
+                                 kLargeBuf + kLargeBuf / 2, "cannot write at image offset 0x"}),
     [](const auto& p) { return std::string(p.param.label); });
 
 TEST(OutputFaults, DirectoryWithoutWritePermission) {
