@@ -166,9 +166,11 @@ int check_image_against(const std::string& object_path, const std::string& image
         InputFile found = open_input(image_path);
         std::uint32_t crc = 0;
         if (matches_its_conversion(object_path, found, crc)) {
-            std::fprintf(out, "%s matches %s (%s bytes, %u records, crc32 %08x)\n",
-                         image_path.c_str(), object_path.c_str(), hex(found.size).c_str(),
-                         record_count(), crc);
+            // One formatted print, as hex() would call into another part of the C library
+            // and map its pages for this one line.
+            std::fprintf(out, "%s matches %s (0x%llx bytes, %u records, crc32 %08x)\n",
+                         image_path.c_str(), object_path.c_str(),
+                         static_cast<unsigned long long>(found.size), record_count(), crc);
             std::fflush(out);
             return 0;
         }
