@@ -289,6 +289,24 @@ bool path_status(const std::string& path, FileStatus& status, bool follow_links)
     return true;
 }
 
+namespace {
+
+// A stream on `fd`, used without locking; when there is none, the descriptor is closed
+// and errno kept.
+std::FILE* stream_on(int fd, const char* mode) {
+    std::FILE* fp = fdopen(fd, mode);
+    if (fp == nullptr) {
+        const int saved = errno;
+        close(fd);
+        errno = saved;
+        return nullptr;
+    }
+    use_without_locking(fp);
+    return fp;
+}
+
+} // namespace
+
 std::FILE* open_for_reading(const std::string& path) {
     // O_NONBLOCK: a FIFO opens at once instead of waiting for a writer. It is cleared
     // again, so that a file that turns out to be regular reads as usual.
@@ -296,17 +314,13 @@ std::FILE* open_for_reading(const std::string& path) {
     if (fd < 0)
         return nullptr;
     const int flags = fcntl(fd, F_GETFL);
-    std::FILE* fp = nullptr;
-    if (flags != -1 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != -1)
-        fp = fdopen(fd, "rb");
-    if (fp != nullptr) {
-        use_without_locking(fp);
-    } else {
+    if (flags == -1 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1) {
         const int saved = errno;
         close(fd);
         errno = saved;
+        return nullptr;
     }
-    return fp;
+    return stream_on(fd, "rb");
 }
 
 bool seek_absolute(std::FILE* fp, std::uint64_t offset) {
@@ -376,12 +390,9 @@ std::FILE* create_temporary(const std::string& target, const char* prefix, std::
     // mkstemp's 0600 would make the image private; it gets what a new file would get.
     // A file system without permissions refuses, and then the file keeps what it has.
     fchmod(fd, 0666 & ~current_umask());
-    std::FILE* fp = fdopen(fd, "wb");
-    if (fp != nullptr) {
-        use_without_locking(fp);
-    } else {
+    std::FILE* fp = stream_on(fd, "wb");
+    if (fp == nullptr) {
         const int err = errno;
-        close(fd);
         unlink(path.c_str());
         forget_temporary();
         errno = err;
@@ -421,15 +432,7 @@ std::FILE* open_scratch_file() {
     // Unlinked at once: the descriptor keeps the data, and no run leaves the file behind.
     unlink(name.c_str());
     fcntl(fd, F_SETFD, FD_CLOEXEC);
-    std::FILE* fp = fdopen(fd, "w+b");
-    if (fp != nullptr) {
-        use_without_locking(fp);
-    } else {
-        const int saved = errno;
-        close(fd);
-        errno = saved;
-    }
-    return fp;
+    return stream_on(fd, "w+b");
 }
 
 #endif
