@@ -1,9 +1,10 @@
 // efwdump: lists what a ROM image holds and checks that it is laid out as the target's
 // boot loader expects, before the image goes to a target.
 #include "app/arguments.h"
+#include "base/failure.h"
 #include "image/image_reader.h"
 #include "platform/files.h"
-#include "run/image_check.h"
+#include "run/image_compare.h"
 
 #include <cstdio>
 #include <cstring>
@@ -79,7 +80,14 @@ int main(int argc, char** argv) {
         return usage_error("no image given", "");
     if (object != nullptr && with_data)
         return usage_error("--data does not go with --against", "");
-    if (object != nullptr)
-        return check_image_against(object, path, stdout, stderr);
-    return dump_image_file(path, with_data, stdout, stderr);
+    try {
+        const int status = object != nullptr ? check_image_against(object, path, stdout)
+                                             : dump_image_file(path, with_data, stdout);
+        std::fflush(stdout);
+        return status;
+    } catch (const Failure& f) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "efwdump: error: %s: %s\n", f.path.c_str(), f.cause.c_str());
+        return f.status;
+    }
 }

@@ -2,6 +2,7 @@
 // file, into the ROM image the target's boot loader takes.
 #include "app/arguments.h"
 #include "app/command_line.h"
+#include "base/failure.h"
 #include "platform/files.h"
 #include "run/run_sequence.h"
 
@@ -31,6 +32,10 @@ constexpr const char* kUsageEnd =
     "\n"
     "Exit status: 0 image written, 1 conversion failed, 2 usage error.\n";
 
+void print_warning(void*, const char* path, const char* what, bool as_error) {
+    std::fprintf(stderr, "coff2efw: %s: %s: %s\n", as_error ? "error" : "warning", path, what);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -59,5 +64,15 @@ int main(int argc, char** argv) {
     }
     const NameChoice choice{line.input, line.config, line.output};
     const RunOptions options{line.quiet, line.strict};
-    return run_sequence(argc > 0 ? argv[0] : nullptr, choice, options, stdout, stderr);
+    Warnings warnings{.report = print_warning};
+    try {
+        const int status =
+            run_sequence(argc > 0 ? argv[0] : nullptr, choice, options, stdout, warnings);
+        std::fflush(stdout);
+        return status;
+    } catch (const Failure& f) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "coff2efw: error: %s: %s\n", f.path.c_str(), f.cause.c_str());
+        return 1; // whatever failed, the image was not written
+    }
 }

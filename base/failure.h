@@ -1,18 +1,32 @@
-// The converter's one error path: whatever goes wrong is thrown as a Failure and turned
-// into a single line on standard error by the run sequence.
+// The library's one error path: whatever goes wrong is thrown as a Failure, which the
+// program's reporter turns into a single line on standard error, and whose status the
+// program exits with.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <exception>
 #include <string>
+#include <utility>
 
-struct Failure {
-    std::string path; // the file the failure concerns
-    std::string what; // the cause, naming the section or offset involved
+// Exit statuses, as cmp gives them where a run compares: 1 for a fault in what was read
+// (a malformed file, a difference), 2 for trouble (a file that cannot be opened or read).
+inline constexpr int kStatusFault = 1;
+inline constexpr int kStatusTrouble = 2;
+
+struct Failure : std::exception {
+    std::string path;  // the file the failure concerns
+    std::string cause; // naming the section or offset involved
+    int status = kStatusFault;
+
+    Failure(std::string p, std::string c, int s = kStatusFault)
+        : path(std::move(p)), cause(std::move(c)), status(s) {}
+    const char* what() const noexcept override { return cause.c_str(); }
 };
 
-[[noreturn]] inline void fail(const std::string& path, std::string what) {
-    throw Failure{path, std::move(what)};
+[[noreturn]] inline void fail(const std::string& path, std::string what,
+                              int status = kStatusFault) {
+    throw Failure(path, std::move(what), status);
 }
 
 // Offsets and sizes in messages: "0x" and lower-case hexadecimal, as the listing shows them.

@@ -4,18 +4,17 @@
 // not refused; with `strict` each one is an error and the run writes nothing.
 #pragma once
 
-#include <cstdio>
-
 struct Warnings {
-    std::FILE* stream = nullptr; // where the lines go: standard error
-    bool strict = false;         // every warning is an error
-    unsigned count = 0;          // lines given so far
+    // The program's reporter, which words and prints the line; `as_error` under strict.
+    // The text comes straight from the caller's buffers: a warning costs no allocation.
+    void (*report)(void* context, const char* path, const char* what, bool as_error) = nullptr;
+    void* context = nullptr;
+    bool strict = false; // every warning is an error
+    unsigned count = 0;  // warnings given so far
 };
 
-// One line, "coff2efw: warning: <path>: <what>" ("error" instead under `strict`), printed
-// straight from the caller's buffers: a warning costs no allocation.
 inline void warn(Warnings& warnings, const char* path, const char* what) {
-    std::fprintf(warnings.stream, "coff2efw: %s: %s: %s\n", warnings.strict ? "error" : "warning",
-                 path, what);
+    if (warnings.report != nullptr)
+        warnings.report(warnings.context, path, what, warnings.strict);
     ++warnings.count;
 }

@@ -12,6 +12,10 @@ namespace {
 
 unsigned char g_CopyBuf[kCopyBufferSize];
 
+// The boot bytes of the sections read so far, kept until the image is written.
+unsigned char g_BootBytes[kBootCapacity];
+std::uint32_t g_BootFilled = 0;
+
 // "[ROM 파일 쓰기 작업]" in code page 949, as the target's engineers' consoles show it,
 // and in UTF-8.
 constexpr platform::Cp949Text kRomBanner = {
@@ -19,7 +23,7 @@ constexpr platform::Cp949Text kRomBanner = {
     "[ROM \xED\x8C\x8C\xEC\x9D\xBC \xEC\x93\xB0\xEA\xB8\xB0 \xEC\x9E\x91\xEC\x97\x85]\n"};
 
 // "%s : btad=[%x] dest=[p:%x v:%x] size=[%x]\n", put together without a copy of the name.
-void print_progress(std::FILE* console, const OutputImage& out, const SectHead& s) {
+void print_progress(std::FILE* console, std::uint64_t image_offset, const SectHead& s) {
     if (console == nullptr)
         return;
     constexpr std::size_t kLongestLine =
@@ -31,7 +35,7 @@ void print_progress(std::FILE* console, const OutputImage& out, const SectHead& 
     using platform::append_text;
     char* p = append_text(line.text, has_no_name(s) ? std::string_view("NULL") : sect_name_text(s));
     p = append_text(p, " : btad=[");
-    p = append_hex(p, display_address(out.pos));
+    p = append_hex(p, display_address(image_offset));
     p = append_text(p, "] dest=[p:");
     p = append_hex(p, static_cast<std::uint32_t>(s.PhyAddr));
     p = append_text(p, " v:");
@@ -61,26 +65,22 @@ void check_section_data(const InputFile& in, unsigned index) {
 
 } // namespace
 
-void write_output(OutputImage& out, const void* bytes, std::size_t len) {
-    if (out.sink != nullptr) {
-        out.sink(out.context, static_cast<const unsigned char*>(bytes), len);
-    } else if (std::fwrite(bytes, 1, len, out.fp) != len) {
-        fail(out.path,
-             "cannot write at image offset " + hex(out.pos) + ": " + platform::error_text(errno));
+void StreamSink::put(const ImagePiece& where, const unsigned char* bytes, std::size_t len) {
+    if (std::fwrite(bytes, 1, len, fp_) != len) {
+        fail(path_, "cannot write at image offset " + hex(where.offset) + ": " +
+                        platform::error_text(errno));
     }
-    out.pos += len;
 }
 
-bool becomes_load_record(const SectHead& s) {
-    return !is_boot_section(s) && s.SectSize > 0 && s.FilePtrRaw != 0 &&
-           (static_cast<std::uint32_t>(s.Flags) & kNoLoadFlags) == 0;
+void clear_boot_region() {
+    g_BootFilled = 0;
 }
 
-void boot_pass(InputFile& in, OutputImage& out, unsigned index, std::FILE* console) {
+void boot_pass(InputFile& in, unsigned index, std::FILE* console) {
     const SectHead& s = g_SectTable[index];
     if (s.SectSize > 0) {
         check_section_data(in, index);
-        const std::uint64_t already = out.pos / 2;
+        const std::uint64_t already = g_BootFilled;
         if (static_cast<std::uint64_t>(s.SectSize) > kBootCapacity - already) {
             fail(in.path, section_label(index) + ": " + std::to_string(s.SectSize) +
                               " boot bytes after " + std::to_string(already) +
@@ -94,72 +94,63 @@ void boot_pass(InputFile& in, OutputImage& out, unsigned index, std::FILE* conso
         std::fprintf(console, "%s\n", std::string(83, '=').c_str());
         platform::print_cp949(console, kRomBanner);
     }
-    print_progress(console, out, s);
+    print_progress(console, 2 * std::uint64_t{g_BootFilled}, s);
 
-    const std::uint64_t resume = in.pos;
     if (s.SectSize > 0) {
         // At most 1024 bytes, so reading them in one piece costs nothing.
+        const std::uint64_t resume = in.pos;
         const auto n = static_cast<std::size_t>(s.SectSize);
-        read_input_at(in, static_cast<std::uint64_t>(s.FilePtrRaw), g_CopyBuf, n,
+        read_input_at(in, static_cast<std::uint64_t>(s.FilePtrRaw), g_BootBytes + g_BootFilled, n,
                       section_subject(index, "boot data").text);
-        unsigned char widened[2 * kBootCapacity];
-        for (std::size_t k = 0; k < n; ++k) {
-            widened[2 * k] = g_CopyBuf[k];
-            widened[2 * k + 1] = 0;
-        }
-        write_output(out, widened, 2 * n);
+        g_BootFilled += static_cast<std::uint32_t>(n);
+        seek_input(in, resume);
     }
-    seek_input(in, resume);
 }
 
-void close_boot_region(OutputImage& out) {
-    static const unsigned char zeros[kBootRegionSize] = {};
-    if (out.pos < kBootRegionSize)
-        write_output(out, zeros, static_cast<std::size_t>(kBootRegionSize - out.pos));
-}
+void write_image(InputFile& in, const ImageLayout& layout, ImageSink& sink, std::FILE* console) {
+    static const unsigned char zeros[kTerminatorSize] = {};
+    {
+        unsigned char region[kBootRegionSize] = {};
+        for (std::uint32_t k = 0; k < g_BootFilled; ++k)
+            region[2 * k] = g_BootBytes[k];
+        sink.put({ImagePart::BootRegion, 0, 0}, region, sizeof region);
+    }
 
-void write_entry_word(OutputImage& out, std::FILE* console) {
     unsigned char word[4];
     put_le32(word, static_cast<std::uint32_t>(g_OptHead.lEntryPoint));
-    write_output(out, word, sizeof word);
+    sink.put({ImagePart::EntryWord, 0, kEntryWordOffset}, word, sizeof word);
     if (console != nullptr)
         std::fprintf(console, "Entry Point = %x\n",
                      static_cast<std::uint32_t>(g_OptHead.lEntryPoint));
-}
 
-void load_pass(InputFile& in, OutputImage& out, std::FILE* console) {
-    static const unsigned char zero = 0;
-    for (unsigned i = kFirstLoadSection; i < g_FileHead.usNumSect; ++i) {
-        const SectHead& s = g_SectTable[i];
-        if (is_boot_section(s))
-            continue;
-        // Every visited section aligns, even one that then produces no record.
-        if (out.pos % 2 != 0)
-            write_output(out, &zero, 1);
-        if (!becomes_load_record(s))
-            continue;
+    for (unsigned k = 0; k < layout.record_count; ++k) {
+        const RecordPlace& rec = layout.records[k];
+        const unsigned i = rec.usSection;
+        if (rec.pad_before)
+            sink.put({ImagePart::Padding, k, rec.offset - 1}, zeros, 1);
         check_section_data(in, i);
 
-        print_progress(console, out, s);
+        print_progress(console, rec.offset, g_SectTable[i]);
         unsigned char header[kRecordHeaderSize];
-        put_le32(header, static_cast<std::uint32_t>(s.SectSize));
-        put_le32(header + 4, static_cast<std::uint32_t>(s.VirtAddr));
-        write_output(out, header, sizeof header);
+        put_le32(header, rec.ulByteCount);
+        put_le32(header + 4, rec.ulDest);
+        sink.put({ImagePart::RecordHeader, k, rec.offset}, header, sizeof header);
 
-        seek_input(in, static_cast<std::uint64_t>(s.FilePtrRaw));
+        seek_input(in, static_cast<std::uint64_t>(g_SectTable[i].FilePtrRaw));
         const SectionSubject subject = section_subject(i, "data");
-        auto remaining = static_cast<std::uint64_t>(s.SectSize);
-        while (remaining > 0) {
+        std::uint64_t at = record_data_start(rec);
+        while (at < record_data_end(rec)) {
+            const std::uint64_t remaining = record_data_end(rec) - at;
             const std::size_t piece =
                 remaining < kCopyBufferSize ? static_cast<std::size_t>(remaining) : kCopyBufferSize;
             read_input(in, g_CopyBuf, piece, subject.text);
-            write_output(out, g_CopyBuf, piece);
-            remaining -= piece;
+            sink.put({ImagePart::RecordData, k, at}, g_CopyBuf, piece);
+            at += piece;
         }
     }
-}
 
-void write_terminator(OutputImage& out) {
-    static const unsigned char zeros[kTerminatorSize] = {};
-    write_output(out, zeros, sizeof zeros);
+    if (layout.pad_before_terminator)
+        sink.put({ImagePart::Padding, layout.record_count, layout.terminator_offset - 1}, zeros, 1);
+    sink.put({ImagePart::Terminator, layout.record_count, layout.terminator_offset}, zeros,
+             sizeof zeros);
 }

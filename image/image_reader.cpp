@@ -283,18 +283,12 @@ void dump_image(ImageFile& image, std::FILE* out, bool with_data) {
     std::fprintf(out, "crc32: %08x\n", image_crc32(image));
 }
 
-int dump_image_file(const std::string& path, bool with_data, std::FILE* out, std::FILE* errors) {
+int dump_image_file(const std::string& path, bool with_data, std::FILE* out) {
     try {
         ImageFile image{open_input(path)};
         dump_image(image, out, with_data);
-        std::fflush(out);
         return 0;
-    } catch (const Failure& f) {
-        std::fflush(out);
-        std::fprintf(errors, "efwdump: error: %s: %s\n", f.path.c_str(), f.what.c_str());
     } catch (const std::bad_alloc&) {
-        std::fflush(out);
-        std::fprintf(errors, "efwdump: error: %s: out of memory\n", path.c_str());
+        fail(path, "out of memory", kStatusTrouble);
     }
-    return 1;
 }

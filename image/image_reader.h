@@ -73,6 +73,6 @@ bool next_record(ImageFile& image, std::uint64_t& pos, LoadRecord& rec);
 // listed. Throws Failure.
 void dump_image(ImageFile& image, std::FILE* out, bool with_data);
 
-// Opens, dumps and closes the image at `path`. A failure becomes one line on `errors`.
-// Returns the exit status: 0 for a well-formed image, 1 otherwise.
-int dump_image_file(const std::string& path, bool with_data, std::FILE* out, std::FILE* errors);
+// Opens, dumps and closes the image at `path`. Returns 0 for a well-formed image; throws
+// Failure otherwise.
+int dump_image_file(const std::string& path, bool with_data, std::FILE* out);

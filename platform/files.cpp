@@ -205,44 +205,6 @@ bool replace_file(const std::string& from, const std::string& to) {
     return false;
 }
 
-std::FILE* open_scratch_file() {
-    char dir[MAX_PATH + 1];
-    const DWORD len = GetTempPathA(sizeof dir, dir);
-    if (len == 0 || len >= sizeof dir) {
-        errno = ENOENT;
-        return nullptr;
-    }
-    char name[MAX_PATH];
-    if (GetTempFileNameA(dir, "efw", 0, name) == 0) {
-        errno = errno_from_windows(GetLastError());
-        return nullptr;
-    }
-    // The system deletes the file when its last handle closes, even when the process is
-    // killed, so no run leaves it behind; the C runtime's tmpfile() would instead try
-    // the root of the current drive, which a user may not write to.
-    HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        const int err = errno_from_windows(GetLastError());
-        DeleteFileA(name);
-        errno = err;
-        return nullptr;
-    }
-    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDWR | _O_BINARY);
-    if (fd < 0) {
-        CloseHandle(h);
-        errno = EMFILE;
-        return nullptr;
-    }
-    std::FILE* fp = _fdopen(fd, "w+b");
-    if (fp == nullptr) {
-        const int saved = errno;
-        _close(fd);
-        errno = saved;
-    }
-    return fp;
-}
-
 #else
 
 bool fill_closed_standard_descriptors() {
@@ -419,20 +381,6 @@ void remove_temporary_on_signals() {
 
 bool replace_file(const std::string& from, const std::string& to) {
     return std::rename(from.c_str(), to.c_str()) == 0;
-}
-
-std::FILE* open_scratch_file() {
-    // TMPDIR first, as the user may point large scratch files away from a small /tmp.
-    const char* dir = std::getenv("TMPDIR");
-    std::string name =
-        std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/efwdump-XXXXXX";
-    const int fd = mkstemp(name.data());
-    if (fd < 0)
-        return nullptr;
-    // Unlinked at once: the descriptor keeps the data, and no run leaves the file behind.
-    unlink(name.c_str());
-    fcntl(fd, F_SETFD, FD_CLOEXEC);
-    return stream_on(fd, "w+b");
 }
 
 #endif

@@ -68,11 +68,6 @@ bool seek_absolute(std::FILE* fp, std::uint64_t offset);
 // signal removes it (remove_temporary_on_signals). Null with errno set otherwise.
 std::FILE* create_temporary(const std::string& target, const char* prefix, std::string& path);
 
-// A stream open for binary reading and writing on a new file in the system's temporary
-// directory that nobody else can name and that goes when the stream is closed, however
-// the process ends. Null with errno set otherwise.
-std::FILE* open_scratch_file();
-
 // The temporary has been renamed or removed: no signal removes anything any more.
 void forget_temporary();
 

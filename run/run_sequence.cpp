@@ -3,12 +3,12 @@
 #include "base/failure.h"
 #include "base/output_file.h"
 #include "coff/header_listing.h"
-#include "image/image_checks.h"
+#include "image/warning_checks.h"
 #include "run/file_names.h"
 
 #include <new>
 
-void convert(InputFile& in, OutputImage& out, std::FILE* console, Warnings* warnings) {
+void convert(InputFile& in, ImageSink& sink, std::FILE* console, Warnings* warnings) {
     const bool listing = console != nullptr;
     read_file_head(in);
     if (listing)
@@ -26,19 +26,18 @@ void convert(InputFile& in, OutputImage& out, std::FILE* console, Warnings* warn
 
     if (listing)
         list_sect_banner(console);
+    clear_boot_region();
     for (unsigned i = 0; i < g_FileHead.usNumSect; ++i) {
         read_sect_head(in, i);
         if (listing)
             list_sect_row(console, i);
         if (is_boot_section(g_SectTable[i]))
-            boot_pass(in, out, i, console);
+            boot_pass(in, i, console);
         run_checks(CheckPoint::SectionHeader, i, in, console, warnings);
     }
 
-    close_boot_region(out);
-    write_entry_word(out, console);
-    load_pass(in, out, console);
-    write_terminator(out);
+    compute_layout(g_SectTable, g_FileHead.usNumSect, g_Layout);
+    write_image(in, g_Layout, sink, console);
     run_checks(CheckPoint::Image, 0, in, console, warnings);
 }
 
@@ -61,10 +60,8 @@ bool convert_file(const FileNames& names, const RunOptions& options, std::FILE* 
 
     OutputFile file(names.output);
     std::setvbuf(file.stream(), g_OutputBuffer, _IOFBF, output_buffer_size(in.size));
-    OutputImage out;
-    out.fp = file.stream();
-    out.path = names.output;
-    convert(in, out, console, warnings);
+    StreamSink sink(file.stream(), names.output);
+    convert(in, sink, console, warnings);
     if (warnings != nullptr && warnings->strict && warnings->count > 0)
         return false; // the temporary goes with `file`; an existing image stays
     refuse_to_replace(file, in);
@@ -74,21 +71,14 @@ bool convert_file(const FileNames& names, const RunOptions& options, std::FILE* 
 }
 
 int run_sequence(const char* argv0, const NameChoice& choice, const RunOptions& options,
-                 std::FILE* console, std::FILE* errors) {
+                 std::FILE* console, Warnings& warnings) {
     std::string subject = argv0 == nullptr ? "" : argv0;
-    Warnings warnings{.stream = errors, .strict = options.strict};
+    warnings.strict = options.strict;
     try {
         const FileNames names = resolve_file_names(argv0, choice);
         subject = names.input;
-        const bool written = convert_file(names, options, console, &warnings);
-        std::fflush(console);
-        return written ? 0 : 1;
-    } catch (const Failure& f) {
-        std::fflush(console);
-        std::fprintf(errors, "coff2efw: error: %s: %s\n", f.path.c_str(), f.what.c_str());
+        return convert_file(names, options, console, &warnings) ? 0 : 1;
     } catch (const std::bad_alloc&) {
-        std::fflush(console);
-        std::fprintf(errors, "coff2efw: error: %s: out of memory\n", subject.c_str());
+        fail(subject, "out of memory");
     }
-    return 1;
 }

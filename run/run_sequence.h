@@ -35,11 +35,11 @@ struct RunOptions {
 
 // Converts the object that `choice` names, or with nothing chosen the one named by
 // config.ini beside the executable (argument zero gives its directory), into a ROM
-// image. The listing and progress lines go to `console`; warnings and a failure become
-// lines on `errors`. Returns the process's exit status: 0 when the image was written,
-// 1 otherwise.
+// image. The listing and progress lines go to `console`, warnings to `warnings`.
+// Returns the process's exit status: 0 when the image was written, 1 when strict
+// warnings kept it from being written. Throws Failure.
 int run_sequence(const char* argv0, const NameChoice& choice, const RunOptions& options,
-                 std::FILE* console, std::FILE* errors);
+                 std::FILE* console, Warnings& warnings);
 
 // Converts the input file at `names.input` into the image at `names.output`. The image
 // is written to a temporary file beside the output and renamed over it only when
@@ -53,4 +53,4 @@ bool convert_file(const FileNames& names, const RunOptions& options, std::FILE* 
 // with their warnings on `warnings` (none without one). A null `console` gives the same
 // image with no listing at all: a check that only wants the image is spared formatting
 // it and converting the banner's code page. Throws Failure.
-void convert(InputFile& in, OutputImage& out, std::FILE* console, Warnings* warnings = nullptr);
+void convert(InputFile& in, ImageSink& sink, std::FILE* console, Warnings* warnings = nullptr);

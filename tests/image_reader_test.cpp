@@ -4,7 +4,7 @@
 #include "base/failure.h"
 #include "image/image_reader.h"
 #include "image/rom_image.h"
-#include "run/image_check.h"
+#include "run/image_compare.h"
 #include "support/harness.h"
 #include "tools/coff_builder.h"
 
@@ -55,7 +55,7 @@ Dump dump(const Bytes& image, bool with_data = false) {
         dump_image(t.file, out, with_data);
     } catch (const Failure& f) {
         EXPECT_EQ(f.path, "image.efw");
-        d.error = f.what;
+        d.error = f.cause;
     }
     d.listing = slurp(out);
     std::fclose(out);
@@ -90,7 +90,12 @@ Checked check_against(const harness::ScratchDir& dir, const Bytes& object, const
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
     Checked c;
-    c.status = check_image_against(dir.file("app.out"), dir.file("image.efw"), out, err);
+    try {
+        c.status = check_image_against(dir.file("app.out"), dir.file("image.efw"), out);
+    } catch (const Failure& f) {
+        std::fprintf(err, "efwdump: error: %s: %s\n", f.path.c_str(), f.cause.c_str());
+        c.status = f.status;
+    }
     c.out = slurp(out);
     c.err = slurp(err);
     std::fclose(out);
@@ -569,11 +574,25 @@ TEST(Efwdump, ChecksAnImageAgainstItsObject) {
     EXPECT_EQ(no_scratch.status, 0) << no_scratch.err;
     EXPECT_EQ(no_scratch.out, r.out);
 
-    // An object that does not convert fails as the converter fails on it.
+    // Nor for a difference: it is named from the layout, at once, whatever TMPDIR is.
+    Bytes flipped = image;
+    flipped[0x10] ^= 0x01;
+    coffgen::write_file(dir.file("flipped.efw"), flipped);
+    const auto differs = harness::run_program(
+        EFWDUMP_EXE, "efwdump", {"--against", dir.file("app.out"), dir.file("flipped.efw")}, "/",
+        {"TMPDIR=" + dir.file("none")});
+    EXPECT_EQ(differs.status, 1) << differs.err;
+    EXPECT_EQ(differs.err, "efwdump: error: " + dir.file("flipped.efw") + ": does not match " +
+                               dir.file("app.out") +
+                               ": boot region unit 0x8 (low byte) at offset 0x10: expected " +
+                               hex(image[0x10]) + ", found " + hex(flipped[0x10]) + "\n");
+
+    // An object that does not convert fails as the converter fails on it, as trouble:
+    // nothing could be compared.
     const auto converted = harness::convert_bytes(coffgen::build(cut));
     ASSERT_TRUE(converted.error);
     r = efwdump({"--against=" + dir.file("cut.out"), dir.file("good.efw")});
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "efwdump: error: " + dir.file("cut.out") +
                          converted.error->substr(std::string("input.out").size()) + "\n");

@@ -50,13 +50,11 @@ Conversion convert_bytes(const coffgen::Bytes& object) {
     in.fp = in_fp;
     in.size = object.size();
     in.path = "input.out";
-    OutputImage out;
-    out.fp = out_fp;
-    out.path = "output.efw";
+    StreamSink sink(out_fp, "output.efw");
     try {
-        convert(in, out, console);
+        convert(in, sink, console);
     } catch (const Failure& f) {
-        result.error = f.path + ": " + f.what;
+        result.error = f.path + ": " + f.cause;
     }
     std::fflush(out_fp);
     const std::string image = slurp(out_fp);

@@ -1,7 +1,7 @@
-#include "image/image_checks.h"
+#include "image/warning_checks.h"
 
 #include "coff/coff_headers.h"
-#include "image/image_passes.h"
+#include "image/image_layout.h"
 #include "image/rom_image.h"
 
 #include <algorithm>
@@ -53,7 +53,8 @@ bool no_optional_header(const CheckInput&, char* text, std::size_t size) {
 
 bool loadable_before_first_record(const CheckInput& c, char* text, std::size_t size) {
     const SectHead& s = g_SectTable[c.index];
-    if (c.index >= kFirstLoadSection || !becomes_load_record(s))
+    SectionReason reason;
+    if (section_use(s, c.index, reason) != SectionUse::LeftOut)
         return false;
     std::snprintf(text, size,
                   "%s: 0x%x bytes are left out of the image: sections 0 to %u never become load "
@@ -81,9 +82,9 @@ bool sizes_count_words(const CheckInput&, char* text, std::size_t size) {
         return false;
     unsigned records = 0;
     unsigned first = 0;
-    for (unsigned i = kFirstLoadSection; i < g_FileHead.usNumSect; ++i) {
-        const SectHead& s = g_SectTable[i];
-        if (!becomes_load_record(s) || s.Reserved == kByteCounted)
+    for (unsigned k = 0; k < g_Layout.record_count; ++k) {
+        const unsigned i = g_Layout.records[k].usSection;
+        if (g_SectTable[i].Reserved == kByteCounted)
             continue;
         if (records++ == 0)
             first = i;
@@ -108,11 +109,8 @@ bool sizes_count_words(const CheckInput&, char* text, std::size_t size) {
 }
 
 bool no_section_data(const CheckInput&, char* text, std::size_t size) {
-    for (unsigned i = 0; i < g_FileHead.usNumSect; ++i) {
-        const SectHead& s = g_SectTable[i];
-        if (is_boot_section(s) ? s.SectSize > 0 : i >= kFirstLoadSection && becomes_load_record(s))
-            return false;
-    }
+    if (g_Layout.boot_bytes > 0 || g_Layout.record_count > 0)
+        return false;
     std::snprintf(text, size,
                   "the image holds no section data: no boot section has bytes and no section from "
                   "index %u on makes a load record",
