@@ -16,11 +16,6 @@ inline std::int32_t get_le32s(const unsigned char* p) {
     return static_cast<std::int32_t>(get_le32(p));
 }
 
-inline void put_le16(unsigned char* p, std::uint16_t v) {
-    p[0] = static_cast<unsigned char>(v);
-    p[1] = static_cast<unsigned char>(v >> 8);
-}
-
 inline void put_le32(unsigned char* p, std::uint32_t v) {
     p[0] = static_cast<unsigned char>(v);
     p[1] = static_cast<unsigned char>(v >> 8);

@@ -1,6 +1,6 @@
 // Times the converter against `cp` copying the same input into the same directory. A
 // conversion is at heart a copy, so `cp` is the limit it is measured against. Inputs are made with
-// the test-support object builder in a scratch directory; the runs are interleaved (the order
+// the object builder (tools/) in a scratch directory; the runs are interleaved (the order
 // rotating between repetitions) and each case reports the median wall time of each, their
 // ratios, the throughput and the peak resident memory of each child.
 //

@@ -69,7 +69,7 @@ void clear_opt_head();
 void check_section_count(const InputFile& in); // refuses more than the table holds
 void read_sect_head(InputFile& in, unsigned index);
 
-// Decoding from the file's bytes; exposed for the reader's tests.
+// Decoding from the file's bytes, field by field in little-endian order.
 void decode_file_head(const unsigned char* bytes, FileHead& out);
 void decode_opt_head(const unsigned char* bytes, OptHead& out);
 void decode_sect_head(const unsigned char* bytes, SectHead& out);

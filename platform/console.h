@@ -52,35 +52,10 @@ struct ConsoleLine {
     std::size_t len = 0;
 };
 
-// Each appends to the line; what does not fit is left off (no line of the tool comes
-// near the size). Inline, so that the short constant pieces are copied in place.
-inline void put_text(ConsoleLine& line, std::string_view text) {
-    const std::size_t room = sizeof line.text - line.len;
-    // The whole text in one copy of its own size, which for the constant pieces is known
-    // here and becomes a store or two rather than a loop over its bytes.
-    const std::size_t n = text.size() <= room ? text.size() : room;
-    if (n == text.size())
-        std::memcpy(line.text + line.len, text.data(), text.size());
-    else
-        std::memcpy(line.text + line.len, text.data(), n);
-    line.len += n;
-}
-
-inline void put_hex(ConsoleLine& line, std::uint32_t value) { // as "%x" prints it
-    const auto r = std::to_chars(line.text + line.len, line.text + sizeof line.text, value, 16);
-    if (r.ec == std::errc())
-        line.len = static_cast<std::size_t>(r.ptr - line.text);
-}
-
-inline void put_dec(ConsoleLine& line, int value) { // as "%d" prints it
-    const auto r = std::to_chars(line.text + line.len, line.text + sizeof line.text, value);
-    if (r.ec == std::errc())
-        line.len = static_cast<std::size_t>(r.ptr - line.text);
-}
-
-// The same pieces behind a bare cursor, for a line whose longest form the caller has
+// Pieces of a line behind a bare cursor, for a line whose longest form the caller has
 // shown to fit (a static_assert beside it): no room is checked and the length is not
-// stored between pieces, which made the listing's rows twice as fast to put together.
+// stored between pieces, which made the listing's rows twice as fast to put together
+// as pieces that checked.
 inline char* append_text(char* p, std::string_view text) {
     std::memcpy(p, text.data(), text.size());
     return p + text.size();
