@@ -5,7 +5,7 @@
 // ratios, the throughput and the peak resident memory of each child.
 //
 //   coff2efw_bench CONVERTER WORK_DIR [--quick] [--runs N] [--baseline CONVERTER2]
-//                  [--only TEXT]
+//                  [--only TEXT] [--fresh]
 //
 // Everything is written into a fresh directory made inside WORK_DIR (about 1 GiB at the
 // peak) and removed at the end.
@@ -15,6 +15,10 @@
 // --baseline adds a second converter (an older build, say) to the same interleaved runs,
 // so that a before/after comparison shares one machine state.
 // --only TEXT runs only the cases whose label contains TEXT.
+// --fresh measures as a build does: every run writes a fresh output (the last one removed
+// and the disk synced, untimed) and the listing goes into a pipe that this runner drains,
+// as into a build log, instead of /dev/null, where the C library buffers it in large
+// pieces and the kernel discards it.
 // Linux: children are started with fork/exec and reaped with wait4 for their rusage
 // (ru_maxrss in KiB), and the host line reads /proc.
 #include "tools/coff_builder.h"
@@ -45,6 +49,7 @@ constexpr std::uint64_t kMiB = 1024 * 1024;
 
 enum class Shape {
     Mixed,      // data_bytes of section data in sections of mixed sizes
+    Even,       // data_bytes of section data in `sections` sections of one size
     SmallMixed, // 2048 sections of 1 to 500 bytes
     Small301,   // 2048 sections of 301 bytes each
     Firmware,   // shaped like a linked firmware object of about 180 KB
@@ -54,9 +59,10 @@ enum class Shape {
 struct Case {
     const char* label;
     Shape shape;
-    std::uint64_t data_bytes; // Mixed only
+    std::uint64_t data_bytes; // Mixed and Even
     int reps;                 // odd, so the median is one measured run
     bool in_quick;
+    std::size_t sections = 0; // Even: the sections after the five leading ones
 };
 
 const Case kCases[] = {
@@ -67,6 +73,8 @@ const Case kCases[] = {
     {"16 MiB", Shape::Mixed, 16 * kMiB, 11, false},
     {"256 MiB", Shape::Mixed, 256 * kMiB, 9, false},
     {"2048 sections", Shape::SmallMixed, 0, 21, true},
+    {"16 MiB in 4 sections", Shape::Even, 16 * kMiB, 21, false, 4},
+    {"256 MiB in 64 sections", Shape::Even, 256 * kMiB, 9, false, 64},
 };
 
 // Sizes the sections of the large inputs cycle through: around the copy buffer's piece
@@ -185,6 +193,10 @@ coffgen::Object make_object(const Case& c) {
     if (c.shape == Shape::SmallMixed) {
         for (std::size_t i = o.sections.size(); i < 2048; ++i)
             o.sections.push_back(data_section(1 + (i * 37) % 500, i));
+    } else if (c.shape == Shape::Even) {
+        for (std::size_t k = 0; k < c.sections; ++k)
+            o.sections.push_back(
+                data_section(static_cast<std::size_t>(c.data_bytes / c.sections), k));
     } else {
         std::uint64_t left = c.data_bytes;
         for (std::size_t k = 0; left > 0; ++k) {
@@ -239,6 +251,8 @@ double now() {
 // it; a failure report carries the start of what the child wrote there. A forked child starts
 // with its parent's resident pages, which its peak includes: this runner keeps itself
 // small (the inputs are made by a child of their own) so that the floor stays near 1 MiB.
+// With `out_path` null, standard output is a pipe that is read and thrown away while the
+// child runs, as a build log's reader would.
 Run run_child(const char* path, const std::vector<std::string>& args,
               const char* out_path = "/dev/null", const char* err_path = nullptr) {
     std::vector<char*> argv;
@@ -246,13 +260,19 @@ Run run_child(const char* path, const std::vector<std::string>& args,
         argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
 
+    int pipe_fds[2] = {-1, -1};
+    if (out_path == nullptr && pipe(pipe_fds) != 0)
+        throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
     const double start = now();
     const pid_t pid = fork();
     if (pid < 0)
         throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
     if (pid == 0) {
         const int in_fd = open("/dev/null", O_RDONLY);
-        const int out_fd = open(out_path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int out_fd =
+            out_path == nullptr ? pipe_fds[1] : open(out_path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (out_path == nullptr)
+            close(pipe_fds[0]);
         if (in_fd < 0 || out_fd < 0 || dup2(in_fd, 0) < 0 || dup2(out_fd, 1) < 0)
             _exit(126);
         if (err_path != nullptr) {
@@ -263,6 +283,16 @@ Run run_child(const char* path, const std::vector<std::string>& args,
         execvp(path, argv.data());
         std::fprintf(stderr, "coff2efw_bench: cannot start %s: %s\n", path, std::strerror(errno));
         _exit(127);
+    }
+    if (out_path == nullptr) {
+        close(pipe_fds[1]);
+        char sink[1 << 16];
+        for (;;) {
+            const ssize_t n = read(pipe_fds[0], sink, sizeof sink);
+            if (n == 0 || (n < 0 && errno != EINTR))
+                break;
+        }
+        close(pipe_fds[0]);
     }
     int status = 0;
     rusage usage{};
@@ -365,7 +395,7 @@ struct Contender {
     long max_rss_kib = 0;
 };
 
-void bench_case(std::size_t index, const Paths& paths, int reps) {
+void bench_case(std::size_t index, const Paths& paths, int reps, bool fresh) {
     const Case& c = kCases[index];
     const bool start_up = c.shape == Shape::StartUp;
     const fs::path input = paths.dir / "bench.out";
@@ -409,7 +439,8 @@ void bench_case(std::size_t index, const Paths& paths, int reps) {
                 remove_if_present(copy);
                 sync();
             }
-            const Run run = run_child(p.path, p.args, "/dev/null", errors.c_str());
+            const Run run =
+                run_child(p.path, p.args, fresh ? nullptr : "/dev/null", errors.c_str());
             if (p.makes_image && fs::file_size(image) != made.image_size) {
                 throw std::runtime_error(std::string(p.path) + ": image of " + c.label + " has " +
                                          std::to_string(fs::file_size(image)) +
@@ -524,7 +555,7 @@ int main(int argc, char** argv) {
     }
     const char* const usage =
         "usage: coff2efw_bench CONVERTER WORK_DIR [--quick] [--runs N] [--baseline CONVERTER2]\n"
-        "                      [--only TEXT]\n";
+        "                      [--only TEXT] [--fresh]\n";
     if (argc < 3) {
         std::fputs(usage, stderr);
         return 2;
@@ -533,11 +564,14 @@ int main(int argc, char** argv) {
     paths.self = fs::canonical("/proc/self/exe").string();
     paths.converter = fs::absolute(argv[1]).string();
     bool quick = false;
+    bool fresh = false;
     int runs = 0;
     const char* only = "";
     for (int i = 3; i < argc; ++i) {
         if (std::strcmp(argv[i], "--quick") == 0) {
             quick = true;
+        } else if (std::strcmp(argv[i], "--fresh") == 0) {
+            fresh = true;
         } else if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc) {
             runs = std::atoi(argv[++i]);
             if (runs < 1 || runs % 2 == 0) {
@@ -567,14 +601,14 @@ int main(int argc, char** argv) {
         // What a child of this runner shows as its peak before it does anything.
         const long floor_kib = run_child("true", {"true"}).max_rss_kib;
         std::printf("Median wall time of interleaved runs; the inputs are warm in the page "
-                    "cache.\nPeak RSS is the largest over the runs; "
+                    "cache; the listing goes %s.\nPeak RSS is the largest over the runs; "
                     "`true` started the same way peaks at %.1f MiB.\n\n",
-                    static_cast<double>(floor_kib) / 1024);
+                    fresh ? "into a pipe" : "to /dev/null", static_cast<double>(floor_kib) / 1024);
         print_table_head(!paths.baseline.empty());
         std::fflush(stdout);
         for (std::size_t i = 0; i < std::size(kCases); ++i) {
             if ((!quick || kCases[i].in_quick) && std::strstr(kCases[i].label, only) != nullptr)
-                bench_case(i, paths, quick ? 1 : runs > 0 ? runs : kCases[i].reps);
+                bench_case(i, paths, quick ? 1 : runs > 0 ? runs : kCases[i].reps, fresh);
         }
         std::printf("\nLoad average at the end: %.2f\n", load_average());
         fs::remove_all(paths.dir);
