@@ -291,10 +291,11 @@ int dump_image_file(const std::string& path, bool with_data, std::FILE* out, std
         return 0;
     } catch (const Failure& f) {
         std::fflush(out);
-        std::fprintf(errors, "efwdump: error: %s: %s\n", f.path.c_str(), f.what.c_str());
+        std::fprintf(errors, "efwdump: error: %s: %s\n", f.path.c_str(), f.cause.c_str());
+        return f.status;
     } catch (const std::bad_alloc&) {
         std::fflush(out);
         std::fprintf(errors, "efwdump: error: %s: out of memory\n", path.c_str());
     }
-    return 1;
+    return kStatusTrouble;
 }

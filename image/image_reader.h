@@ -74,5 +74,6 @@ bool next_record(ImageFile& image, std::uint64_t& pos, LoadRecord& rec);
 void dump_image(ImageFile& image, std::FILE* out, bool with_data);
 
 // Opens, dumps and closes the image at `path`. A failure becomes one line on `errors`.
-// Returns the exit status: 0 for a well-formed image, 1 otherwise.
+// Returns the exit status: 0 for a well-formed image, 1 for a malformed one, 2 when it
+// cannot be opened or read.
 int dump_image_file(const std::string& path, bool with_data, std::FILE* out, std::FILE* errors);

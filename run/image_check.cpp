@@ -206,9 +206,10 @@ int check_image_against(const std::string& object_path, const std::string& image
                              " at the first reading and matches at the second: one of them "
                              "changed while they were being read");
     } catch (const Failure& f) {
-        std::fprintf(errors, "efwdump: error: %s: %s\n", f.path.c_str(), f.what.c_str());
+        std::fprintf(errors, "efwdump: error: %s: %s\n", f.path.c_str(), f.cause.c_str());
+        return f.status;
     } catch (const std::bad_alloc&) {
         std::fprintf(errors, "efwdump: error: %s: out of memory\n", image_path.c_str());
     }
-    return 1;
+    return kStatusTrouble;
 }

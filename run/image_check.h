@@ -19,6 +19,7 @@ std::string describe_image_offset(ImageFile& expected, std::uint64_t off);
 // Converts the object at `object_path` and compares the result with the image at
 // `image_path`. Equal: one line on `out` with the size, the record count and the CRC-32.
 // Otherwise one line on `errors`: the first difference in the image's own terms, or why
-// the object does not convert. Returns the exit status, 0 when they match and 1 otherwise.
+// the object does not convert. Returns the exit status: 0 when they match, 1 when they
+// differ or the object does not convert, 2 when a file cannot be opened or read.
 int check_image_against(const std::string& object_path, const std::string& image_path,
                         std::FILE* out, std::FILE* errors);

@@ -85,7 +85,7 @@ int run_sequence(const char* argv0, const NameChoice& choice, const RunOptions& 
         return written ? 0 : 1;
     } catch (const Failure& f) {
         std::fflush(console);
-        std::fprintf(errors, "coff2efw: error: %s: %s\n", f.path.c_str(), f.what.c_str());
+        std::fprintf(errors, "coff2efw: error: %s: %s\n", f.path.c_str(), f.cause.c_str());
     } catch (const std::bad_alloc&) {
         std::fflush(console);
         std::fprintf(errors, "coff2efw: error: %s: out of memory\n", subject.c_str());

@@ -55,7 +55,7 @@ Dump dump(const Bytes& image, bool with_data = false) {
         dump_image(t.file, out, with_data);
     } catch (const Failure& f) {
         EXPECT_EQ(f.path, "image.efw");
-        d.error = f.what;
+        d.error = f.cause;
     }
     d.listing = slurp(out);
     std::fclose(out);
@@ -532,17 +532,19 @@ TEST(Efwdump, ListsAGoodImageAndRefusesABrokenOne) {
                   dir.file("broken.efw").c_str(), image.size());
     EXPECT_EQ(r.err, expected);
 
+    // A file that cannot be looked at is trouble, not a malformed image: status 2, as cmp's.
     r = efwdump({dir.file("missing.efw")});
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "efwdump: error: " + dir.file("missing.efw") +
                          ": cannot open: No such file or directory\n");
 
     r = efwdump({dir.path});
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "efwdump: error: " + dir.path + ": cannot read: Is a directory\n");
 
     ASSERT_EQ(mkfifo(dir.file("fifo.efw").c_str(), 0644), 0);
     r = efwdump({dir.file("fifo.efw")});
+    EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err,
               "efwdump: error: " + dir.file("fifo.efw") + ": cannot read: not a regular file\n");
 }

@@ -56,7 +56,7 @@ Conversion convert_bytes(const coffgen::Bytes& object) {
     try {
         convert(in, out, console);
     } catch (const Failure& f) {
-        result.error = f.path + ": " + f.what;
+        result.error = f.path + ": " + f.cause;
     }
     std::fflush(out_fp);
     const std::string image = slurp(out_fp);
