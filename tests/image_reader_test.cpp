@@ -582,39 +582,57 @@ TEST(Efwdump, ChecksAnImageAgainstItsObject) {
 }
 
 TEST(Efwdump, Arguments) {
+    // Usage errors have coff2efw's shape and status; the operand after "--" is an image.
+    const auto refused = [](const std::string& what) {
+        return "efwdump: error: " + what + "\nTry 'efwdump --help'.\n";
+    };
     const struct {
         std::vector<std::string> args;
         int status;
         const char* out_starts;
-        const char* err;
+        std::string err;
     } cases[] = {
         {{"--help"}, 0, "usage: efwdump [--data] IMAGE\n", ""},
         {{"x.efw", "-h"}, 0, "usage: efwdump", ""},
         {{"/?"}, 0, "usage: efwdump", ""},
+        {{"--he"}, 0, "usage: efwdump", ""},
         {{"--version"},
          0,
          "efwdump " COFF2EFW_VERSION "\n"
          "Copyright (c) 2026 The coff2efw authors. MIT licence: see the LICENSE file.\n",
          ""},
-        {{}, 1, "", "efwdump: error: no image given (see efwdump --help)\n"},
-        {{"-x", "a.efw"}, 1, "", "efwdump: error: unknown option -x (see efwdump --help)\n"},
-        {{"a.efw", "b.efw"},
-         1,
-         "",
-         "efwdump: error: more than one image: b.efw (see efwdump --help)\n"},
-        {{"x.efw", "--against"},
-         1,
-         "",
-         "efwdump: error: --against needs an object (see efwdump --help)\n"},
-        {{"--against=a.out"}, 1, "", "efwdump: error: no image given (see efwdump --help)\n"},
+        {{"--v"}, 0, "efwdump " COFF2EFW_VERSION "\n", ""},
+        {{}, 2, "", refused("no image given")},
+        {{"-x", "a.efw"}, 2, "", refused("unknown option '-x'")},
+        {{"--bogus", "a.efw"}, 2, "", refused("unknown option '--bogus'")},
+        {{"a.efw", "b.efw"}, 2, "", refused("more than one image: 'a.efw' and 'b.efw'")},
+        {{"x.efw", "--against"}, 2, "", refused("option '--against' needs a value")},
+        {{"x.efw", "--ag="}, 2, "", refused("option '--against' needs a value")},
+        {{"--against=a.out"}, 2, "", refused("no image given")},
         {{"--against", "a.out", "--data", "x.efw"},
-         1,
+         2,
          "",
-         "efwdump: error: --data does not go with --against (see efwdump --help)\n"},
+         refused("--data does not go with --against")},
+        {{"--ag", "a.out", "--d", "x.efw"}, 2, "", refused("--data does not go with --against")},
         {{"--against", "a.out", "--against=b.out", "x.efw"},
-         1,
+         2,
          "",
-         "efwdump: error: more than one object: b.out (see efwdump --help)\n"},
+         refused("option '--against' given twice")},
+        {{"--data=yes", "x.efw"}, 2, "", refused("option '--data' takes no value")},
+        {{"-hx"}, 0, "usage: efwdump", ""},
+        // After "--" nothing is an option: "--help" is an image that is not there.
+        {{"--", "--help"},
+         2,
+         "",
+         "efwdump: error: --help: cannot open: No such file or directory\n"},
+        // A Windows-style option is a file first; only when there is none does it earn a hint.
+        {{"/q"},
+         2,
+         "",
+         "efwdump: error: /q: cannot open: No such file or directory (options start with '-'; "
+         "try 'efwdump --help')\n"},
+        {{"--", "/q"}, 2, "", "efwdump: error: /q: cannot open: No such file or directory\n"},
+        {{"/qqq"}, 2, "", "efwdump: error: /qqq: cannot open: No such file or directory\n"},
     };
     for (const auto& c : cases) {
         const auto r = efwdump(c.args);
