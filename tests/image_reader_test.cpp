@@ -524,6 +524,10 @@ TEST(Efwdump, ListsAGoodImageAndRefusesABrokenOne) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, dump(image, true).listing);
 
+    r = efwdump({"--", dir.file("good.efw")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, dump(image).listing);
+
     r = efwdump({dir.file("broken.efw")});
     EXPECT_EQ(r.status, 1);
     char expected[256];
@@ -570,6 +574,25 @@ TEST(Efwdump, ChecksAnImageAgainstItsObject) {
         {"TMPDIR=" + dir.file("none")});
     EXPECT_EQ(no_scratch.status, 0) << no_scratch.err;
     EXPECT_EQ(no_scratch.out, r.out);
+
+    // A file that cannot be opened is trouble, whichever of the two it is; a difference is
+    // not.
+    r = efwdump({"--against", dir.file("none.out"), dir.file("good.efw")});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "efwdump: error: " + dir.file("none.out") +
+                         ": cannot open: No such file or directory\n");
+    r = efwdump({"--against", dir.file("app.out"), dir.file("none.efw")});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "efwdump: error: " + dir.file("none.efw") +
+                         ": cannot open: No such file or directory\n");
+    Bytes changed = image;
+    changed[0x900] ^= 1;
+    coffgen::write_file(dir.file("changed.efw"), changed);
+    r = efwdump({"--ag", dir.file("app.out"), "--", dir.file("changed.efw")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("efwdump: error: " + dir.file("changed.efw") + ": does not match ", 0),
+              0u)
+        << r.err;
 
     // An object that does not convert fails as the converter fails on it.
     const auto converted = harness::convert_bytes(coffgen::build(cut));
