@@ -73,8 +73,11 @@ const OptionRow* find_long(const OptionTable& table, std::string_view name, std:
         error = "option " + quoted(spelled) + " is ambiguous; possibilities:";
         for (std::size_t k = 0; k < table.count; ++k) {
             const std::string_view long_name = table.rows[k].long_name;
-            if (long_name.substr(0, name.size()) == name)
-                error += " " + quoted("--" + std::string(long_name));
+            if (long_name.substr(0, name.size()) == name) {
+                error += " '--";
+                error.append(long_name);
+                error += '\'';
+            }
         }
         return nullptr;
     }
