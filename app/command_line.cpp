@@ -133,9 +133,9 @@ std::string read_command_line(const OptionTable& table, int argc, char** argv, C
             error = apply(*row, arg, nullptr, argc, argv, i, line);
         } else if (!options_ended && arg[0] == '-' && arg[1] == '-') {
             const char* equals = std::strchr(arg, '=');
-            const std::string_view name(
-                arg + 2, static_cast<std::size_t>(
-                             (equals != nullptr ? equals : arg + std::strlen(arg)) - (arg + 2)));
+            const std::size_t end =
+                equals != nullptr ? static_cast<std::size_t>(equals - arg) : std::strlen(arg);
+            const std::string_view name(arg + 2, end - 2);
             row = find_long(table, name, error);
             if (row == nullptr)
                 return error;
