@@ -1,34 +1,31 @@
 #include "app/command_line.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 
 namespace {
 
-// One option: its spellings, what it sets and its line in the usage text. An option sets
-// either a flag or a value; a value comes attached (-oFILE, --output=FILE) or as the next
-// argument.
-struct OptionRow {
-    char short_name;            // '\0' when it has none
-    const char* long_name;      // without the leading "--"
-    const char* whole_spelling; // one more spelling taken as a whole argument, or null
-    bool CommandLine::*flag;
-    const char* CommandLine::*value;
-    bool ends_reading; // answered at once, whatever follows
-    const char* help;
+constexpr OptionRow kConverterRows[] = {
+    {'o', "output", nullptr, nullptr, &CommandLine::output, "FILE", false,
+     "write the image to FILE instead"},
+    {'\0', "config", nullptr, nullptr, &CommandLine::config, "FILE", false,
+     "read the input's name from the profile FILE"},
+    {'q', "quiet", nullptr, &CommandLine::quiet, nullptr, nullptr, false,
+     "print nothing on standard output"},
+    {'\0', "strict", nullptr, &CommandLine::strict, nullptr, nullptr, false,
+     "treat every warning as an error"},
+    {'h', "help", "/?", &CommandLine::help, nullptr, nullptr, true, "show this text"},
+    {'\0', "version", nullptr, &CommandLine::version, nullptr, nullptr, true, "show the version"},
 };
 
-constexpr OptionRow kOptions[] = {
-    {'o', "output", nullptr, nullptr, &CommandLine::output, false,
-     "write the image to FILE instead"},
-    {'\0', "config", nullptr, nullptr, &CommandLine::config, false,
-     "read the input's name from the profile FILE"},
-    {'q', "quiet", nullptr, &CommandLine::quiet, nullptr, false,
-     "print nothing on standard output"},
-    {'\0', "strict", nullptr, &CommandLine::strict, nullptr, false,
-     "treat every warning as an error"},
-    {'h', "help", "/?", &CommandLine::help, nullptr, true, "show this text"},
-    {'\0', "version", nullptr, &CommandLine::version, nullptr, true, "show the version"},
+constexpr OptionRow kDumpRows[] = {
+    {'\0', "against", nullptr, nullptr, &CommandLine::against, "OBJECT", false,
+     "compare IMAGE with the image converted from OBJECT"},
+    {'\0', "data", nullptr, &CommandLine::data, nullptr, nullptr, false,
+     "also print each record's bytes as a hex dump"},
+    {'h', "help", "/?", &CommandLine::help, nullptr, nullptr, true, "show this text"},
+    {'\0', "version", nullptr, &CommandLine::version, nullptr, nullptr, true, "show the version"},
 };
 
 std::string quoted(std::string_view text) {
@@ -38,18 +35,56 @@ std::string quoted(std::string_view text) {
     return out;
 }
 
-const OptionRow* find_option(std::string_view long_name, char short_name, const char* whole) {
-    for (const OptionRow& row : kOptions) {
-        if ((short_name != '\0' && row.short_name == short_name) ||
-            (!long_name.empty() && long_name == row.long_name) ||
-            (whole != nullptr && row.whole_spelling != nullptr &&
-             std::strcmp(whole, row.whole_spelling) == 0))
-            return &row;
+const OptionRow* find_short(const OptionTable& table, char name) {
+    for (std::size_t k = 0; k < table.count; ++k) {
+        if (table.rows[k].short_name == name)
+            return &table.rows[k];
     }
     return nullptr;
 }
 
-// Applies `row`, spelled `spelled` by the user. `attached` is a value written into the
+const OptionRow* find_whole(const OptionTable& table, const char* arg) {
+    for (std::size_t k = 0; k < table.count; ++k) {
+        const char* whole = table.rows[k].whole_spelling;
+        if (whole != nullptr && std::strcmp(arg, whole) == 0)
+            return &table.rows[k];
+    }
+    return nullptr;
+}
+
+// The row whose long name is `name`, or else the one row it is a prefix of. Null with
+// `error` set when there is none or more than one; the message names them as getopt does.
+const OptionRow* find_long(const OptionTable& table, std::string_view name, std::string& error) {
+    const OptionRow* found = nullptr;
+    std::size_t matches = 0;
+    for (std::size_t k = 0; k < table.count && !name.empty(); ++k) {
+        const std::string_view long_name = table.rows[k].long_name;
+        if (long_name == name)
+            return &table.rows[k];
+        if (long_name.substr(0, name.size()) == name) {
+            found = &table.rows[k];
+            ++matches;
+        }
+    }
+    const std::string spelled = "--" + std::string(name);
+    if (matches == 0) {
+        error = "unknown option " + quoted(spelled);
+    } else if (matches > 1) {
+        error = "option " + quoted(spelled) + " is ambiguous; possibilities:";
+        for (std::size_t k = 0; k < table.count; ++k) {
+            const std::string_view long_name = table.rows[k].long_name;
+            if (long_name.substr(0, name.size()) == name) {
+                error += " '--";
+                error.append(long_name);
+                error += '\'';
+            }
+        }
+        return nullptr;
+    }
+    return found;
+}
+
+// Applies `row`, spelled `spelled` in messages. `attached` is a value written into the
 // same argument (null when none); a value option without one takes the next argument.
 std::string apply(const OptionRow& row, const std::string& spelled, const char* attached, int argc,
                   char** argv, int& i, CommandLine& line) {
@@ -68,10 +103,24 @@ std::string apply(const OptionRow& row, const std::string& spelled, const char* 
     return {};
 }
 
+// "-o, --output FILE": how the usage text spells `row`.
+std::string spellings(const OptionRow& row) {
+    std::string text = row.short_name != '\0' ? std::string("-") + row.short_name + ", " : "    ";
+    text += std::string("--") + row.long_name;
+    if (row.whole_spelling != nullptr)
+        text += std::string(", ") + row.whole_spelling;
+    if (row.value != nullptr)
+        text += std::string(" ") + row.value_name;
+    return text;
+}
+
 } // namespace
 
-std::string read_command_line(int argc, char** argv, CommandLine& line) {
-    bool options_ended = false;
+const OptionTable kConverterOptions = {kConverterRows, std::size(kConverterRows), "input"};
+const OptionTable kDumpOptions = {kDumpRows, std::size(kDumpRows), "image"};
+
+std::string read_command_line(const OptionTable& table, int argc, char** argv, CommandLine& line) {
+    bool& options_ended = line.options_ended;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         const OptionRow* row = nullptr; // the last option this argument applied
@@ -80,21 +129,24 @@ std::string read_command_line(int argc, char** argv, CommandLine& line) {
             options_ended = true;
             continue;
         }
-        if (!options_ended && (row = find_option({}, '\0', arg)) != nullptr) {
+        if (!options_ended && (row = find_whole(table, arg)) != nullptr) {
             error = apply(*row, arg, nullptr, argc, argv, i, line);
         } else if (!options_ended && arg[0] == '-' && arg[1] == '-') {
             const char* equals = std::strchr(arg, '=');
-            const std::string spelled(arg, equals != nullptr ? equals : arg + std::strlen(arg));
-            row = find_option(std::string_view(spelled).substr(2), '\0', nullptr);
+            const std::size_t end =
+                equals != nullptr ? static_cast<std::size_t>(equals - arg) : std::strlen(arg);
+            const std::string_view name(arg + 2, end - 2);
+            row = find_long(table, name, error);
             if (row == nullptr)
-                return "unknown option " + quoted(spelled);
+                return error;
+            // Messages name the option in full, whatever prefix of it was typed.
             const char* attached = equals != nullptr ? equals + 1 : nullptr;
-            error = apply(*row, spelled, attached, argc, argv, i, line);
+            error = apply(*row, std::string("--") + row->long_name, attached, argc, argv, i, line);
         } else if (!options_ended && arg[0] == '-' && arg[1] != '\0') {
             // A cluster of short options (-qo FILE); a value option takes the rest of it.
             for (const char* c = arg + 1; *c != '\0' && error.empty(); ++c) {
                 const std::string spelled = std::string("-") + *c;
-                row = find_option({}, *c, nullptr);
+                row = find_short(table, *c);
                 if (row == nullptr)
                     return "unknown option " + quoted(spelled);
                 const char* rest = row->value != nullptr && c[1] != '\0' ? c + 1 : nullptr;
@@ -104,7 +156,8 @@ std::string read_command_line(int argc, char** argv, CommandLine& line) {
             }
         } else {
             if (line.input != nullptr)
-                return "more than one input: " + quoted(line.input) + " and " + quoted(arg);
+                return "more than one " + std::string(table.operand) + ": " + quoted(line.input) +
+                       " and " + quoted(arg);
             line.input = arg;
             continue;
         }
@@ -113,20 +166,18 @@ std::string read_command_line(int argc, char** argv, CommandLine& line) {
         if (row->ends_reading)
             return {};
     }
-    if (line.input != nullptr && line.config != nullptr)
-        return "an input and --config cannot be given together";
     return {};
 }
 
-void print_option_lines(std::FILE* out) {
-    for (const OptionRow& row : kOptions) {
-        std::string spellings =
-            row.short_name != '\0' ? std::string("-") + row.short_name + ", " : std::string("    ");
-        spellings += std::string("--") + row.long_name;
-        if (row.whole_spelling != nullptr)
-            spellings += std::string(", ") + row.whole_spelling;
-        if (row.value != nullptr)
-            spellings += " FILE";
-        std::fprintf(out, "  %-20s%s\n", spellings.c_str(), row.help);
-    }
+void print_option_lines(const OptionTable& table, std::FILE* out) {
+    // The help texts start in one column, two spaces after the longest spellings.
+    std::size_t width = 18;
+    for (std::size_t k = 0; k < table.count; ++k)
+        width = std::max(width, spellings(table.rows[k]).size());
+    const int column = static_cast<int>(width);
+    for (std::size_t k = 0; k < table.count; ++k)
+        std::fprintf(out, "  %-*s  %s\n", column, spellings(table.rows[k]).c_str(),
+                     table.rows[k].help);
+    std::fprintf(out, "  %-*s  end the options: what follows is the %s\n", column, "--",
+                 table.operand);
 }

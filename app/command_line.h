@@ -1,24 +1,58 @@
-// The command line of coff2efw, read the GNU way from one table of options.
+// The command lines of both programs, read the GNU way, each from its own fixed table of
+// options by the one parser below.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 
-// What the arguments ask for; null and false where they say nothing.
+// What the arguments ask for; null and false where they say nothing. One record serves
+// both programs: each one's table names only the members it has options for.
 struct CommandLine {
-    const char* input = nullptr;
-    const char* output = nullptr;
-    const char* config = nullptr;
+    const char* input = nullptr;   // the one operand: coff2efw's object, efwdump's image
+    const char* output = nullptr;  // coff2efw -o
+    const char* config = nullptr;  // coff2efw --config
+    const char* against = nullptr; // efwdump --against
     bool quiet = false;
     bool strict = false;
+    bool data = false; // efwdump --data
     bool help = false;
     bool version = false;
+    bool options_ended = false; // "--" was given: the user knows how options are written
 };
+
+// One option: its spellings, what it sets and its line in the usage text. An option sets
+// either a flag or a value; a value comes attached (-oFILE, --output=FILE) or as the next
+// argument.
+struct OptionRow {
+    char short_name;            // '\0' when it has none
+    const char* long_name;      // without the leading "--"
+    const char* whole_spelling; // one more spelling taken as a whole argument, or null
+    bool CommandLine::*flag;
+    const char* CommandLine::*value;
+    const char* value_name; // the value's name in the usage text
+    bool ends_reading;      // answered at once, whatever follows
+    const char* help;
+};
+
+// A program's options and what its one operand is called in messages ("input").
+struct OptionTable {
+    const OptionRow* rows;
+    std::size_t count;
+    const char* operand;
+};
+
+extern const OptionTable kConverterOptions; // coff2efw's
+extern const OptionTable kDumpOptions;      // efwdump's
 
 // Reads the arguments after argument zero into `line`. Returns empty text, or what is
 // wrong with them. --help and --version end the reading where they stand, so they are
 // answered whatever follows them.
-std::string read_command_line(int argc, char** argv, CommandLine& line);
+//
+// A long option may be shortened to any prefix that no other long option of the table
+// shares (--outp=x.efw); a name spelled out in full is taken even where it is also the
+// prefix of another. After "--" every argument is the operand.
+std::string read_command_line(const OptionTable& table, int argc, char** argv, CommandLine& line);
 
 // The option lines of the usage text, one per row of the table.
-void print_option_lines(std::FILE* out);
+void print_option_lines(const OptionTable& table, std::FILE* out);

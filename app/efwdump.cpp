@@ -1,13 +1,15 @@
 // efwdump: lists what a ROM image holds and checks that it is laid out as the target's
 // boot loader expects, before the image goes to a target.
 #include "app/arguments.h"
+#include "app/command_line.h"
+#include "app/report.h"
 #include "base/failure.h"
 #include "image/image_reader.h"
 #include "platform/files.h"
 #include "run/image_compare.h"
 
 #include <cstdio>
-#include <cstring>
+#include <string>
 
 namespace {
 
@@ -19,75 +21,68 @@ constexpr const char* kUsage =
     "units up to the last non-zero one), the entry address, one line per load record\n"
     "(index, image offset, btad as coff2efw shows it, byte count, destination address,\n"
     "offset behind its data), the terminator's offset, the file size and the file's\n"
-    "CRC-32, all numbers in lower-case hexadecimal. Exit status: 0 for a well-formed\n"
-    "image; 1 otherwise, with the fault and its image offset on standard error.\n"
+    "CRC-32, all numbers in lower-case hexadecimal. A malformed image is listed up to its\n"
+    "fault, which standard error names with its image offset.\n"
     "\n"
     "With --against, converts OBJECT as coff2efw would (without its listing) and compares\n"
     "the result with IMAGE byte for byte. A match prints \"IMAGE matches OBJECT (N bytes,\n"
-    "K records, crc32 C)\" with N in hexadecimal (0x...), K in decimal, and exits with 0.\n"
-    "Otherwise the exit status is 1 and standard error names the first difference in the\n"
-    "image's terms (boot region unit, entry word, record and section, padding byte,\n"
-    "terminator or length) with its offset, the expected and the found byte; an object\n"
-    "that does not convert gives coff2efw's error.\n"
-    "\n"
-    "  --against OBJECT compare IMAGE with the image converted from OBJECT\n"
-    "  --data           also print each record's bytes as a hex dump\n"
-    "  -h, --help, /?   show this text\n"
-    "  --version        show the version\n";
+    "K records, crc32 C)\" with N in hexadecimal (0x...), K in decimal. Otherwise standard\n"
+    "error names the first difference in the image's terms (boot region unit, entry word,\n"
+    "record and section, padding byte, terminator or length) with its offset, the\n"
+    "expected and the found byte; an object that does not convert gives coff2efw's error.\n"
+    "\n";
 
-int usage_error(const char* what, const char* arg) {
-    std::fprintf(stderr, "efwdump: error: %s%s (see efwdump --help)\n", what, arg);
-    return 1;
+constexpr const char* kUsageEnd =
+    "\n"
+    "Exit status, as cmp's: 0 a well-formed image, or with --against a match; 1 a\n"
+    "malformed image or a difference; 2 trouble: a file that cannot be opened or read, an\n"
+    "object that does not convert (nothing could be compared), a usage error, memory.\n";
+
+// Lists and checks the image at `path`; the listing stays as far as it got when the
+// image breaks. Throws Failure.
+int dump(const char* path, bool with_data) {
+    ImageFile image{open_input(path)};
+    dump_image(image, stdout, with_data);
+    return 0;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
+    Reporter reporter{.program = "efwdump", .trouble_status = kStatusTrouble};
     if (!platform::fill_closed_standard_descriptors()) {
         std::perror("efwdump: error: /dev/null");
-        return 1;
+        return kStatusTrouble;
     }
     platform::use_without_locking(stdout); // one thread: no lock around each line
     platform::use_without_locking(stderr);
-    if (answer_help_or_version(argc, argv, kUsage, "efwdump"))
-        return 0;
+    CommandLine line;
+    std::string error = read_command_line(kDumpOptions, argc, argv, line);
+    if (error.empty() && !line.help && !line.version) {
+        if (line.input == nullptr)
+            error = "no image given";
+        else if (line.against != nullptr && line.data)
+            error = "--data does not go with --against";
+    }
+    if (!error.empty())
+        return report_usage_error(reporter, error);
+    if (line.help) {
+        std::fputs(kUsage, stdout);
+        print_option_lines(kDumpOptions, stdout);
+        std::fputs(kUsageEnd, stdout);
+        return close_standard_output(reporter, 0);
+    }
+    if (line.version) {
+        print_version(reporter.program);
+        return close_standard_output(reporter, 0);
+    }
 
-    bool with_data = false;
-    const char* object = nullptr;
-    const char* path = nullptr;
-    for (int i = 1; i < argc; ++i) {
-        const char* against = nullptr;
-        if (std::strcmp(argv[i], "--data") == 0)
-            with_data = true;
-        else if (std::strcmp(argv[i], "--against") == 0)
-            against = i + 1 < argc ? argv[++i] : "";
-        else if (std::strncmp(argv[i], "--against=", 10) == 0)
-            against = argv[i] + 10;
-        else if (argv[i][0] == '-' && argv[i][1] != '\0')
-            return usage_error("unknown option ", argv[i]);
-        else if (path != nullptr)
-            return usage_error("more than one image: ", argv[i]);
-        else
-            path = argv[i];
-        if (against != nullptr && against[0] == '\0')
-            return usage_error("--against needs an object", "");
-        if (against != nullptr && object != nullptr)
-            return usage_error("more than one object: ", against);
-        if (against != nullptr)
-            object = against;
-    }
-    if (path == nullptr)
-        return usage_error("no image given", "");
-    if (object != nullptr && with_data)
-        return usage_error("--data does not go with --against", "");
-    try {
-        const int status = object != nullptr ? check_image_against(object, path, stdout)
-                                             : dump_image_file(path, with_data, stdout);
-        std::fflush(stdout);
-        return status;
-    } catch (const Failure& f) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "efwdump: error: %s: %s\n", f.path.c_str(), f.cause.c_str());
-        return f.status;
-    }
+    reporter.operand = line.options_ended ? nullptr : line.input; // no hint after "--"
+    reporter.subject = line.input;
+    const int status = run_reported(reporter, [&] {
+        if (line.against != nullptr)
+            return check_image_against(line.against, line.input, stdout);
+        return dump(line.input, line.data);
+    });
+    return close_standard_output(reporter, status);
 }

@@ -2,12 +2,13 @@
 // file, into the ROM image the target's boot loader takes.
 #include "app/arguments.h"
 #include "app/command_line.h"
-#include "base/failure.h"
+#include "app/report.h"
 #include "platform/files.h"
+#include "run/file_names.h"
 #include "run/run_sequence.h"
 
 #include <cstdio>
-#include <cstring>
+#include <string>
 
 namespace {
 
@@ -28,17 +29,17 @@ constexpr const char* kUsage =
     "\n";
 
 constexpr const char* kUsageEnd =
-    "  --                  end the options: what follows is the input\n"
     "\n"
     "Exit status: 0 image written, 1 conversion failed, 2 usage error.\n";
 
-void print_warning(void*, const char* path, const char* what, bool as_error) {
-    std::fprintf(stderr, "coff2efw: %s: %s: %s\n", as_error ? "error" : "warning", path, what);
+void report_warning_line(void* reporter, const char* path, const char* what, bool as_error) {
+    report_warning(*static_cast<const Reporter*>(reporter), path, what, as_error);
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
+    Reporter reporter{.program = "coff2efw", .trouble_status = 1};
     if (!platform::fill_closed_standard_descriptors()) {
         std::perror("coff2efw: error: /dev/null");
         return 1;
@@ -47,32 +48,31 @@ int main(int argc, char** argv) {
     platform::use_without_locking(stderr);
     platform::remove_temporary_on_signals(); // also lets a closed pipe cost no image
     CommandLine line;
-    const std::string error = read_command_line(argc, argv, line);
-    if (!error.empty()) {
-        std::fprintf(stderr, "coff2efw: error: %s\nTry 'coff2efw --help'.\n", error.c_str());
-        return 2;
-    }
+    std::string error = read_command_line(kConverterOptions, argc, argv, line);
+    if (error.empty() && !line.help && !line.version && line.input != nullptr &&
+        line.config != nullptr)
+        error = "an input and --config cannot be given together";
+    if (!error.empty())
+        return report_usage_error(reporter, error);
     if (line.help) {
         std::fputs(kUsage, stdout);
-        print_option_lines(stdout);
+        print_option_lines(kConverterOptions, stdout);
         std::fputs(kUsageEnd, stdout);
-        return 0;
+        return close_standard_output(reporter, 0);
     }
     if (line.version) {
-        print_version("coff2efw");
-        return 0;
+        print_version(reporter.program);
+        return close_standard_output(reporter, 0);
     }
+
+    // Standard output is not checked at the end of a conversion: a lost listing is a
+    // warning of its own, and the status says whether the image was written.
+    const char* argv0 = argc > 0 ? argv[0] : nullptr;
+    reporter.operand = line.options_ended ? nullptr : line.input; // no hint after "--"
+    reporter.subject = argv0 != nullptr ? argv0 : "";
     const NameChoice choice{line.input, line.config, line.output};
     const RunOptions options{line.quiet, line.strict};
-    Warnings warnings{.report = print_warning};
-    try {
-        const int status =
-            run_sequence(argc > 0 ? argv[0] : nullptr, choice, options, stdout, warnings);
-        std::fflush(stdout);
-        return status;
-    } catch (const Failure& f) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "coff2efw: error: %s: %s\n", f.path.c_str(), f.cause.c_str());
-        return 1; // whatever failed, the image was not written
-    }
+    Warnings warnings{.report = report_warning_line, .context = &reporter};
+    return run_reported(reporter,
+                        [&] { return run_sequence(argv0, choice, options, stdout, warnings); });
 }

@@ -9,23 +9,24 @@
 #include <string>
 #include <utility>
 
-// Exit statuses, as cmp gives them where a run compares: 1 for a fault in what was read
-// (a malformed file, a difference), 2 for trouble (a file that cannot be opened or read).
-inline constexpr int kStatusFault = 1;
+// The exit statuses a Failure carries, as cmp's: 1 when the file itself is at fault (a
+// malformed object or image, a difference), 2 when the run could not look at it (it
+// cannot be opened or read).
+inline constexpr int kStatusFaulty = 1;
 inline constexpr int kStatusTrouble = 2;
 
 struct Failure : std::exception {
     std::string path;  // the file the failure concerns
     std::string cause; // naming the section or offset involved
-    int status = kStatusFault;
+    int status = kStatusFaulty;
 
-    Failure(std::string p, std::string c, int s = kStatusFault)
+    Failure(std::string p, std::string c, int s = kStatusFaulty)
         : path(std::move(p)), cause(std::move(c)), status(s) {}
     const char* what() const noexcept override { return cause.c_str(); }
 };
 
 [[noreturn]] inline void fail(const std::string& path, std::string what,
-                              int status = kStatusFault) {
+                              int status = kStatusFaulty) {
     throw Failure(path, std::move(what), status);
 }
 

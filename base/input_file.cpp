@@ -33,9 +33,9 @@ namespace {
 // terminal, a device) could block the run or never end.
 void refuse_unless_regular(const std::string& path, const platform::FileStatus& status) {
     if (status.directory)
-        fail(path, "cannot read: " + platform::error_text(EISDIR));
+        fail(path, "cannot read: " + platform::error_text(EISDIR), kStatusTrouble);
     if (!status.regular)
-        fail(path, "cannot read: not a regular file");
+        fail(path, "cannot read: not a regular file", kStatusTrouble);
 }
 
 } // namespace
@@ -50,9 +50,9 @@ InputFile open_input(const std::string& path) {
         refuse_unless_regular(path, status);
     in.fp = platform::open_for_reading(path);
     if (in.fp == nullptr)
-        fail(path, "cannot open: " + platform::error_text(errno));
+        fail(path, "cannot open: " + platform::error_text(errno), kStatusTrouble);
     if (!platform::file_status(in.fp, status))
-        fail(path, "cannot read: " + platform::error_text(errno));
+        fail(path, "cannot read: " + platform::error_text(errno), kStatusTrouble);
     refuse_unless_regular(path, status);
     in.size = status.size;
     return in;
@@ -69,8 +69,10 @@ void read_input(InputFile& in, void* dest, std::size_t len, const char* what) {
         std::clearerr(in.fp);
         const std::uint64_t at = in.pos;
         in.pos = kUnknownPosition; // the next seek really seeks
-        fail(in.path, "cannot read " + std::string(what) + " at offset " + hex(at) + ": " +
-                          (io_error ? platform::error_text(err) : "unexpected end"));
+        fail(in.path,
+             "cannot read " + std::string(what) + " at offset " + hex(at) + ": " +
+                 (io_error ? platform::error_text(err) : "unexpected end"),
+             kStatusTrouble);
     }
     in.pos += len;
 }
@@ -88,7 +90,8 @@ void seek_input(InputFile& in, std::uint64_t offset) {
         std::clearerr(in.fp);
     }
     if (!platform::seek_absolute(in.fp, offset))
-        fail(in.path, "cannot seek to offset " + hex(offset) + ": " + platform::error_text(errno));
+        fail(in.path, "cannot seek to offset " + hex(offset) + ": " + platform::error_text(errno),
+             kStatusTrouble);
     in.pos = offset;
 }
 

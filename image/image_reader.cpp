@@ -282,13 +282,3 @@ void dump_image(ImageFile& image, std::FILE* out, bool with_data) {
     std::fprintf(out, "size: %llx\n", static_cast<unsigned long long>(image.in.size));
     std::fprintf(out, "crc32: %08x\n", image_crc32(image));
 }
-
-int dump_image_file(const std::string& path, bool with_data, std::FILE* out) {
-    try {
-        ImageFile image{open_input(path)};
-        dump_image(image, out, with_data);
-        return 0;
-    } catch (const std::bad_alloc&) {
-        fail(path, "out of memory", kStatusTrouble);
-    }
-}

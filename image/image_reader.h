@@ -72,7 +72,3 @@ bool next_record(ImageFile& image, std::uint64_t& pos, LoadRecord& rec);
 // record's bytes follow its line as a hex dump. What was read before a fault stays
 // listed. Throws Failure.
 void dump_image(ImageFile& image, std::FILE* out, bool with_data);
-
-// Opens, dumps and closes the image at `path`. Returns 0 for a well-formed image; throws
-// Failure otherwise.
-int dump_image_file(const std::string& path, bool with_data, std::FILE* out);

@@ -80,7 +80,7 @@ class CompareSink final : public ImageSink {
             "at offset " + hex(off) + ": expected " + byte_text(want) + ", found " + byte_text(got);
         if (!at_an_end && found_.size != expected_size)
             what += " (and the image is " + sizes + ")";
-        fail(found_.path, what, kStatusFault);
+        fail(found_.path, what, kStatusFaulty);
     }
 
     InputFile& found_;

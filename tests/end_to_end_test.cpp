@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 
@@ -298,6 +299,8 @@ TEST(EndToEnd, HelpAndVersionTouchNoFile) {
     } cases[] = {{"--help", "usage: coff2efw"},
                  {"-h", "usage: coff2efw"},
                  {"/?", "usage: coff2efw"},
+                 {"--he", "usage: coff2efw"},
+                 {"--ver", "coff2efw " COFF2EFW_VERSION "\n"},
                  {"--version",
                   "coff2efw " COFF2EFW_VERSION "\n"
                   "Copyright (c) 2026 The coff2efw authors. MIT licence: see the LICENSE file.\n"}};
@@ -311,6 +314,55 @@ TEST(EndToEnd, HelpAndVersionTouchNoFile) {
         EXPECT_EQ(r.out.rfind(c.starts, 0), 0u) << r.out;
         EXPECT_EQ(r.err, "");
         EXPECT_FALSE(file_exists(dir.file("VELTARA-app.efw"))) << c.arg;
+    }
+}
+
+// What a program writes on standard output and cannot get there is an error at exit, as
+// coreutils' close_stdout has it; only coff2efw's listing keeps its rule, a warning.
+TEST(EndToEnd, StandardOutputThatCannotBeWrittenIsAnError) {
+    ScratchDir dir;
+    coffgen::write_file(dir.file("app.out"), example());
+    const auto converted = harness::convert_bytes(example());
+    coffgen::write_file(dir.file("app.efw"), converted.image);
+    coffgen::Bytes broken = converted.image;
+    broken.push_back(0x41);
+    coffgen::write_file(dir.file("broken.efw"), broken);
+    const std::string lost = ": error: standard output: No space left on device\n";
+    const struct {
+        const char* exe;
+        const char* program;
+        std::vector<std::string> args;
+        int status;
+        std::string err; // what standard error ends with
+    } cases[] = {
+        {COFF2EFW_EXE, "coff2efw", {"--help"}, 1, "coff2efw" + lost},
+        {COFF2EFW_EXE, "coff2efw", {"--version"}, 1, "coff2efw" + lost},
+        {COFF2EFW_EXE,
+         "coff2efw",
+         {dir.file("app.out"), "-o", dir.file("out.efw")},
+         0,
+         "app.out: standard output: the listing is incomplete: No space left on device\n"},
+        {EFWDUMP_EXE, "efwdump", {"--help"}, 1, "efwdump" + lost},
+        {EFWDUMP_EXE, "efwdump", {"--version"}, 1, "efwdump" + lost},
+        {EFWDUMP_EXE, "efwdump", {dir.file("app.efw")}, 1, "efwdump" + lost},
+        {EFWDUMP_EXE, "efwdump", {"--data", dir.file("app.efw")}, 1, "efwdump" + lost},
+        {EFWDUMP_EXE,
+         "efwdump",
+         {"--against", dir.file("app.out"), dir.file("app.efw")},
+         1,
+         "efwdump" + lost},
+        // The image's own fault comes first and keeps its status.
+        {EFWDUMP_EXE, "efwdump", {dir.file("broken.efw")}, 1, "efwdump" + lost},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        const auto r =
+            run_program(c.exe, c.program, c.args, "/", {}, {.stdout_to = harness::StdoutTo::Full});
+        EXPECT_EQ(r.status, c.status) << r.err;
+        ASSERT_GE(r.err.size(), c.err.size()) << r.err;
+        EXPECT_EQ(r.err.substr(r.err.size() - c.err.size()), c.err);
+        // One line for the lost output, and before it at most the image's own fault.
+        EXPECT_LE(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;
     }
 }
 
@@ -402,6 +454,13 @@ INSTANTIATE_TEST_SUITE_P(
         writes("quiet_cluster_after_input", {"fw/app.out", "-qo", "img/x.efw"}, "img/x.efw", false),
         writes("strict_clean_object", {"--strict", "fw/app.out"}, "fw/VELTARA-app.efw"),
         writes("double_dash", {"--", "-odd.out"}, "VELTARA--odd.efw"),
+        writes("double_dash_after_options", {"-q", "--", "fw/app.out"}, "fw/VELTARA-app.efw",
+               false),
+        writes("value_attached_to_short", {"-oimg/x.efw", "fw/app.out"}, "img/x.efw"),
+        // Long options shortened to prefixes no other option shares, as getopt takes them.
+        writes("long_prefixes", {"--outp=img/x.efw", "--q", "fw/app.out"}, "img/x.efw", false),
+        writes("long_prefix_value_next", {"--conf", "cfg/c.ini"}, "cfg/VELTARA-app.efw"),
+        writes("long_prefix_flag", {"--st", "fw/app.out"}, "fw/VELTARA-app.efw"),
         // Formerly EndToEnd.OtherArgumentsAreIgnored, which converted bin/app.out for the
         // line `other.out -x`: a named input is the one converted or reported, and an
         // unknown option is refused.
@@ -417,7 +476,31 @@ INSTANTIATE_TEST_SUITE_P(
         refused("output_twice", {"-o", "img/a.efw", "--output", "img/b.efw"},
                 "option '--output' given twice"),
         refused("input_and_config", {"--config", "cfg/c.ini", "fw/app.out"},
-                "an input and --config cannot be given together")),
+                "an input and --config cannot be given together"),
+        refused("input_and_config_prefix", {"--c=cfg/c.ini", "fw/app.out"},
+                "an input and --config cannot be given together"),
+        // A shortened option is named in full in what is wrong with it.
+        refused("prefix_flag_with_value", {"--str=1"}, "option '--strict' takes no value"),
+        refused("prefix_no_value", {"fw/app.out", "--out"}, "option '--output' needs a value"),
+        refused("prefix_twice", {"--out", "img/a.efw", "-oimg/b.efw"}, "option '-o' given twice"),
+        refused("empty_long_name", {"--=x"}, "unknown option '--'"),
+        refused("longer_than_any_option", {"--quieter"}, "unknown option '--quieter'"),
+        refused("input_after_double_dash_is_one_more", {"fw/app.out", "--", "-odd.out"},
+                "more than one input: 'fw/app.out' and '-odd.out'"),
+        refused("double_dash_twice", {"--", "--", "fw/app.out"},
+                "more than one input: '--' and 'fw/app.out'"),
+        // An option written the Windows way is a file first; only when there is none is
+        // the user told how options are written, and never after "--".
+        ArgsCase{
+            "windows_style_option",
+            {"/q"},
+            1,
+            nullptr,
+            false,
+            "coff2efw: error: /q: cannot open: No such file or directory (options start with '-'; "
+            "try 'coff2efw --help')\n"},
+        fails("windows_style_after_double_dash", {"--", "/q"}, "/q"),
+        fails("slash_and_three_letters", {"/abc"}, "/abc")),
     [](const auto& p) { return std::string(p.param.label); });
 
 } // namespace

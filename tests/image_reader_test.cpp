@@ -529,6 +529,10 @@ TEST(Efwdump, ListsAGoodImageAndRefusesABrokenOne) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, dump(image, true).listing);
 
+    r = efwdump({"--", dir.file("good.efw")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, dump(image).listing);
+
     r = efwdump({dir.file("broken.efw")});
     EXPECT_EQ(r.status, 1);
     char expected[256];
@@ -537,17 +541,19 @@ TEST(Efwdump, ListsAGoodImageAndRefusesABrokenOne) {
                   dir.file("broken.efw").c_str(), image.size());
     EXPECT_EQ(r.err, expected);
 
+    // A file that cannot be looked at is trouble, not a malformed image: status 2, as cmp's.
     r = efwdump({dir.file("missing.efw")});
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "efwdump: error: " + dir.file("missing.efw") +
                          ": cannot open: No such file or directory\n");
 
     r = efwdump({dir.path});
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "efwdump: error: " + dir.path + ": cannot read: Is a directory\n");
 
     ASSERT_EQ(mkfifo(dir.file("fifo.efw").c_str(), 0644), 0);
     r = efwdump({dir.file("fifo.efw")});
+    EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err,
               "efwdump: error: " + dir.file("fifo.efw") + ": cannot read: not a regular file\n");
 }
@@ -587,6 +593,25 @@ TEST(Efwdump, ChecksAnImageAgainstItsObject) {
                                ": boot region unit 0x8 (low byte) at offset 0x10: expected " +
                                hex(image[0x10]) + ", found " + hex(flipped[0x10]) + "\n");
 
+    // A file that cannot be opened is trouble, whichever of the two it is; a difference is
+    // not.
+    r = efwdump({"--against", dir.file("none.out"), dir.file("good.efw")});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "efwdump: error: " + dir.file("none.out") +
+                         ": cannot open: No such file or directory\n");
+    r = efwdump({"--against", dir.file("app.out"), dir.file("none.efw")});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "efwdump: error: " + dir.file("none.efw") +
+                         ": cannot open: No such file or directory\n");
+    Bytes changed = image;
+    changed[0x900] ^= 1;
+    coffgen::write_file(dir.file("changed.efw"), changed);
+    r = efwdump({"--ag", dir.file("app.out"), "--", dir.file("changed.efw")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("efwdump: error: " + dir.file("changed.efw") + ": does not match ", 0),
+              0u)
+        << r.err;
+
     // An object that does not convert fails as the converter fails on it, as trouble:
     // nothing could be compared.
     const auto converted = harness::convert_bytes(coffgen::build(cut));
@@ -599,39 +624,57 @@ TEST(Efwdump, ChecksAnImageAgainstItsObject) {
 }
 
 TEST(Efwdump, Arguments) {
+    // Usage errors have coff2efw's shape and status; the operand after "--" is an image.
+    const auto refused = [](const std::string& what) {
+        return "efwdump: error: " + what + "\nTry 'efwdump --help'.\n";
+    };
     const struct {
         std::vector<std::string> args;
         int status;
         const char* out_starts;
-        const char* err;
+        std::string err;
     } cases[] = {
         {{"--help"}, 0, "usage: efwdump [--data] IMAGE\n", ""},
         {{"x.efw", "-h"}, 0, "usage: efwdump", ""},
         {{"/?"}, 0, "usage: efwdump", ""},
+        {{"--he"}, 0, "usage: efwdump", ""},
         {{"--version"},
          0,
          "efwdump " COFF2EFW_VERSION "\n"
          "Copyright (c) 2026 The coff2efw authors. MIT licence: see the LICENSE file.\n",
          ""},
-        {{}, 1, "", "efwdump: error: no image given (see efwdump --help)\n"},
-        {{"-x", "a.efw"}, 1, "", "efwdump: error: unknown option -x (see efwdump --help)\n"},
-        {{"a.efw", "b.efw"},
-         1,
-         "",
-         "efwdump: error: more than one image: b.efw (see efwdump --help)\n"},
-        {{"x.efw", "--against"},
-         1,
-         "",
-         "efwdump: error: --against needs an object (see efwdump --help)\n"},
-        {{"--against=a.out"}, 1, "", "efwdump: error: no image given (see efwdump --help)\n"},
+        {{"--v"}, 0, "efwdump " COFF2EFW_VERSION "\n", ""},
+        {{}, 2, "", refused("no image given")},
+        {{"-x", "a.efw"}, 2, "", refused("unknown option '-x'")},
+        {{"--bogus", "a.efw"}, 2, "", refused("unknown option '--bogus'")},
+        {{"a.efw", "b.efw"}, 2, "", refused("more than one image: 'a.efw' and 'b.efw'")},
+        {{"x.efw", "--against"}, 2, "", refused("option '--against' needs a value")},
+        {{"x.efw", "--ag="}, 2, "", refused("option '--against' needs a value")},
+        {{"--against=a.out"}, 2, "", refused("no image given")},
         {{"--against", "a.out", "--data", "x.efw"},
-         1,
+         2,
          "",
-         "efwdump: error: --data does not go with --against (see efwdump --help)\n"},
+         refused("--data does not go with --against")},
+        {{"--ag", "a.out", "--d", "x.efw"}, 2, "", refused("--data does not go with --against")},
         {{"--against", "a.out", "--against=b.out", "x.efw"},
-         1,
+         2,
          "",
-         "efwdump: error: more than one object: b.out (see efwdump --help)\n"},
+         refused("option '--against' given twice")},
+        {{"--data=yes", "x.efw"}, 2, "", refused("option '--data' takes no value")},
+        {{"-hx"}, 0, "usage: efwdump", ""},
+        // After "--" nothing is an option: "--help" is an image that is not there.
+        {{"--", "--help"},
+         2,
+         "",
+         "efwdump: error: --help: cannot open: No such file or directory\n"},
+        // A Windows-style option is a file first; only when there is none does it earn a hint.
+        {{"/q"},
+         2,
+         "",
+         "efwdump: error: /q: cannot open: No such file or directory (options start with '-'; "
+         "try 'efwdump --help')\n"},
+        {{"--", "/q"}, 2, "", "efwdump: error: /q: cannot open: No such file or directory\n"},
+        {{"/qqq"}, 2, "", "efwdump: error: /qqq: cannot open: No such file or directory\n"},
     };
     for (const auto& c : cases) {
         const auto r = efwdump(c.args);

@@ -1,0 +1,155 @@
+// The option parser on its own, with a table whose long names share prefixes, as neither
+// program's does yet; and the reporter's statuses and hints.
+#include "app/command_line.h"
+#include "app/report.h"
+#include "base/failure.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr OptionRow kRows[] = {
+    {'o', "output", nullptr, nullptr, &CommandLine::output, "FILE", false, "output"},
+    {'\0', "outline", nullptr, &CommandLine::data, nullptr, nullptr, false, "outline"},
+    {'\0', "conf", nullptr, nullptr, &CommandLine::against, "FILE", false, "conf"},
+    {'\0', "config", nullptr, nullptr, &CommandLine::config, "FILE", false, "config"},
+    {'q', "quiet", nullptr, &CommandLine::quiet, nullptr, nullptr, false, "quiet"},
+    {'h', "help", "/?", &CommandLine::help, nullptr, nullptr, true, "help"},
+};
+constexpr OptionTable kTable = {kRows, std::size(kRows), "input"};
+
+struct Read {
+    std::string error;
+    CommandLine line;
+};
+
+Read read(const OptionTable& table, std::vector<std::string> args) {
+    args.insert(args.begin(), "prog");
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    Read r;
+    r.error = read_command_line(table, static_cast<int>(args.size()), argv.data(), r.line);
+    return r;
+}
+
+std::string str(const char* s) {
+    return s != nullptr ? s : "(null)";
+}
+
+TEST(CommandLine, ReadsTheGnuWay) {
+    const struct {
+        std::vector<std::string> args;
+        std::string error;
+        std::string input = "(null)", output = "(null)", config = "(null)", against = "(null)";
+        bool quiet = false, data = false, help = false;
+    } cases[] = {
+        {{"--out=a"}, "option '--out' is ambiguous; possibilities: '--output' '--outline'"},
+        {{"--o", "a"}, "option '--o' is ambiguous; possibilities: '--output' '--outline'"},
+        {{"--outp=a", "x"}, "", "x", "a"},
+        {{"--outl", "x"}, "", "x", "(null)", "(null)", "(null)", false, true},
+        // A name spelled out in full wins over the longer names it is a prefix of.
+        {{"--conf", "c", "x"}, "", "x", "(null)", "(null)", "c"},
+        {{"--confi=c"}, "", "(null)", "(null)", "c"},
+        {{"--con=c"}, "option '--con' is ambiguous; possibilities: '--conf' '--config'"},
+        {{"--configs=c"}, "unknown option '--configs'"},
+        {{"-qoa", "x"}, "", "x", "a", "(null)", "(null)", true},
+        {{"-q", "-o", "a"}, "", "(null)", "a", "(null)", "(null)", true},
+        {{"-oa", "-ob"}, "option '-o' given twice"},
+        {{"--qu=1"}, "option '--quiet' takes no value"},
+        {{"-qx"}, "unknown option '-x'"},
+        {{"--", "-q", "--help"}, "more than one input: '-q' and '--help'"},
+        {{"--", "-q"}, "", "-q"},
+        {{"-"}, "", "-"},
+        {{"-o", "--", "x"}, "", "x", "--"},
+        {{"--h", "-x"}, "", "(null)", "(null)", "(null)", "(null)", false, false, true},
+        {{"-x", "--help"}, "unknown option '-x'"},
+        {{"/?"}, "", "(null)", "(null)", "(null)", "(null)", false, false, true},
+        {{"--/?"}, "unknown option '--/?'"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        const Read r = read(kTable, c.args);
+        EXPECT_EQ(r.error, c.error);
+        if (!c.error.empty())
+            continue;
+        EXPECT_EQ(str(r.line.input), c.input);
+        EXPECT_EQ(str(r.line.output), c.output);
+        EXPECT_EQ(str(r.line.config), c.config);
+        EXPECT_EQ(str(r.line.against), c.against);
+        EXPECT_EQ(r.line.quiet, c.quiet);
+        EXPECT_EQ(r.line.data, c.data);
+        EXPECT_EQ(r.line.help, c.help);
+    }
+}
+
+// No long name of either program is a prefix of another's, so every prefix of each names
+// that option alone.
+TEST(CommandLine, EveryPrefixOfTheProgramsOptionsIsTheirs) {
+    for (const OptionTable* table : {&kConverterOptions, &kDumpOptions}) {
+        for (std::size_t k = 0; k < table->count; ++k) {
+            const std::string name = table->rows[k].long_name;
+            for (std::size_t len = 1; len <= name.size(); ++len) {
+                const Read abbreviated = read(*table, {"--" + name.substr(0, len) + "=v"});
+                const Read full = read(*table, {"--" + name + "=v"});
+                EXPECT_EQ(abbreviated.error, full.error) << name.substr(0, len);
+            }
+        }
+    }
+}
+
+TEST(Reporter, StatusesAndHints) {
+    const Reporter converter{.program = "coff2efw", .trouble_status = 1};
+    const Reporter dump{.program = "efwdump", .trouble_status = 2, .operand = "/q"};
+    const Failure missing("/q", "cannot open: No such file or directory", kStatusTrouble);
+    const Failure malformed("a.efw", "bytes after the terminator record at offset 0x8");
+    const struct {
+        const Reporter& reporter;
+        const Failure& failure;
+        int status;
+        std::string err;
+    } cases[] = {
+        {converter, missing, 1, "coff2efw: error: /q: cannot open: No such file or directory\n"},
+        {dump, missing, 2,
+         "efwdump: error: /q: cannot open: No such file or directory (options start with "
+         "'-'; try 'efwdump --help')\n"},
+        {dump, malformed, 1, "efwdump: error: a.efw: " + malformed.cause + "\n"},
+    };
+    for (const auto& c : cases) {
+        testing::internal::CaptureStderr();
+        const int status = report_failure(c.reporter, c.failure);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err);
+        EXPECT_EQ(status, c.status);
+    }
+
+    // Whatever else escapes gives one line too, with the program's status for trouble.
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(run_reported(dump, []() -> int { throw std::runtime_error("odd"); }), 2);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "efwdump: error: odd\n");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(run_reported(converter, []() -> int { throw std::bad_alloc(); }), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "coff2efw: error: out of memory\n");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(run_reported(converter, []() -> int { throw 7; }), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "coff2efw: error: unexpected failure\n");
+    EXPECT_EQ(run_reported(converter, [] { return 0; }), 0);
+}
+
+TEST(Reporter, WindowsStyleOptions) {
+    const struct {
+        const char* arg;
+        bool looks;
+    } cases[] = {
+        {"/q", true},    {"/Q", true},   {"/xy", true},    {"/", false},   {"/xyz", false},
+        {"/1", false},   {"/q/", false}, {"//", false},    {"q", false},   {"-q", false},
+        {"/usr", false}, {"/?", false},  {nullptr, false}, {"/x1", false}, {"/é", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(looks_like_windows_option(c.arg), c.looks) << (c.arg ? c.arg : "null");
+}
+
+} // namespace
