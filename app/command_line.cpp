@@ -10,13 +10,82 @@ namespace {
 // argument.
 struct OptionRow {
     char short_name;            // '\0' when it has none
-    const char* long_name;      // without the leading "--"
+    const char* long_name;      // without the leading "--"; empty when it has none
     const char* whole_spelling; // one more spelling taken as a whole argument, or null
     bool CommandLine::*flag;
     const char* CommandLine::*value;
     bool ends_reading; // answered at once, whatever follows
     const char* help;
+    // Instead of `flag` and `value`: an option whose every use counts, in order, as the
+    // warning settings do (the last of two that conflict wins). Handed its value, or null
+    // when `value_name` is null; returns what is wrong with it.
+    std::string (*each_use)(CommandLine& line, const std::string& spelled,
+                            const char* value) = nullptr;
+    const char* value_name = "FILE"; // in the usage text
+    bool attached_only = false;      // the value comes in the same argument (-Wno-left-out)
 };
+
+std::string quoted(std::string_view text) {
+    std::string out(1, '\'');
+    out.append(text);
+    out += '\'';
+    return out;
+}
+
+std::string take_strict(CommandLine& line, const std::string&, const char*) {
+    apply_warning_option(line.warnings, "error");
+    return {};
+}
+
+std::string take_warning(CommandLine& line, const std::string& spelled, const char* value) {
+    if (apply_warning_option(line.warnings, value))
+        return {};
+    return "unknown warning option " + quoted(spelled + value) + "; the warning names are " +
+           warning_name_list();
+}
+
+// SIZE: decimal, or hexadecimal after "0x", times 1024 after K and 1024 * 1024 after M.
+bool read_size(const char* text, std::uint64_t& size) {
+    const bool hex = text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const char* p = hex ? text + 2 : text;
+    const unsigned base = hex ? 16 : 10;
+    std::uint64_t v = 0;
+    const char* digits = p;
+    for (;; ++p) {
+        unsigned d;
+        if (*p >= '0' && *p <= '9')
+            d = static_cast<unsigned>(*p - '0');
+        else if (hex && *p >= 'a' && *p <= 'f')
+            d = static_cast<unsigned>(*p - 'a' + 10);
+        else if (hex && *p >= 'A' && *p <= 'F')
+            d = static_cast<unsigned>(*p - 'A' + 10);
+        else
+            break;
+        if (v > (~std::uint64_t{0} - d) / base)
+            return false;
+        v = v * base + d;
+    }
+    if (p == digits)
+        return false;
+    unsigned shift = 0;
+    if (*p == 'K' || *p == 'k')
+        shift = 10;
+    else if (*p == 'M' || *p == 'm')
+        shift = 20;
+    if (shift != 0 && (*++p != '\0' || v > (~std::uint64_t{0} >> shift)))
+        return false;
+    if (*p != '\0')
+        return false;
+    size = v << shift;
+    return true;
+}
+
+std::string take_max_size(CommandLine& line, const std::string& spelled, const char* value) {
+    if (read_size(value, line.max_size))
+        return {};
+    return "invalid size " + quoted(value) + " for " + quoted(spelled) +
+           ": give bytes in decimal or 0x hexadecimal, or with K or M for KiB or MiB";
+}
 
 constexpr OptionRow kOptions[] = {
     {'o', "output", nullptr, nullptr, &CommandLine::output, false,
@@ -25,17 +94,20 @@ constexpr OptionRow kOptions[] = {
      "read the input's name from the profile FILE"},
     {'q', "quiet", nullptr, &CommandLine::quiet, nullptr, false,
      "print nothing on standard output"},
-    {'\0', "strict", nullptr, &CommandLine::strict, nullptr, false,
-     "treat every warning as an error"},
+    {'\0', "strict", nullptr, nullptr, nullptr, false, "treat every warning as an error (-Werror)",
+     take_strict, nullptr},
+    {'W', "", nullptr, nullptr, nullptr, false,
+     "-Wno-NAME silences warning NAME, -Werror=NAME makes it an error,\n"
+     "                      -Werror makes every warning one; the later of two wins",
+     take_warning, "NAME", true},
+    {'\0', "max-size", nullptr, nullptr, nullptr, false,
+     "refuse an image of more than SIZE bytes (0x for hex, K, M)", take_max_size, "SIZE"},
     {'h', "help", "/?", &CommandLine::help, nullptr, true, "show this text"},
     {'\0', "version", nullptr, &CommandLine::version, nullptr, true, "show the version"},
 };
 
-std::string quoted(std::string_view text) {
-    std::string out(1, '\'');
-    out.append(text);
-    out += '\'';
-    return out;
+bool takes_value(const OptionRow& row) {
+    return row.each_use != nullptr ? row.value_name != nullptr : row.value != nullptr;
 }
 
 const OptionRow* find_option(std::string_view long_name, char short_name, const char* whole) {
@@ -53,15 +125,21 @@ const OptionRow* find_option(std::string_view long_name, char short_name, const 
 // same argument (null when none); a value option without one takes the next argument.
 std::string apply(const OptionRow& row, const std::string& spelled, const char* attached, int argc,
                   char** argv, int& i, CommandLine& line) {
-    if (row.flag != nullptr) {
+    if (!takes_value(row)) {
         if (attached != nullptr)
             return "option " + quoted(spelled) + " takes no value";
+        if (row.each_use != nullptr)
+            return row.each_use(line, spelled, nullptr);
         line.*row.flag = true;
         return {};
     }
-    const char* value = attached != nullptr ? attached : i + 1 < argc ? argv[++i] : nullptr;
+    const char* value = attached != nullptr                  ? attached
+                        : !row.attached_only && i + 1 < argc ? argv[++i]
+                                                             : nullptr;
     if (value == nullptr || *value == '\0')
         return "option " + quoted(spelled) + " needs a value";
+    if (row.each_use != nullptr)
+        return row.each_use(line, spelled, value);
     if (line.*row.value != nullptr)
         return "option " + quoted(spelled) + " given twice";
     line.*row.value = value;
@@ -97,7 +175,7 @@ std::string read_command_line(int argc, char** argv, CommandLine& line) {
                 row = find_option({}, *c, nullptr);
                 if (row == nullptr)
                     return "unknown option " + quoted(spelled);
-                const char* rest = row->value != nullptr && c[1] != '\0' ? c + 1 : nullptr;
+                const char* rest = takes_value(*row) && c[1] != '\0' ? c + 1 : nullptr;
                 error = apply(*row, spelled, rest, argc, argv, i, line);
                 if (row->ends_reading || rest != nullptr)
                     break;
@@ -120,13 +198,20 @@ std::string read_command_line(int argc, char** argv, CommandLine& line) {
 
 void print_option_lines(std::FILE* out) {
     for (const OptionRow& row : kOptions) {
-        std::string spellings =
-            row.short_name != '\0' ? std::string("-") + row.short_name + ", " : std::string("    ");
-        spellings += std::string("--") + row.long_name;
-        if (row.whole_spelling != nullptr)
-            spellings += std::string(", ") + row.whole_spelling;
-        if (row.value != nullptr)
-            spellings += " FILE";
+        std::string spellings;
+        if (*row.long_name == '\0') {
+            spellings = std::string("-") + row.short_name + row.value_name;
+        } else {
+            spellings = row.short_name != '\0' ? std::string("-") + row.short_name + ", "
+                                               : std::string("    ");
+            spellings += std::string("--") + row.long_name;
+            if (row.whole_spelling != nullptr)
+                spellings += std::string(", ") + row.whole_spelling;
+            if (takes_value(row))
+                spellings += std::string(" ") + row.value_name;
+        }
         std::fprintf(out, "  %-20s%s\n", spellings.c_str(), row.help);
+        if (row.each_use == take_warning)
+            std::fprintf(out, "  %-20sNAME: %s\n", "", warning_name_list().c_str());
     }
 }

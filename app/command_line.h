@@ -1,6 +1,10 @@
 // The command line of coff2efw, read the GNU way from one table of options.
 #pragma once
 
+#include "base/warnings.h"
+#include "run/run_sequence.h"
+
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -10,7 +14,8 @@ struct CommandLine {
     const char* output = nullptr;
     const char* config = nullptr;
     bool quiet = false;
-    bool strict = false;
+    Warnings warnings;                   // -W options and --strict, applied in their order
+    std::uint64_t max_size = kNoMaxSize; // --max-size
     bool help = false;
     bool version = false;
 };

@@ -1,6 +1,7 @@
 // efwdump: lists what a ROM image holds and checks that it is laid out as the target's
 // boot loader expects, before the image goes to a target.
 #include "app/arguments.h"
+#include "app/message_line.h"
 #include "base/failure.h"
 #include "image/image_reader.h"
 #include "platform/files.h"
@@ -87,7 +88,7 @@ int main(int argc, char** argv) {
         return status;
     } catch (const Failure& f) {
         std::fflush(stdout);
-        std::fprintf(stderr, "efwdump: error: %s: %s\n", f.path.c_str(), f.cause.c_str());
+        print_message("efwdump", "error", f.path, f.cause);
         return f.status;
     }
 }

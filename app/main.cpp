@@ -2,6 +2,7 @@
 // file, into the ROM image the target's boot loader takes.
 #include "app/arguments.h"
 #include "app/command_line.h"
+#include "app/message_line.h"
 #include "base/failure.h"
 #include "platform/files.h"
 #include "run/run_sequence.h"
@@ -32,8 +33,10 @@ constexpr const char* kUsageEnd =
     "\n"
     "Exit status: 0 image written, 1 conversion failed, 2 usage error.\n";
 
-void print_warning(void*, const char* path, const char* what, bool as_error) {
-    std::fprintf(stderr, "coff2efw: %s: %s: %s\n", as_error ? "error" : "warning", path, what);
+// As the compilers end a warning with the option that controls it.
+void print_warning(void*, const char* path, const char* what, const char* name, bool as_error) {
+    print_message("coff2efw", as_error ? "error" : "warning", path, what,
+                  std::string(as_error ? " [-Werror=" : " [-W") + name + "]");
 }
 
 } // namespace
@@ -49,7 +52,8 @@ int main(int argc, char** argv) {
     CommandLine line;
     const std::string error = read_command_line(argc, argv, line);
     if (!error.empty()) {
-        std::fprintf(stderr, "coff2efw: error: %s\nTry 'coff2efw --help'.\n", error.c_str());
+        std::fprintf(stderr, "coff2efw: error: %s\nTry 'coff2efw --help'.\n",
+                     printable_line(error).c_str());
         return 2;
     }
     if (line.help) {
@@ -63,8 +67,9 @@ int main(int argc, char** argv) {
         return 0;
     }
     const NameChoice choice{line.input, line.config, line.output};
-    const RunOptions options{line.quiet, line.strict};
-    Warnings warnings{.report = print_warning};
+    const RunOptions options{line.quiet, line.warnings.strict, line.max_size};
+    Warnings warnings = line.warnings;
+    warnings.report = print_warning;
     try {
         const int status =
             run_sequence(argc > 0 ? argv[0] : nullptr, choice, options, stdout, warnings);
@@ -72,7 +77,7 @@ int main(int argc, char** argv) {
         return status;
     } catch (const Failure& f) {
         std::fflush(stdout);
-        std::fprintf(stderr, "coff2efw: error: %s: %s\n", f.path.c_str(), f.cause.c_str());
+        print_message("coff2efw", "error", f.path, f.cause);
         return 1; // whatever failed, the image was not written
     }
 }
