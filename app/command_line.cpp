@@ -97,9 +97,11 @@ constexpr OptionRow kOptions[] = {
     {'\0', "strict", nullptr, nullptr, nullptr, false, "treat every warning as an error (-Werror)",
      take_strict, nullptr},
     {'W', "", nullptr, nullptr, nullptr, false,
-     "-Wno-NAME silences warning NAME, -Werror=NAME makes it an error,\n"
-     "                      -Werror makes every warning one; the later of two wins",
-     take_warning, "NAME", true},
+     "silence the warning NAME (-WNAME: tell it again)\n"
+     "  -Werror=NAME        make the warning NAME an error (-Wno-error=NAME: not)\n"
+     "  -Werror             make every warning an error, as --strict does;\n"
+     "                      of two options on one warning the later wins",
+     take_warning, "no-NAME", true},
     {'\0', "max-size", nullptr, nullptr, nullptr, false,
      "refuse an image of more than SIZE bytes (0x for hex, K, M)", take_max_size, "SIZE"},
     {'h', "help", "/?", &CommandLine::help, nullptr, true, "show this text"},
@@ -196,6 +198,23 @@ std::string read_command_line(int argc, char** argv, CommandLine& line) {
     return {};
 }
 
+namespace {
+
+// "NAME is one of ...", the names wrapped under the help column.
+void print_warning_names(std::FILE* out) {
+    const std::string list = "NAME is one of " + warning_name_list();
+    std::size_t from = 0;
+    while (from < list.size()) {
+        std::size_t end = list.size();
+        if (end - from > 56)
+            end = list.rfind(' ', from + 56);
+        std::fprintf(out, "  %-20s%.*s\n", "", static_cast<int>(end - from), list.c_str() + from);
+        from = end + 1;
+    }
+}
+
+} // namespace
+
 void print_option_lines(std::FILE* out) {
     for (const OptionRow& row : kOptions) {
         std::string spellings;
@@ -212,6 +231,6 @@ void print_option_lines(std::FILE* out) {
         }
         std::fprintf(out, "  %-20s%s\n", spellings.c_str(), row.help);
         if (row.each_use == take_warning)
-            std::fprintf(out, "  %-20sNAME: %s\n", "", warning_name_list().c_str());
+            print_warning_names(out);
     }
 }
