@@ -143,7 +143,8 @@ void sizes_count_words(CheckInput& c) {
                                sizeof c.text);
     char* const rest = c.text + n;
     const std::size_t room = sizeof c.text - n;
-    const char* const subject = section_subject(first, "").text;
+    const SectionSubject label = section_subject(first, "");
+    const char* const subject = label.text;
     if (records == 1) {
         std::snprintf(rest, room, "the record of %s carries half of its data", subject);
     } else if (records > 1) {
