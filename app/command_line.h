@@ -2,7 +2,11 @@
 // options by the one parser below.
 #pragma once
 
+#include "base/warnings.h"
+#include "run/run_sequence.h"
+
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -14,8 +18,9 @@ struct CommandLine {
     const char* config = nullptr;  // coff2efw --config
     const char* against = nullptr; // efwdump --against
     bool quiet = false;
-    bool strict = false;
-    bool data = false; // efwdump --data
+    Warnings warnings;                   // coff2efw -W and --strict, applied in their order
+    std::uint64_t max_size = kNoMaxSize; // coff2efw --max-size
+    bool data = false;                   // efwdump --data
     bool help = false;
     bool version = false;
     bool options_ended = false; // "--" was given: the user knows how options are written
@@ -33,6 +38,12 @@ struct OptionRow {
     const char* value_name; // the value's name in the usage text
     bool ends_reading;      // answered at once, whatever follows
     const char* help;
+    // Instead of `flag` and `value`: an option whose every use counts, in order, as the
+    // warning settings do (the last of two that conflict wins). Handed its value, or null
+    // when `value_name` is null; returns what is wrong with it.
+    std::string (*each_use)(CommandLine& line, const std::string& spelled,
+                            const char* value) = nullptr;
+    bool attached_only = false; // the value comes in the same argument (-Wno-left-out)
 };
 
 // A program's options and what its one operand is called in messages ("input").

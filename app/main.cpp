@@ -32,8 +32,9 @@ constexpr const char* kUsageEnd =
     "\n"
     "Exit status: 0 image written, 1 conversion failed, 2 usage error.\n";
 
-void report_warning_line(void* reporter, const char* path, const char* what, bool as_error) {
-    report_warning(*static_cast<const Reporter*>(reporter), path, what, as_error);
+void report_warning_line(void* reporter, const char* path, const char* what, const char* name,
+                         bool as_error) {
+    report_warning(*static_cast<const Reporter*>(reporter), path, what, name, as_error);
 }
 
 } // namespace
@@ -71,8 +72,10 @@ int main(int argc, char** argv) {
     reporter.operand = line.options_ended ? nullptr : line.input; // no hint after "--"
     reporter.subject = argv0 != nullptr ? argv0 : "";
     const NameChoice choice{line.input, line.config, line.output};
-    const RunOptions options{line.quiet, line.strict};
-    Warnings warnings{.report = report_warning_line, .context = &reporter};
+    const RunOptions options{line.quiet, line.warnings.strict, line.max_size};
+    Warnings warnings = line.warnings;
+    warnings.report = report_warning_line;
+    warnings.context = &reporter;
     return run_reported(reporter,
                         [&] { return run_sequence(argv0, choice, options, stdout, warnings); });
 }

@@ -1,5 +1,6 @@
 #include "app/report.h"
 
+#include "app/message_line.h"
 #include "base/failure.h"
 #include "platform/files.h"
 
@@ -12,17 +13,19 @@
 void report_error(const Reporter& reporter, const std::string& what) {
     // Whatever the run listed comes first, where both streams go to one terminal.
     std::fflush(stdout);
-    std::fprintf(stderr, "%s: error: %s\n", reporter.program, what.c_str());
+    print_line(std::string(reporter.program) + ": error: " + what);
 }
 
-void report_warning(const Reporter& reporter, const char* path, const char* what, bool as_error) {
-    std::fprintf(stderr, "%s: %s: %s: %s\n", reporter.program, as_error ? "error" : "warning", path,
-                 what);
+void report_warning(const Reporter& reporter, const char* path, const char* what, const char* name,
+                    bool as_error) {
+    print_line(std::string(reporter.program) + (as_error ? ": error: " : ": warning: ") + path +
+                   ": " + what,
+               std::string(as_error ? " [-Werror=" : " [-W") + name + "]");
 }
 
 int report_usage_error(const Reporter& reporter, const std::string& what) {
-    std::fprintf(stderr, "%s: error: %s\nTry '%s --help'.\n", reporter.program, what.c_str(),
-                 reporter.program);
+    print_line(std::string(reporter.program) + ": error: " + what);
+    std::fprintf(stderr, "Try '%s --help'.\n", reporter.program);
     return 2;
 }
 

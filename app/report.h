@@ -24,9 +24,11 @@ struct Reporter {
 // "<program>: error: <what>".
 void report_error(const Reporter& reporter, const std::string& what);
 
-// "<program>: warning: <path>: <what>", or "error" in place of "warning" when the
-// warning counts as one.
-void report_warning(const Reporter& reporter, const char* path, const char* what, bool as_error);
+// "<program>: warning: <path>: <what> [-W<name>]", or "error" and "[-Werror=<name>]"
+// when the warning counts as one, as the compilers end a warning with the option that
+// controls it.
+void report_warning(const Reporter& reporter, const char* path, const char* what, const char* name,
+                    bool as_error);
 
 // A command line that cannot be read: the error, then "Try '<program> --help'.".
 // Returns the status of a usage error, 2.

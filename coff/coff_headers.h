@@ -63,16 +63,26 @@ extern OptHead g_OptHead;
 extern SectHead g_SectTable[kMaxSections];
 
 // Header readers. Each consumes exactly its record's size from the current position.
+// The file header is refused first when the file is plainly of another format.
 void read_file_head(InputFile& in);
 void read_opt_head(InputFile& in); // 28 bytes, whatever usOptHeadSize says
 void clear_opt_head();
 void check_section_count(const InputFile& in); // refuses more than the table holds
+// The first section header with a long name also has the string table read, once, with
+// the stream put back where it was; see section_subject.
 void read_sect_head(InputFile& in, unsigned index);
+
+// What the first bytes of a file say it is when it is plainly no COFF object of this
+// kind ("an ELF file"), or null. `bytes` holds the first `len` bytes of the file.
+const char* other_format(const unsigned char* bytes, std::size_t len);
 
 // Decoding from the file's bytes, field by field in little-endian order.
 void decode_file_head(const unsigned char* bytes, FileHead& out);
 void decode_opt_head(const unsigned char* bytes, OptHead& out);
 void decode_sect_head(const unsigned char* bytes, SectHead& out);
+
+// The file header version whose section headers are the 48 bytes this reader takes.
+inline constexpr std::uint16_t kVersion48 = 0xC2;
 
 // The name field as text: up to the first zero byte, or all eight bytes.
 std::string_view sect_name_text(const SectHead& sect);
@@ -85,12 +95,24 @@ inline bool is_boot_section(const SectHead& sect) {
 }
 bool has_no_name(const SectHead& sect);
 
-// "section 7 (.text)" or "section 7 (unnamed)", for error messages.
-std::string section_label(unsigned index);
+// A name kept in the string table: the first four bytes zero, the next four the name's
+// offset in the table (never below 4, where the table's size word stands).
+bool has_long_name(const SectHead& sect);
 
-// The label followed by `what` ("section 7 (.text) data"; the label alone when `what` is
-// empty), formed without allocation for the reads and warnings that name a section.
+// The long name of `sect` from the string table of the object being read, or empty when
+// it has none or the table could not be read or does not hold it.
+std::string_view long_name_text(const SectHead& sect);
+
+// How a section is named in messages: "section 7 (.text)", "section 4 (.ramfuncs_copy)" for
+// a long name, "section 9 (unnamed)" for none, followed by a space and `what` unless that
+// is empty ("section 7 (.text) data"). Bytes of the name that are control bytes, or that
+// do not form text in the console's character set, are written \xHH, so that a message
+// stays one line and shows what the name holds. Formed without allocation for the reads
+// and warnings that name a section; a text longer than the buffer is cut.
 struct SectionSubject {
-    char text[48];
+    char text[192];
 };
 SectionSubject section_subject(unsigned index, const char* what);
+
+// The same, for messages put together as strings.
+std::string section_label(unsigned index);

@@ -8,7 +8,37 @@
 
 #include <new>
 
-void convert(InputFile& in, ImageSink& sink, std::FILE* console, Warnings* warnings) {
+namespace {
+
+// The image's size is known from the layout alone, so a run that cannot fit the user's
+// limit or the format's offsets ends here, before it writes gigabytes. A record whose
+// data the file does not hold fails at that record, as it always has; only what would be
+// written before it counts then.
+void check_image_size(const InputFile& in, const ImageLayout& layout, std::uint64_t max_size) {
+    std::uint64_t reach = layout.image_size;
+    for (unsigned k = 0; k < layout.record_count; ++k) {
+        const SectHead& s = g_SectTable[layout.records[k].usSection];
+        if (s.FilePtrRaw < 0 ||
+            !in_file(in, static_cast<std::uint64_t>(s.FilePtrRaw), layout.records[k].ulByteCount)) {
+            reach = layout.records[k].offset;
+            break;
+        }
+    }
+    const bool user_limit = max_size < kFormatMaxSize;
+    const std::uint64_t limit = user_limit ? max_size : kFormatMaxSize;
+    if (reach <= limit)
+        return;
+    const std::uint64_t size = layout.image_size;
+    fail(in.path,
+         "the image is " + hex(size) + " bytes, " + hex(size - limit) + " more than " +
+             (user_limit ? "--max-size " + hex(limit)
+                         : "the format's " + hex(limit) + " (its offsets are 32-bit signed)"));
+}
+
+} // namespace
+
+void convert(InputFile& in, ImageSink& sink, std::FILE* console, Warnings* warnings,
+             std::uint64_t max_size) {
     const bool listing = console != nullptr;
     read_file_head(in);
     if (listing)
@@ -37,6 +67,7 @@ void convert(InputFile& in, ImageSink& sink, std::FILE* console, Warnings* warni
     }
 
     compute_layout(g_SectTable, g_FileHead.usNumSect, g_Layout);
+    check_image_size(in, g_Layout, max_size);
     write_image(in, g_Layout, sink, console);
     run_checks(CheckPoint::Image, 0, in, console, warnings);
 }
@@ -61,8 +92,8 @@ bool convert_file(const FileNames& names, const RunOptions& options, std::FILE* 
     OutputFile file(names.output);
     std::setvbuf(file.stream(), g_OutputBuffer, _IOFBF, output_buffer_size(in.size));
     StreamSink sink(file.stream(), names.output);
-    convert(in, sink, console, warnings);
-    if (warnings != nullptr && warnings->strict && warnings->count > 0)
+    convert(in, sink, console, warnings, options.max_size);
+    if (warnings_refuse_image(warnings))
         return false; // the temporary goes with `file`; an existing image stays
     refuse_to_replace(file, in);
     refuse_to_replace(file, names.config, "the configuration file");

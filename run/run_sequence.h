@@ -26,11 +26,17 @@ constexpr std::size_t output_buffer_size(std::uint64_t input_size) {
     return input_size >= kLargeInput ? kLargeOutputBufferSize : kOutputBufferSize;
 }
 
+// The largest image the format can hold: its offsets are 32-bit signed. No --max-size
+// lets a larger one through.
+inline constexpr std::uint64_t kFormatMaxSize = 0x7FFFFFFF;
+inline constexpr std::uint64_t kNoMaxSize = ~std::uint64_t{0};
+
 // How a run goes, as the command line sets it. Warnings go to the errors stream whether
 // the run is quiet or not; under `strict` they are errors and no image is written.
 struct RunOptions {
-    bool quiet = false;  // nothing on the console; failures are still reported
-    bool strict = false; // every warning is an error
+    bool quiet = false;                  // nothing on the console; failures are still reported
+    bool strict = false;                 // every warning is an error (-Werror)
+    std::uint64_t max_size = kNoMaxSize; // --max-size: a larger image is an error
 };
 
 // Converts the object that `choice` names, or with nothing chosen the one named by
@@ -52,5 +58,8 @@ bool convert_file(const FileNames& names, const RunOptions& options, std::FILE* 
 // The conversion itself on two open streams: header reads, listing and image passes,
 // with their warnings on `warnings` (none without one). A null `console` gives the same
 // image with no listing at all: a check that only wants the image is spared formatting
-// it and converting the banner's code page. Throws Failure.
-void convert(InputFile& in, ImageSink& sink, std::FILE* console, Warnings* warnings = nullptr);
+// it and converting the banner's code page. An image larger than `max_size` bytes, or
+// than the format holds, is refused before its first byte goes to the sink. Throws
+// Failure.
+void convert(InputFile& in, ImageSink& sink, std::FILE* console, Warnings* warnings = nullptr,
+             std::uint64_t max_size = kNoMaxSize);

@@ -1,4 +1,5 @@
 #include "coff/coff_headers.h"
+#include "image/image_layout.h"
 
 #include "support/harness.h"
 #include "tools/coff_builder.h"
@@ -192,6 +193,146 @@ TEST(CoffHeaders, SectionCountBeyondTheTableIsRefusedBeforeAnySectionIsRead) {
                   std::string::npos)
             << *r.error;
         EXPECT_EQ(r.console.find("[SectHead]"), std::string::npos);
+    }
+}
+
+} // namespace
+
+namespace {
+
+// An object whose sections 0 and 5 have long names, with a symbol table before the string
+// table and symbol names in it before the section names; `change` damages it.
+Object with_long_names(void (*change)(Object&)) {
+    Object o = coffgen::example_object();
+    o.num_syms = 23;
+    o.strings = {"_c_int00", "_a_symbol_name_longer_than_eight"};
+    o.sections[0].name = "vectors_table";
+    o.sections[5].name = "ramfuncs_run";
+    change(o);
+    return o;
+}
+
+TEST(CoffHeaders, LongNamesComeFromTheStringTableOrFallBack) {
+    // The same object with its names in the headers gives the image to match: the string
+    // table is read aside, and every read after it goes on where it was.
+    Object short_names = coffgen::example_object();
+    short_names.num_syms = 23;
+    short_names.string_table = true;
+    const auto expected = harness::convert_ok(short_names);
+    const struct {
+        const char* why;
+        Object object;
+        const char* label0;
+        const char* label5;
+    } cases[] = {
+        {"read", with_long_names([](Object&) {}), "section 0 (vectors_table)",
+         "section 5 (ramfuncs_run)"},
+        {"no symbol table before it", with_long_names([](Object& o) { o.num_syms = 0; }),
+         "section 0 (vectors_table)", "section 5 (ramfuncs_run)"},
+        {"an offset past the table",
+         with_long_names([](Object& o) { o.sections[5].name_offset = 0x400; }),
+         "section 0 (vectors_table)", "section 5 (unnamed)"},
+        {"the last name's end past the declared size",
+         with_long_names([](Object& o) { o.string_table_size = 4 + 9 + 33 + 14 + 12; }),
+         "section 0 (vectors_table)", "section 5 (unnamed)"},
+        {"a declared size past the file",
+         with_long_names([](Object& o) { o.string_table_size = 0x10000; }), "section 0 (unnamed)",
+         "section 5 (unnamed)"},
+        {"a declared size below its own word",
+         with_long_names([](Object& o) { o.string_table_size = 3; }), "section 0 (unnamed)",
+         "section 5 (unnamed)"},
+        {"no symbol table pointer", with_long_names([](Object& o) { o.sym_ptr = -1; }),
+         "section 0 (unnamed)", "section 5 (unnamed)"},
+        {"a symbol table past the file",
+         with_long_names([](Object& o) { o.num_syms = 0x7FFFFFFF, o.sym_ptr = 0x600; }),
+         "section 0 (unnamed)", "section 5 (unnamed)"},
+        {"offset zero is no long name",
+         with_long_names([](Object& o) { o.sections[5].name_offset = 0; }),
+         "section 0 (vectors_table)", "section 5 (unnamed)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        Object o = c.object;
+        if (o.num_syms == 0x7FFFFFFF)
+            o.num_syms = 0; // the builder writes none; the header says so many
+        const coffgen::Bytes bytes = coffgen::build(o);
+        coffgen::Bytes declared = bytes;
+        if (c.object.num_syms == 0x7FFFFFFF)
+            declared[12] = 0xFF, declared[13] = 0xFF, declared[14] = 0xFF, declared[15] = 0x7F;
+        const auto r = harness::convert_bytes(declared);
+        ASSERT_FALSE(r.error) << *r.error;
+        EXPECT_EQ(section_label(0), c.label0);
+        EXPECT_EQ(section_label(5), c.label5);
+        EXPECT_EQ(r.image, expected.image);
+        // The listing shows the name field as it is: empty where the first byte is zero.
+        EXPECT_NE(r.console.find("\n5\t\t\t\t3f0000\t\t"), std::string::npos) << r.console;
+        if (std::string(c.label5).find("ramfuncs_run") != std::string::npos) {
+            EXPECT_EQ(describe_image_offset(g_Layout, 0x80C),
+                      "record 0, section 5 (ramfuncs_run), data byte 0x0");
+        }
+    }
+}
+
+TEST(CoffHeaders, OtherFormatsAreToldByTheirFirstBytes) {
+    const struct {
+        std::string bytes;
+        const char* format; // the start of what other_format says, or null for none
+    } cases[] = {
+        {std::string("\x7f"
+                     "ELF\x02\x01",
+                     6),
+         "an ELF file"},
+        {"\x7f"
+         "EL",
+         nullptr},
+        {"MZ", "a Windows or DOS executable"},
+        {"M", nullptr},
+        {":10010000214601360121470136007EFE09D2190140", "a hex record file"},
+        {":0", nullptr},
+        {":0G", nullptr},
+        {":00000001FF\n", "a hex record file"},
+        {"S1130000285F245F2212226A000424290008237C2A", "an S-record file"},
+        {"SX13", nullptr},
+        {"S0", nullptr},
+        {std::string("\0\xc2\x0b\0", 4), "a big-endian COFF object"},
+        {std::string("\xc2\0\x0b\0", 4), nullptr},
+        {std::string("\xc1\0\x0b\0", 4), nullptr},
+        {std::string("\0\xc1\x0b\0", 4), nullptr},
+        {"", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bytes);
+        const char* said =
+            other_format(reinterpret_cast<const unsigned char*>(c.bytes.data()), c.bytes.size());
+        if (c.format == nullptr) {
+            EXPECT_EQ(said, nullptr) << said;
+        } else {
+            ASSERT_NE(said, nullptr);
+            EXPECT_EQ(std::string(said).rfind(c.format, 0), 0u) << said;
+        }
+    }
+}
+
+// Control bytes never reach a message, whatever the console; a long name is cut.
+TEST(CoffHeaders, SectionLabelsEscapeControlBytesAndCutLongNames) {
+    const std::string long_name(150, 'n');
+    const struct {
+        std::string name;
+        std::string label;
+    } cases[] = {
+        {"a\nb\x1b[2J", "section 5 (a\\x0ab\\x1b[2J)"},
+        {std::string("\t\x7f\x01", 3), "section 5 (\\x09\\x7f\\x01)"},
+        {long_name, "section 5 (" + std::string(120, 'n') + "...)"},
+        {std::string(117, 'n') + "\x1b", "section 5 (" + std::string(117, 'n') + "...)"},
+        {std::string(116, 'n') + "\x1b", "section 5 (" + std::string(116, 'n') + "\\x1b)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        Object o = harness::with_sections({Section{.name = c.name, .data = {1, 2}}});
+        const auto r = harness::convert_bytes(coffgen::build(o));
+        ASSERT_FALSE(r.error) << *r.error;
+        EXPECT_EQ(section_label(5), c.label);
+        EXPECT_EQ(section_subject(5, "data").text, c.label + " data");
     }
 }
 

@@ -21,6 +21,8 @@ using harness::ScratchDir;
 
 using harness::kAppConfig;
 
+constexpr std::size_t kMaxSectionsInTest = 2048;
+
 harness::ProcessResult run_in(const ScratchDir& dir, const std::vector<std::string>& args = {},
                               const harness::ChildSetup& setup = {}) {
     return run_program(harness::converter_path(), dir.file("coff2efw"), args, "/", {}, setup);
@@ -166,9 +168,46 @@ coffgen::Bytes boot_overflow() {
     return coffgen::build(o);
 }
 
-coffgen::Bytes data_past_end() {
+coffgen::Bytes data_past_end(const std::string& name = ".data") {
     coffgen::Object o = coffgen::example_object();
     o.sections[6].size = 0x10000;
+    o.sections[6].name = name;
+    return coffgen::build(o);
+}
+
+coffgen::Bytes bytes_of(const std::string& text) {
+    return coffgen::Bytes(text.begin(), text.end());
+}
+
+// The example with its first two bytes swapped, as a big-endian linker writes them.
+coffgen::Bytes big_endian_example() {
+    coffgen::Bytes b = example();
+    std::swap(b[0], b[1]);
+    return b;
+}
+
+coffgen::Bytes sections_and_version(std::uint16_t count, std::uint16_t version) {
+    coffgen::Object o = coffgen::example_object();
+    o.num_sect = count;
+    o.version = version;
+    return coffgen::build(o);
+}
+
+// 1.05 MB of data that 2043 records all carry: an image past 0x7fffffff bytes from a
+// small object.
+coffgen::Bytes image_past_2_gib() {
+    coffgen::Object o;
+    o.sections = coffgen::leading_sections();
+    for (coffgen::Section& s : o.sections)
+        s.flags = 0x10;
+    constexpr std::int32_t kSize = 0x101000;
+    const auto data_at = static_cast<std::int32_t>(22 + 28 + 48 * kMaxSectionsInTest);
+    for (std::int32_t i = 0; o.sections.size() < kMaxSectionsInTest; ++i) {
+        coffgen::Section s{.name = ".text", .virt = i * kSize, .size = kSize, .file_ptr = data_at};
+        if (i == 0)
+            s.data = coffgen::pattern(static_cast<std::size_t>(kSize), 1);
+        o.sections.push_back(s);
+    }
     return coffgen::build(o);
 }
 
@@ -200,6 +239,55 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"data_past_the_end", kAppConfig, true, data_past_end(), "VELTARA-app.efw",
                     "app.out: section 6 (.data): data at offset 0x47a, 0x10000 bytes, runs past "
                     "the end of the file at 0x52c"},
+        FailureCase{"control_bytes_in_a_section_name", kAppConfig, true,
+                    data_past_end("a\nb\x1b[2J"), "VELTARA-app.efw",
+                    "app.out: section 6 (a\\x0ab\\x1b[2J): data at offset 0x47a, 0x10000 bytes, "
+                    "runs past the end of the file at 0x52c"},
+        FailureCase{"long_section_name", kAppConfig, true, data_past_end("initialised_data"),
+                    "VELTARA-app.efw",
+                    "app.out: section 6 (initialised_data): data at offset 0x47a, 0x10000 bytes, "
+                    "runs past the end of the file at 0x541"},
+        FailureCase{"control_bytes_in_the_input_name",
+                    "[CONFIG]\nCOFF_FILE=x\x1b[2Jy.out\n",
+                    false,
+                    {},
+                    "VELTARA-x\x1b[2Jy.efw",
+                    "x\\x1b[2Jy.out: cannot open: No such file or directory"},
+        FailureCase{"elf_file", kAppConfig, true,
+                    bytes_of(std::string("\x7f"
+                                         "ELF\x01\x01\x01",
+                                         7) +
+                             std::string(57, '\0')),
+                    "VELTARA-app.efw", "app.out: an ELF file, not a COFF object"},
+        FailureCase{"dos_executable", kAppConfig, true,
+                    bytes_of(std::string("MZ\x90\0\x03\0", 6) + std::string(122, '\0')),
+                    "VELTARA-app.efw",
+                    "app.out: a Windows or DOS executable (MZ), not a COFF object"},
+        FailureCase{"hex_record_text", kAppConfig, true,
+                    bytes_of(":100000000C9434000C943E000C943E000C943E0082\n:00000001FF\n"),
+                    "VELTARA-app.efw",
+                    "app.out: a hex record file (text lines starting with ':'), not a COFF "
+                    "object"},
+        FailureCase{"hex_record_text_shorter_than_a_header", kAppConfig, true,
+                    bytes_of(":00000001FF\n"), "VELTARA-app.efw",
+                    "app.out: a hex record file (text lines starting with ':'), not a COFF "
+                    "object"},
+        FailureCase{"s_record_text", kAppConfig, true,
+                    bytes_of("S00F000068656C6C6F202020202000003C\nS9030000FC\n"), "VELTARA-app.efw",
+                    "app.out: an S-record file (text lines starting with 'S0' to 'S9'), not a "
+                    "COFF object"},
+        FailureCase{"big_endian_coff", kAppConfig, true, big_endian_example(), "VELTARA-app.efw",
+                    "app.out: a big-endian COFF object (its first bytes are 00 c2); only "
+                    "little-endian objects are converted"},
+        FailureCase{"section_count_of_another_version", kAppConfig, true,
+                    sections_and_version(3000, 0x1234), "VELTARA-app.efw",
+                    "app.out: the file header declares 3000 section headers; at most 2048 are "
+                    "supported (its version is 0x1234, not 0xc2: the file is probably no such "
+                    "COFF object)"},
+        FailureCase{"image_past_the_format_limit", kAppConfig, true, image_past_2_gib(),
+                    "VELTARA-app.efw",
+                    "app.out: the image is 0x802ff7e4 bytes, 0x2ff7e5 more than the format's "
+                    "0x7fffffff (its offsets are 32-bit signed)"},
         FailureCase{"boot_data_beyond_the_region", kAppConfig, true, boot_overflow(),
                     "VELTARA-app.efw",
                     "app.out: section 2 (.boot_L): 1025 boot bytes after 0 do not fit the boot "
@@ -341,7 +429,7 @@ TEST(EndToEnd, StandardOutputThatCannotBeWrittenIsAnError) {
          "coff2efw",
          {dir.file("app.out"), "-o", dir.file("out.efw")},
          0,
-         "app.out: standard output: the listing is incomplete: No space left on device\n"},
+         "app.out: standard output: the listing is incomplete: No space left on device [-Wlisting]\n"},
         {EFWDUMP_EXE, "efwdump", {"--help"}, 1, "efwdump" + lost},
         {EFWDUMP_EXE, "efwdump", {"--version"}, 1, "efwdump" + lost},
         {EFWDUMP_EXE, "efwdump", {dir.file("app.efw")}, 1, "efwdump" + lost},
@@ -408,6 +496,14 @@ ArgsCase fails(const char* label, std::vector<std::string> args, const std::stri
 ArgsCase refused(const char* label, std::vector<std::string> args, const std::string& what) {
     const std::string err = "coff2efw: error: " + what + "\nTry 'coff2efw --help'.\n";
     return {label, std::move(args), 2, nullptr, false, err};
+}
+
+// A quiet run on fw/app.out whose image passes --max-size: nothing is written.
+ArgsCase too_large(const char* label, std::vector<std::string> args, const std::string& by) {
+    args.insert(args.begin(), "-q");
+    args.push_back("fw/app.out");
+    const std::string err = "coff2efw: error: fw/app.out: the image is 0xad0 bytes, " + by + "\n";
+    return {label, std::move(args), 1, nullptr, false, err};
 }
 
 class ArgumentLines : public testing::TestWithParam<ArgsCase> {};
@@ -500,7 +596,38 @@ INSTANTIATE_TEST_SUITE_P(
             "coff2efw: error: /q: cannot open: No such file or directory (options start with '-'; "
             "try 'coff2efw --help')\n"},
         fails("windows_style_after_double_dash", {"--", "/q"}, "/q"),
-        fails("slash_and_three_letters", {"/abc"}, "/abc")),
+        fails("slash_and_three_letters", {"/abc"}, "/abc"),
+        // The clean object's image is 0xad0 (2768) bytes.
+        writes("max_size_at_the_image_size", {"--max-size", "2768", "fw/app.out"},
+               "fw/VELTARA-app.efw"),
+        writes("max_size_hexadecimal", {"--max-size=0xAD0", "fw/app.out"}, "fw/VELTARA-app.efw"),
+        writes("max_size_in_kib", {"--max-size=3K", "fw/app.out"}, "fw/VELTARA-app.efw"),
+        writes("max_size_in_mib_last_wins", {"--max-size=1", "--max-size=1M", "fw/app.out"},
+               "fw/VELTARA-app.efw"),
+        too_large("max_size_one_byte_short", {"--max-size=0xacf"},
+                  "0x1 more than --max-size 0xacf"),
+        too_large("max_size_2k", {"--max-size", "2K"}, "0x2d0 more than --max-size 0x800"),
+        refused("max_size_not_a_size", {"--max-size=12Q", "fw/app.out"},
+                "invalid size '12Q' for '--max-size': give bytes in decimal or 0x hexadecimal, "
+                "or with K or M for KiB or MiB"),
+        refused("max_size_past_64_bits", {"--max-size=0x10000000000000000"},
+                "invalid size '0x10000000000000000' for '--max-size': give bytes in decimal or "
+                "0x hexadecimal, or with K or M for KiB or MiB"),
+        refused("max_size_without_value", {"fw/app.out", "--max-size"},
+                "option '--max-size' needs a value"),
+        writes("werror_clean_object", {"-Werror", "fw/app.out"}, "fw/VELTARA-app.efw"),
+        writes("warning_options_in_a_cluster", {"-qWno-left-out", "-Werror=overlap", "fw/app.out"},
+               "fw/VELTARA-app.efw", false),
+        refused("unknown_warning", {"-Wno-bogus", "fw/app.out"},
+                "unknown warning option '-Wno-bogus'; the warning names are left-out, version, "
+                "word-target, unlinked, boot-offset-0, empty-image, listing, opt-header, "
+                "overlap"),
+        refused("warning_option_without_a_name", {"-W", "left-out", "fw/app.out"},
+                "option '-W' needs a value"),
+        refused("unknown_option_with_a_control_byte",
+                {"--a\x1b"
+                 "b"},
+                "unknown option '--a\\x1bb'")),
     [](const auto& p) { return std::string(p.param.label); });
 
 } // namespace

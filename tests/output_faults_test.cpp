@@ -31,7 +31,10 @@ Bytes object_with_data(std::size_t data_bytes) {
     std::uint8_t seed = 1;
     for (std::size_t left = data_bytes; left > 0;) {
         const std::size_t n = left < 30000 ? left : 30000;
-        o.sections.push_back(Section{.name = ".text", .data = coffgen::pattern(n, seed++)});
+        // Each at its own address: records that overlap would warn.
+        o.sections.push_back(Section{.name = ".text",
+                                     .data = coffgen::pattern(n, seed++),
+                                     .virt = static_cast<std::int32_t>(data_bytes - left)});
         left -= n;
     }
     return coffgen::build(o);

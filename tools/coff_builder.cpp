@@ -1,5 +1,6 @@
 #include "tools/coff_builder.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 
@@ -67,13 +68,28 @@ Bytes build(const Object& o) {
         put32(out, 46, p.data_addr);
     }
 
+    Bytes strings(4, 0);
+    for (const std::string& text : o.strings) {
+        strings.insert(strings.end(), text.begin(), text.end());
+        strings.push_back(0);
+    }
+    bool has_strings = o.string_table;
     for (std::size_t i = 0; i < o.sections.size(); ++i) {
         const Section& s = o.sections[i];
-        if (s.name.size() > 8)
-            throw std::invalid_argument("section name longer than eight bytes: " + s.name);
         const std::size_t h = table_at + 48 * i;
-        for (std::size_t k = 0; k < s.name.size(); ++k)
-            out[h + k] = static_cast<std::uint8_t>(s.name[k]);
+        if (s.name.size() > 8) {
+            has_strings = true;
+            put32(out, h + 4, static_cast<std::int32_t>(strings.size()));
+            strings.insert(strings.end(), s.name.begin(), s.name.end());
+            strings.push_back(0);
+        } else {
+            for (std::size_t k = 0; k < s.name.size(); ++k)
+                out[h + k] = static_cast<std::uint8_t>(s.name[k]);
+        }
+        if (s.name_offset) {
+            put32(out, h, 0);
+            put32(out, h + 4, static_cast<std::int32_t>(*s.name_offset));
+        }
         std::int32_t ptr = 0;
         if (!s.data.empty()) {
             ptr = static_cast<std::int32_t>(data_at);
@@ -91,6 +107,15 @@ Bytes build(const Object& o) {
         put32(out, h + 40, s.flags);
         put16(out, h + 44, s.reserved);
         put16(out, h + 46, s.mem_page);
+    }
+    if (has_strings) {
+        if (o.sym_ptr == 0)
+            put32(out, 8, static_cast<std::int32_t>(out.size()));
+        out.resize(out.size() + 18 * static_cast<std::size_t>(std::max(0, o.num_syms)), 0);
+        put32(strings, 0,
+              static_cast<std::int32_t>(
+                  o.string_table_size.value_or(static_cast<std::uint32_t>(strings.size()))));
+        out.insert(out.end(), strings.begin(), strings.end());
     }
     if (o.cut_at && *o.cut_at < out.size())
         out.resize(*o.cut_at);

@@ -14,8 +14,12 @@ namespace coffgen {
 using Bytes = std::vector<std::uint8_t>;
 
 struct Section {
-    std::string name; // raw name bytes; up to 8, zero-padded; empty for an unnamed section
-    Bytes data;       // placed after the header table unless file_ptr says otherwise
+    // Raw name bytes; up to 8 in the header, zero-padded; empty for an unnamed section. A
+    // longer name goes into the string table, the header holding four zero bytes and its
+    // offset there, as linkers write it.
+    std::string name;
+    std::optional<std::uint32_t> name_offset; // damage: four zero bytes and this offset
+    Bytes data; // placed after the header table unless file_ptr says otherwise
     std::int32_t phy = 0;
     std::int32_t virt = 0;
     std::int32_t flags = 0x20;
@@ -51,7 +55,14 @@ struct Object {
     std::uint16_t opt_size = 28;                // usOptHeadSize when opt is present
     std::optional<std::uint16_t> num_sect;      // declared count; default sections.size()
     std::vector<Section> sections;
-    std::optional<std::size_t> cut_at; // damage: keep only this many bytes of the file
+    // Behind the section data, when a name is longer than eight bytes or `string_table` is
+    // set: `num_syms` symbol entries of 18 zero bytes (sym_ptr, unless set, says where),
+    // then the string table: its size word, `strings` (as symbol names would stand there)
+    // and the long names, each ended by a zero byte.
+    bool string_table = false;
+    std::vector<std::string> strings;
+    std::optional<std::uint32_t> string_table_size; // damage: the declared size word
+    std::optional<std::size_t> cut_at;              // damage: keep only this many bytes of the file
 };
 
 // Sections 0 to 4 never become load records; these stand in front of real ones.
