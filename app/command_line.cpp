@@ -16,11 +16,18 @@ struct OptionRow {
     const char* CommandLine::*value;
     bool ends_reading; // answered at once, whatever follows
     const char* help;
+    const char* value_name = "FILE"; // in the usage text
 };
 
 constexpr OptionRow kOptions[] = {
     {'o', "output", nullptr, nullptr, &CommandLine::output, false,
      "write the image to FILE instead"},
+    {'O', "format", nullptr, nullptr, &CommandLine::format, false,
+     "write the image as efw (the default), ihex or srec", "FORMAT"},
+    {'\0', "base", nullptr, nullptr, &CommandLine::base, false,
+     "place ihex and srec bytes from ADDR (default 0x90000000)", "ADDR"},
+    {'\0', "map", nullptr, nullptr, &CommandLine::map, false,
+     "also write a JSON map of the run to FILE"},
     {'\0', "config", nullptr, nullptr, &CommandLine::config, false,
      "read the input's name from the profile FILE"},
     {'q', "quiet", nullptr, &CommandLine::quiet, nullptr, false,
@@ -126,7 +133,7 @@ void print_option_lines(std::FILE* out) {
         if (row.whole_spelling != nullptr)
             spellings += std::string(", ") + row.whole_spelling;
         if (row.value != nullptr)
-            spellings += " FILE";
+            spellings += std::string(" ") + row.value_name;
         std::fprintf(out, "  %-20s%s\n", spellings.c_str(), row.help);
     }
 }

@@ -9,6 +9,9 @@ struct CommandLine {
     const char* input = nullptr;
     const char* output = nullptr;
     const char* config = nullptr;
+    const char* format = nullptr; // as given; main checks it
+    const char* base = nullptr;
+    const char* map = nullptr;
     bool quiet = false;
     bool strict = false;
     bool help = false;

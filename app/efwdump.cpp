@@ -5,6 +5,7 @@
 #include "image/image_reader.h"
 #include "platform/files.h"
 #include "run/image_compare.h"
+#include "run/json_descriptions.h"
 
 #include <cstdio>
 #include <cstring>
@@ -13,6 +14,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: efwdump [--data] IMAGE\n"
+    "       efwdump --json IMAGE\n"
     "       efwdump --against OBJECT IMAGE\n"
     "\n"
     "Lists a ROM image written by coff2efw and checks its layout: the boot region (16-bit\n"
@@ -31,7 +33,13 @@ constexpr const char* kUsage =
     "that does not convert gives coff2efw's error.\n"
     "\n"
     "  --against OBJECT compare IMAGE with the image converted from OBJECT\n"
+    "With --json, prints instead one JSON object for a well-formed image: image_size,\n"
+    "crc32, entry, boot_units, records (each with image_offset, size and address),\n"
+    "terminator_offset and padding (the offsets of padding bytes), all numbers integers;\n"
+    "a malformed image prints nothing on standard output.\n"
+    "\n"
     "  --data           also print each record's bytes as a hex dump\n"
+    "  --json           describe IMAGE as JSON instead of listing it\n"
     "  -h, --help, /?   show this text\n"
     "  --version        show the version\n";
 
@@ -53,12 +61,15 @@ int main(int argc, char** argv) {
         return 0;
 
     bool with_data = false;
+    bool json = false;
     const char* object = nullptr;
     const char* path = nullptr;
     for (int i = 1; i < argc; ++i) {
         const char* against = nullptr;
         if (std::strcmp(argv[i], "--data") == 0)
             with_data = true;
+        else if (std::strcmp(argv[i], "--json") == 0)
+            json = true;
         else if (std::strcmp(argv[i], "--against") == 0)
             against = i + 1 < argc ? argv[++i] : "";
         else if (std::strncmp(argv[i], "--against=", 10) == 0)
@@ -80,9 +91,15 @@ int main(int argc, char** argv) {
         return usage_error("no image given", "");
     if (object != nullptr && with_data)
         return usage_error("--data does not go with --against", "");
+    if (json && (object != nullptr || with_data))
+        return usage_error("--json goes with neither --data nor --against", "");
     try {
-        const int status = object != nullptr ? check_image_against(object, path, stdout)
-                                             : dump_image_file(path, with_data, stdout);
+        int status = 0;
+        if (json) // complete before the first byte, so a malformed image prints none
+            std::fputs(image_json(path).c_str(), stdout);
+        else
+            status = object != nullptr ? check_image_against(object, path, stdout)
+                                       : dump_image_file(path, with_data, stdout);
         std::fflush(stdout);
         return status;
     } catch (const Failure& f) {

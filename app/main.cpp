@@ -25,6 +25,10 @@ constexpr const char* kUsage =
     "image are in FILE's directory; with neither, FILE is config.ini beside this\n"
     "executable. In those two cases the image is VELTARA-<name> in that directory, with\n"
     "every \".out\" in the whole path replaced by \".efw\".\n"
+    "\n"
+    "With -O ihex or -O srec the image is written as Intel HEX or S-records, its bytes\n"
+    "placed from the --base address, and a derived name ends in \".hex\" or \".srec\"\n"
+    "instead of \".efw\". --map writes a JSON description of the run.\n"
     "\n";
 
 constexpr const char* kUsageEnd =
@@ -62,8 +66,16 @@ int main(int argc, char** argv) {
         print_version("coff2efw");
         return 0;
     }
-    const NameChoice choice{line.input, line.config, line.output};
-    const RunOptions options{line.quiet, line.strict};
+    RunOptions options{line.quiet, line.strict};
+    const std::string format_error = read_format_options(line.format, line.base, options);
+    if (!format_error.empty()) {
+        std::fprintf(stderr, "coff2efw: error: %s\nTry 'coff2efw --help'.\n", format_error.c_str());
+        return 2;
+    }
+    options.map = line.map;
+    const char* extension =
+        options.format == ImageFormat::Efw ? nullptr : format_extension(options.format);
+    const NameChoice choice{line.input, line.config, line.output, extension};
     Warnings warnings{.report = print_warning};
     try {
         const int status =
