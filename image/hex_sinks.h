@@ -3,8 +3,8 @@
 // the text back into binary from the base gets the .efw file byte for byte.
 //
 // Both formats are written with upper-case hexadecimal digits and CR LF line ends: the
-// flash programmers' own tools on Windows write CR LF, and every reader of either format
-// that we know of (srec_cat among them) takes it as well as LF.
+// flash programmers' own tools on Windows write CR LF, and the readers on other systems
+// (srec_cat among them) take it as well as LF.
 #pragma once
 
 #include "image/image_sink.h"
