@@ -71,6 +71,12 @@ std::string take_max_size(CommandLine& line, const std::string& spelled, const c
 constexpr OptionRow kConverterRows[] = {
     {'o', "output", nullptr, nullptr, &CommandLine::output, "FILE", false,
      "write the image to FILE instead"},
+    {'O', "format", nullptr, nullptr, &CommandLine::format, "FORMAT", false,
+     "write the image as efw (the default), ihex or srec"},
+    {'\0', "base", nullptr, nullptr, &CommandLine::base, "ADDR", false,
+     "place ihex and srec bytes from ADDR (default 0x90000000)"},
+    {'\0', "map", nullptr, nullptr, &CommandLine::map, "FILE", false,
+     "also write a JSON map of the run to FILE"},
     {'\0', "config", nullptr, nullptr, &CommandLine::config, "FILE", false,
      "read the input's name from the profile FILE"},
     {'q', "quiet", nullptr, &CommandLine::quiet, nullptr, nullptr, false,
@@ -90,6 +96,8 @@ constexpr OptionRow kDumpRows[] = {
      "compare IMAGE with the image converted from OBJECT"},
     {'\0', "data", nullptr, &CommandLine::data, nullptr, nullptr, false,
      "also print each record's bytes as a hex dump"},
+    {'\0', "json", nullptr, &CommandLine::json, nullptr, nullptr, false,
+     "describe IMAGE as JSON instead of listing it"},
     {'h', "help", "/?", &CommandLine::help, nullptr, nullptr, true, "show this text"},
     {'\0', "version", nullptr, &CommandLine::version, nullptr, nullptr, true, "show the version"},
 };

@@ -16,11 +16,15 @@ struct CommandLine {
     const char* input = nullptr;   // the one operand: coff2efw's object, efwdump's image
     const char* output = nullptr;  // coff2efw -o
     const char* config = nullptr;  // coff2efw --config
+    const char* format = nullptr;  // coff2efw -O, as given; main checks it
+    const char* base = nullptr;    // coff2efw --base
+    const char* map = nullptr;     // coff2efw --map
     const char* against = nullptr; // efwdump --against
     bool quiet = false;
     Warnings warnings;                   // coff2efw -W and --strict, applied in their order
     std::uint64_t max_size = kNoMaxSize; // coff2efw --max-size
     bool data = false;                   // efwdump --data
+    bool json = false;                   // efwdump --json
     bool help = false;
     bool version = false;
     bool options_ended = false; // "--" was given: the user knows how options are written

@@ -7,6 +7,7 @@
 #include "image/image_reader.h"
 #include "platform/files.h"
 #include "run/image_compare.h"
+#include "run/json_descriptions.h"
 
 #include <cstdio>
 #include <string>
@@ -15,6 +16,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: efwdump [--data] IMAGE\n"
+    "       efwdump --json IMAGE\n"
     "       efwdump --against OBJECT IMAGE\n"
     "\n"
     "Lists a ROM image written by coff2efw and checks its layout: the boot region (16-bit\n"
@@ -30,6 +32,11 @@ constexpr const char* kUsage =
     "error names the first difference in the image's terms (boot region unit, entry word,\n"
     "record and section, padding byte, terminator or length) with its offset, the\n"
     "expected and the found byte; an object that does not convert gives coff2efw's error.\n"
+    "\n"
+    "With --json, prints instead one JSON object for a well-formed image: image_size,\n"
+    "crc32, entry, boot_units, records (each with image_offset, size and address),\n"
+    "terminator_offset and padding (the offsets of padding bytes), all numbers integers;\n"
+    "a malformed image prints nothing on standard output.\n"
     "\n";
 
 constexpr const char* kUsageEnd =
@@ -63,6 +70,8 @@ int main(int argc, char** argv) {
             error = "no image given";
         else if (line.against != nullptr && line.data)
             error = "--data does not go with --against";
+        else if (line.json && (line.against != nullptr || line.data))
+            error = "--json goes with neither --data nor --against";
     }
     if (!error.empty())
         return report_usage_error(reporter, error);
@@ -82,6 +91,10 @@ int main(int argc, char** argv) {
     const int status = run_reported(reporter, [&] {
         if (line.against != nullptr)
             return check_image_against(line.against, line.input, stdout);
+        if (line.json) { // complete before the first byte, so a malformed image prints none
+            std::fputs(image_json(line.input).c_str(), stdout);
+            return 0;
+        }
         return dump(line.input, line.data);
     });
     return close_standard_output(reporter, status);

@@ -26,6 +26,10 @@ constexpr const char* kUsage =
     "image are in FILE's directory; with neither, FILE is config.ini beside this\n"
     "executable. In those two cases the image is VELTARA-<name> in that directory, with\n"
     "every \".out\" in the whole path replaced by \".efw\".\n"
+    "\n"
+    "With -O ihex or -O srec the image is written as Intel HEX or S-records, its bytes\n"
+    "placed from the --base address, and a derived name ends in \".hex\" or \".srec\"\n"
+    "instead of \".efw\". --map writes a JSON description of the run.\n"
     "\n";
 
 constexpr const char* kUsageEnd =
@@ -71,8 +75,14 @@ int main(int argc, char** argv) {
     const char* argv0 = argc > 0 ? argv[0] : nullptr;
     reporter.operand = line.options_ended ? nullptr : line.input; // no hint after "--"
     reporter.subject = argv0 != nullptr ? argv0 : "";
-    const NameChoice choice{line.input, line.config, line.output};
-    const RunOptions options{line.quiet, line.warnings.strict, line.max_size};
+    RunOptions options{line.quiet, line.warnings.strict, line.max_size};
+    const std::string format_error = read_format_options(line.format, line.base, options);
+    if (!format_error.empty())
+        return report_usage_error(reporter, format_error);
+    options.map = line.map;
+    const char* extension =
+        options.format == ImageFormat::Efw ? nullptr : format_extension(options.format);
+    const NameChoice choice{line.input, line.config, line.output, extension};
     Warnings warnings = line.warnings;
     warnings.report = report_warning_line;
     warnings.context = &reporter;

@@ -80,6 +80,16 @@ FileNames profile_file_names(const std::string& config, std::string_view configu
     return names;
 }
 
+void use_extension(std::string& output, std::string_view extension) {
+    // '.' is never the second byte of a double-byte character and none of ".efw" starts
+    // one, so a final ".efw" is those four characters whatever the code page.
+    constexpr std::string_view kEfw = ".efw";
+    if (output.size() >= kEfw.size() &&
+        output.compare(output.size() - kEfw.size(), kEfw.size(), kEfw) == 0)
+        output.resize(output.size() - kEfw.size());
+    output += extension;
+}
+
 FileNames resolve_file_names(const char* argv0, const NameChoice& choice) {
     FileNames names;
     if (choice.input != nullptr) {
@@ -94,5 +104,7 @@ FileNames resolve_file_names(const char* argv0, const NameChoice& choice) {
     }
     if (choice.output != nullptr)
         names.output = choice.output;
+    else if (choice.extension != nullptr)
+        use_extension(names.output, choice.extension);
     return names;
 }

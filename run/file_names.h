@@ -24,6 +24,9 @@ struct NameChoice {
     const char* input = nullptr;  // the object to convert, instead of a configured one
     const char* config = nullptr; // the profile file, instead of config.ini beside the executable
     const char* output = nullptr; // the image's path, taken as given
+    // What a derived output name ends in instead of ".efw" (".hex" for Intel HEX); null
+    // for ".efw" itself.
+    const char* extension = nullptr;
 };
 
 // Argument zero up to and including its last directory separator; empty when it has none
@@ -53,8 +56,12 @@ FileNames input_file_names(const std::string& input, int code_page);
 FileNames profile_file_names(const std::string& config, std::string_view configured_name,
                              int code_page);
 
+// Ends a derived output name in `extension`: in place of a final ".efw", or after the
+// name when it has none ("VELTARA-app.obj" gives "VELTARA-app.obj.hex").
+void use_extension(std::string& output, std::string_view extension);
+
 // The three paths of this run as the command line chooses them; `choice.output` replaces
-// whichever output the other names lead to. A profile file named on the command line
-// must exist: falling back to the default name would convert a file nobody named.
-// Throws Failure.
+// whichever output the other names lead to, which otherwise ends in `choice.extension`. A profile
+// file named on the command line must exist: falling back to the default name would convert a file
+// nobody named. Throws Failure.
 FileNames resolve_file_names(const char* argv0, const NameChoice& choice);

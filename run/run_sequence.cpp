@@ -3,8 +3,12 @@
 #include "base/failure.h"
 #include "base/output_file.h"
 #include "coff/header_listing.h"
+#include "image/checksum_sink.h"
 #include "image/warning_checks.h"
+#include "platform/files.h"
+#include "platform/mbstring.h"
 #include "run/file_names.h"
+#include "run/json_descriptions.h"
 
 #include <new>
 
@@ -91,14 +95,46 @@ bool convert_file(const FileNames& names, const RunOptions& options, std::FILE* 
 
     OutputFile file(names.output);
     std::setvbuf(file.stream(), g_OutputBuffer, _IOFBF, output_buffer_size(in.size));
-    StreamSink sink(file.stream(), names.output);
-    convert(in, sink, console, warnings, options.max_size);
+    // The image in the format asked for, its CRC-32 taken on the way for the map.
+    StreamSink efw(file.stream(), names.output);
+    IntelHexSink ihex(file.stream(), names.output, options.base);
+    SRecordSink srec(
+        file.stream(), names.output, options.base,
+        platform::file_name_start(names.input.c_str(), platform::code_page_for_text(names.input)));
+    TextImageSink* text = nullptr;
+    if (options.format == ImageFormat::IntelHex)
+        text = &ihex;
+    else if (options.format == ImageFormat::SRecord)
+        text = &srec;
+    ImageSink& out = text != nullptr ? *text : static_cast<ImageSink&>(efw);
+    ChecksumSink tee(out); // only a map needs the sum, so only a map costs it
+    convert(in, options.map != nullptr ? tee : out, console, warnings, options.max_size);
+    if (text != nullptr)
+        text->finish();
     if (warnings_refuse_image(warnings))
         return false; // the temporary goes with `file`; an existing image stays
+    MapFile map(options.map);
+    if (options.map != nullptr)
+        map.write(run_map_json(names, options.format, tee.crc32()), names, in);
     refuse_to_replace(file, in);
     refuse_to_replace(file, names.config, "the configuration file");
     file.commit();
+    map.commit(names);
     return true;
+}
+
+std::string read_format_options(const char* format, const char* base, RunOptions& options) {
+    if (format != nullptr && !parse_image_format(format, options.format))
+        return "invalid argument '" + std::string(format) + "' for '--format' (efw, ihex or srec)";
+    if (base == nullptr)
+        return {};
+    if (options.format == ImageFormat::Efw)
+        return "--base applies to -O ihex and -O srec only";
+    if (!parse_address(base, options.base)) {
+        return "invalid argument '" + std::string(base) +
+               "' for '--base' (0x and hexadecimal digits, or decimal digits, up to 0xFFFFFFFF)";
+    }
+    return {};
 }
 
 int run_sequence(const char* argv0, const NameChoice& choice, const RunOptions& options,

@@ -3,12 +3,14 @@
 
 #include "base/warnings.h"
 #include "coff/coff_headers.h"
+#include "image/hex_sinks.h"
 #include "image/image_passes.h"
 #include "run/file_names.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 // The buffers of the input and output streams, sized by measurement. Writes into a file
 // are the costly system calls, so a large image gets a large output buffer: from 32 MiB
@@ -37,7 +39,14 @@ struct RunOptions {
     bool quiet = false;                  // nothing on the console; failures are still reported
     bool strict = false;                 // every warning is an error (-Werror)
     std::uint64_t max_size = kNoMaxSize; // --max-size: a larger image is an error
+    ImageFormat format = ImageFormat::Efw;
+    std::uint32_t base = kDefaultImageBase; // the address of image offset 0 in a text format
+    const char* map = nullptr;              // where the run's JSON map goes; null for none
 };
+
+// Reads the values of -O (the format's name) and --base (an address) into `options`;
+// null where the command line gives none. Returns empty text, or what is wrong with them.
+std::string read_format_options(const char* format, const char* base, RunOptions& options);
 
 // Converts the object that `choice` names, or with nothing chosen the one named by
 // config.ini beside the executable (argument zero gives its directory), into a ROM
@@ -50,7 +59,9 @@ int run_sequence(const char* argv0, const NameChoice& choice, const RunOptions& 
 // Converts the input file at `names.input` into the image at `names.output`. The image
 // is written to a temporary file beside the output and renamed over it only when
 // complete, so a failed run leaves an existing output as it was; an output that is the
-// input or the configuration file itself is refused. Returns false, with
+// input or the configuration file itself is refused. The image goes in `options.format`;
+// a map, when asked for, is put in place with the same care right after the image.
+// Returns false, with
 // nothing written, when `warnings` is strict and the conversion gave any. Throws Failure.
 bool convert_file(const FileNames& names, const RunOptions& options, std::FILE* console,
                   Warnings* warnings = nullptr);

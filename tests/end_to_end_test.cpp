@@ -429,7 +429,8 @@ TEST(EndToEnd, StandardOutputThatCannotBeWrittenIsAnError) {
          "coff2efw",
          {dir.file("app.out"), "-o", dir.file("out.efw")},
          0,
-         "app.out: standard output: the listing is incomplete: No space left on device [-Wlisting]\n"},
+         "app.out: standard output: the listing is incomplete: No space left on device "
+         "[-Wlisting]\n"},
         {EFWDUMP_EXE, "efwdump", {"--help"}, 1, "efwdump" + lost},
         {EFWDUMP_EXE, "efwdump", {"--version"}, 1, "efwdump" + lost},
         {EFWDUMP_EXE, "efwdump", {dir.file("app.efw")}, 1, "efwdump" + lost},

@@ -1,0 +1,211 @@
+#include "run/json_descriptions.h"
+
+#include "base/failure.h"
+#include "coff/coff_headers.h"
+#include "image/image_layout.h"
+#include "image/image_reader.h"
+#include "image/rom_image.h"
+#include "platform/files.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cerrno>
+#include <new>
+
+namespace {
+
+// Keys in the order the documentation lists them.
+using Json = nlohmann::ordered_json;
+
+// The length of the well-formed UTF-8 sequence at `p` (of `n` bytes left), or 0: no
+// overlong forms, no surrogates, nothing above U+10FFFF, which the JSON writer refuses.
+std::size_t utf8_sequence(const unsigned char* p, std::size_t n) {
+    const unsigned c = p[0];
+    if (c < 0x80)
+        return 1;
+    std::size_t len;
+    std::uint32_t cp;
+    std::uint32_t least;
+    if ((c & 0xE0) == 0xC0) {
+        len = 2, cp = c & 0x1F, least = 0x80;
+    } else if ((c & 0xF0) == 0xE0) {
+        len = 3, cp = c & 0x0F, least = 0x800;
+    } else if ((c & 0xF8) == 0xF0) {
+        len = 4, cp = c & 0x07, least = 0x10000;
+    } else {
+        return 0;
+    }
+    if (n < len)
+        return 0;
+    for (std::size_t k = 1; k < len; ++k) {
+        if ((p[k] & 0xC0) != 0x80)
+            return 0;
+        cp = cp << 6 | (p[k] & 0x3Fu);
+    }
+    if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        return 0;
+    return len;
+}
+
+// The one place the map takes a section's name from; a long name from the string table
+// belongs here.
+std::string_view section_name(unsigned index) {
+    return sect_name_text(g_SectTable[index]);
+}
+
+const char* use_name(SectionUse use) {
+    switch (use) {
+    case SectionUse::Boot:
+        return "boot";
+    case SectionUse::Record:
+        return "record";
+    case SectionUse::LeftOut:
+        return "left-out";
+    case SectionUse::NotLoaded:
+        break;
+    }
+    return "not-loaded";
+}
+
+const char* reason_name(SectionReason reason) {
+    switch (reason) {
+    case SectionReason::BeforeFirstRecord:
+        return "leading-section";
+    case SectionReason::Empty:
+        return "empty";
+    case SectionReason::NoData:
+        return "no-data";
+    case SectionReason::Dummy:
+        return "dummy";
+    case SectionReason::Copy:
+        return "copy";
+    case SectionReason::None:
+        break;
+    }
+    return "none";
+}
+
+std::string dump(const Json& j) {
+    return j.dump(2) + "\n";
+}
+
+} // namespace
+
+std::string json_text(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    std::size_t left = bytes.size();
+    while (left > 0) {
+        const std::size_t len = utf8_sequence(p, left);
+        if (len > 0) {
+            out.append(reinterpret_cast<const char*>(p), len);
+        } else {
+            out += static_cast<char>(0xC0 | (p[0] >> 6));
+            out += static_cast<char>(0x80 | (p[0] & 0x3F));
+        }
+        const std::size_t step = len > 0 ? len : 1;
+        p += step;
+        left -= step;
+    }
+    return out;
+}
+
+std::string run_map_json(const FileNames& names, ImageFormat format, std::uint32_t crc) {
+    Json sections = Json::array();
+    for (unsigned i = 0; i < g_FileHead.usNumSect; ++i) {
+        const SectHead& s = g_SectTable[i];
+        const SectionPlace& place = g_Layout.sections[i];
+        Json j;
+        j["index"] = i;
+        j["name"] = json_text(section_name(i));
+        j["size"] = s.SectSize;
+        j["address"] = static_cast<std::uint32_t>(s.VirtAddr);
+        j["physical_address"] = static_cast<std::uint32_t>(s.PhyAddr);
+        j["file_offset"] = s.FilePtrRaw;
+        j["flags"] = static_cast<std::uint32_t>(s.Flags);
+        j["page"] = s.MemPage;
+        j["use"] = use_name(place.use);
+        if (place.use == SectionUse::LeftOut || place.use == SectionUse::NotLoaded)
+            j["reason"] = reason_name(place.reason);
+        if (place.use == SectionUse::Boot || place.use == SectionUse::Record)
+            j["image_offset"] = place.image_offset;
+        sections.push_back(std::move(j));
+    }
+    Json records = Json::array();
+    for (unsigned k = 0; k < g_Layout.record_count; ++k) {
+        const RecordPlace& rec = g_Layout.records[k];
+        records.push_back(Json{{"section", rec.usSection},
+                               {"image_offset", rec.offset},
+                               {"size", rec.ulByteCount},
+                               {"address", rec.ulDest}});
+    }
+    Json map;
+    map["input"] = json_text(names.input);
+    map["output"] = json_text(names.output);
+    map["format"] = format_name(format);
+    map["target"] = g_FileHead.usTargId;
+    map["entry"] = static_cast<std::uint32_t>(g_OptHead.lEntryPoint);
+    map["image_size"] = g_Layout.image_size;
+    map["crc32"] = crc;
+    map["sections"] = std::move(sections);
+    map["records"] = std::move(records);
+    return dump(map);
+}
+
+std::string image_json(const std::string& path) {
+    try {
+        ImageFile image{open_input(path)};
+        const BootSummary boot = read_boot_region(image);
+        check_boot_region(image, boot);
+        const std::uint32_t entry = read_entry_word(image);
+        Json records = Json::array();
+        Json padding = Json::array();
+        std::uint64_t pos = kFirstRecordOffset;
+        std::uint64_t end = pos; // where the content before the next header ends
+        LoadRecord rec;
+        while (next_record(image, pos, rec)) {
+            if (rec.offset != end)
+                padding.push_back(end);
+            records.push_back(
+                Json{{"image_offset", rec.offset}, {"size", rec.count}, {"address", rec.dest}});
+            end = pos;
+        }
+        if (pos != end)
+            padding.push_back(end);
+        Json j;
+        j["image_size"] = image.in.size;
+        j["crc32"] = image_crc32(image);
+        j["entry"] = entry;
+        j["boot_units"] = boot.units;
+        j["records"] = std::move(records);
+        j["terminator_offset"] = pos;
+        j["padding"] = std::move(padding);
+        return dump(j);
+    } catch (const std::bad_alloc&) {
+        fail(path, "out of memory", kStatusTrouble);
+    }
+}
+
+void MapFile::write(const std::string& text, const FileNames& names, const InputFile& in) {
+    if (path_ == nullptr)
+        return;
+    if (names.output == path_)
+        fail(path_, "the map would replace the image; nothing was written");
+    file_.emplace(path_);
+    if (std::fwrite(text.data(), 1, text.size(), file_->stream()) != text.size() ||
+        std::fflush(file_->stream()) != 0)
+        fail(path_, "cannot write the map: " + platform::error_text(errno));
+    refuse_to_replace(*file_, in);
+    refuse_to_replace(*file_, names.config, "the configuration file");
+    refuse_to_replace(*file_, names.output, "the image");
+}
+
+void MapFile::commit(const FileNames& names) {
+    if (!file_)
+        return;
+    // A map whose path leads to the image just put in place, through a link or another
+    // spelling, must not replace it.
+    refuse_to_replace(*file_, names.output, "the image");
+    file_->commit();
+}
