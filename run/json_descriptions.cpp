@@ -47,10 +47,16 @@ std::size_t utf8_sequence(const unsigned char* p, std::size_t n) {
     return len;
 }
 
-// The one place the map takes a section's name from; a long name from the string table
-// belongs here.
+// The one place the map takes a section's name from: the linker's long name from the
+// string table where the object has one, as its map file shows it.
 std::string_view section_name(unsigned index) {
-    return sect_name_text(g_SectTable[index]);
+    const SectHead& s = g_SectTable[index];
+    if (has_long_name(s)) {
+        const std::string_view name = long_name_text(s);
+        if (!name.empty())
+            return name;
+    }
+    return sect_name_text(s);
 }
 
 const char* use_name(SectionUse use) {
