@@ -56,6 +56,8 @@ foreach(package IN LISTS CPACK_PACKAGE_FILES)
 endforeach()
 
 if(copy)
+    # CPack's work area of earlier versions of this script lay here.
+    file(REMOVE_RECURSE ${dest}/_CPack_Packages)
     # Packages of another version are not this release's.
     file(GLOB present RELATIVE ${dest} ${dest}/*.zip ${dest}/*.tar.gz ${dest}/*.deb)
     foreach(name IN LISTS present)
