@@ -82,13 +82,40 @@ echo "== .deb: $(basename "$deb_file")"
 root=$scratch/root
 dpkg-deb -x "$deb_file" "$root" || die "dpkg-deb -x failed"
 got=$(files_under "$root")
-want="usr/bin/coff2efw usr/bin/efwdump usr/share/doc/coff2efw/LICENSE usr/share/doc/coff2efw/README.md usr/share/doc/coff2efw/config.ini usr/share/man/man1/coff2efw.1.gz usr/share/man/man1/efwdump.1.gz "
+want="usr/bin/coff2efw usr/bin/efwdump usr/share/doc/coff2efw/LICENSE usr/share/doc/coff2efw/README.md usr/share/doc/coff2efw/changelog.gz usr/share/doc/coff2efw/config.ini usr/share/doc/coff2efw/copyright usr/share/man/man1/coff2efw.1.gz usr/share/man/man1/efwdump.1.gz "
 [ "$got" = "$want" ] && pass "files: $got" || fail "files: $got"
+# What dpkg itself lists, owned by root.
+# (The list goes to a file first: grep -q stopping early would break dpkg's pipe.)
+dpkg -c "$deb_file" >"$scratch/deb.list"
+if grep -Eq '^-rw-r--r-- root/root .* \./usr/share/doc/coff2efw/copyright$' "$scratch/deb.list"; then
+    pass "dpkg -c lists usr/share/doc/coff2efw/copyright"
+else
+    fail "dpkg -c: no usr/share/doc/coff2efw/copyright owned by root"
+fi
 depends=$(dpkg-deb -f "$deb_file" Depends)
 [[ "$depends" == *libc6* ]] && pass "Depends: $depends" || fail "Depends: '$depends'"
-for field in Maintainer Description; do
-    [ -n "$(dpkg-deb -f "$deb_file" "$field")" ] && pass "$field set" || fail "no $field"
-done
+maintainer=$(dpkg-deb -f "$deb_file" Maintainer)
+[[ "$maintainer" =~ ^[^\<\>]+\ \<[^@\ ]+@[^@\ ]+\>$ ]] &&
+    pass "Maintainer: $maintainer" || fail "Maintainer without an address: '$maintainer'"
+[ -n "$(dpkg-deb -f "$deb_file" Description)" ] && pass "Description set" || fail "no Description"
+doc=$root/usr/share/doc/coff2efw
+# The machine-readable copyright file: its format line and the MIT text of LICENSE.
+if head -1 "$doc/copyright" | grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' &&
+    diff <(sed -n 's/^ \.$//p; s/^ \(.\)/\1/p' "$doc/copyright" | sed -n '/^Permission/,$p') \
+        <(sed -n '/^Permission/,$p' "$doc/LICENSE") >/dev/null; then
+    pass "copyright: DEP-5 with the licence text of LICENSE"
+else
+    fail "copyright: not DEP-5, or its licence text differs from LICENSE"
+fi
+# The changelog's newest entry is this version, signed by the Maintainer.
+entry=$(zcat "$doc/changelog.gz" 2>/dev/null | head -1)
+signature=$(zcat "$doc/changelog.gz" 2>/dev/null | grep -m1 '^ -- ')
+if [ "$entry" = "coff2efw ($version) unstable; urgency=medium" ] &&
+    [[ "$signature" == " -- $maintainer  "* ]]; then
+    pass "changelog.gz: $entry"
+else
+    fail "changelog.gz: '$entry' / '$signature'"
+fi
 
 # A project directory: the object, and the example profile copied from the package.
 project=$scratch/project

@@ -93,6 +93,8 @@ int errno_from_windows(DWORD error) {
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
         return ENOSPC;
+    case ERROR_FILENAME_EXCED_RANGE: // a path over 260 characters where long ones are off
+        return ENAMETOOLONG;
     default:
         return EIO;
     }
