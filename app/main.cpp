@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
         print_version("coff2efw");
         return 0;
     }
-    const NameChoice choice{line.input, line.config, line.output};
+    const NameChoice choice{line.input, line.config, line.output, "try 'coff2efw app.out'"};
     const RunOptions options{line.quiet, line.strict};
     return run_sequence(argc > 0 ? argv[0] : nullptr, choice, options, stdout, stderr);
 }

@@ -59,6 +59,7 @@ bool convert_file(const FileNames& names, const RunOptions& options, std::FILE* 
     if (options.quiet)
         console = nullptr;
 
+    check_output_directory(names);
     OutputFile file(names.output);
     std::setvbuf(file.stream(), g_OutputBuffer, _IOFBF, output_buffer_size(in.size));
     OutputImage out;

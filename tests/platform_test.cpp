@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <langinfo.h>
 
+#include <cerrno>
 #include <climits>
 #include <clocale>
 #include <cstdio>
@@ -112,11 +113,18 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& p) { return std::string(p.param.label); });
 
 TEST(ProfileFile, MissingFileGivesTheDefault) {
-    char buffer[256];
-    const platform::ProfileResult r = platform::read_profile_string(
-        "CONFIG", "COFF_FILE", "ZOV-KARN.efw", buffer, sizeof buffer, "/nonexistent/config.ini");
-    EXPECT_EQ(r.status, platform::ProfileStatus::kRead);
-    EXPECT_EQ(std::string(buffer, r.length), "ZOV-KARN.efw");
+    harness::ScratchDir dir;
+    harness::write_text(dir.file("file"), "");
+    // No such file, and a file where a directory should be: both are no profile at all.
+    for (const auto& [path, error] : {std::pair{dir.file("config.ini"), ENOENT},
+                                      std::pair{dir.file("file/config.ini"), ENOTDIR}}) {
+        char buffer[256];
+        const platform::ProfileResult r = platform::parse_profile_file(
+            path.c_str(), "CONFIG", "COFF_FILE", "ZOV-KARN.efw", buffer, sizeof buffer);
+        EXPECT_EQ(r.status, platform::ProfileStatus::kNoFile) << path;
+        EXPECT_EQ(r.error, error) << path;
+        EXPECT_EQ(std::string(buffer, r.length), "ZOV-KARN.efw");
+    }
 }
 
 TEST(Charset, NamesMapToCodePages) {
