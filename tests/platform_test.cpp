@@ -192,6 +192,49 @@ TEST(MultibyteSearch, SubstringMatchesStartOnCharacterBoundaries) {
     }
 }
 
+TEST(MultibyteSearch, AnyCaseMatchesStartOnCharacterBoundaries) {
+    const struct {
+        const char* text;
+        int code_page;
+        long at;
+    } cases[] = {
+        {"app.OUT", 0, 3},        {"app.oUt.out", 0, 3}, {"app.ou", 0, -1},
+        {"\x81.OUT", 0, 1},       {"\x81.OUT", 932, -1}, // the '.' is a trail byte
+        {"\x81.OUT.Out", 949, 5}, {"\x8F.OUT", 932, -1}, {"", 0, -1},
+        {".0UT", 0, -1}, // only letters fold
+    };
+    for (const auto& c : cases) {
+        const char* hit = platform::mb_strcasestr(c.text, ".out", c.code_page);
+        const long at = hit == nullptr ? -1 : static_cast<long>(hit - c.text);
+        EXPECT_EQ(at, c.at) << c.text << " in " << c.code_page;
+    }
+}
+
+TEST(Utf8, WellFormedTextBeyondAscii) {
+    const struct {
+        std::string text;
+        bool utf8_beyond_ascii;
+    } cases[] = {
+        {"app.out", false},                     // ASCII alone gives no sign of UTF-8
+        {"\xED\x95\x9C\xEA\xB8\x80.out", true}, // 한글
+        {"\xC3\xA9", true},                     // é
+        {"\xF0\x9F\x98\x80", true},             // U+1F600
+        {"\xC3", false},                        // cut short
+        {"\xC3\x28", false},                    // no continuation byte
+        {"\xC0\xAF", false},                    // overlong "/"
+        {"\xE0\x80\xAF", false},                // overlong "/"
+        {"\xED\xA0\x80", false},                // a surrogate
+        {"\xF4\x90\x80\x80", false},            // past U+10FFFF
+        {"\x95\x5C.out", false},                // code page 932
+        {"\xC7\xD1\xB1\xDB.out", false},        // 한글 in code page 949
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(platform::utf8_beyond_ascii(c.text), c.utf8_beyond_ascii) << c.text;
+    // A POSIX host's file name is bytes: any of them.
+    EXPECT_TRUE(platform::text_in_ansi_code_page("\xC7\xD1\x80"));
+    EXPECT_TRUE(platform::argument_held_by_code_page("\xC7\xD1\x80"));
+}
+
 TEST(Console, BannerIsConvertedOnlyWhereTheTerminalCanShowIt) {
     const std::string stored = "[ROM \xC6\xC4\xC0\xCF \xBE\xB2\xB1\xE2 \xC0\xDB\xBE\xF7]\n";
     EXPECT_EQ(platform::cp949_for_console(stored, "UTF-8"),
