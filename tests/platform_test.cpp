@@ -335,6 +335,24 @@ TEST(ConsoleLine, WhatDoesNotFitIsLeftOff) {
     EXPECT_EQ(std::string(line.text, line.len), long_text + "12a");
 }
 
+// In the sanitizer build (the asan and fuzz presets), a report of any sanitizer must end
+// the run with status 86, which no failure of the programs gives: a failure row would
+// otherwise pass over an undefined-behaviour report, whose status was the converter's 1.
+TEST(SanitizerReports, EndTheRunWithTheirOwnStatus) {
+    const std::string probe = SANITIZER_PROBE_EXE;
+    if (probe.empty())
+        GTEST_SKIP() << "not the sanitizer build";
+    const struct {
+        const char* fault;
+        int status;
+    } rows[] = {{"none", 0}, {"signed-overflow", 86}, {"heap-overflow", 86}, {"leak", 86}};
+    for (const auto& row : rows) {
+        const harness::ProcessResult r = harness::run_program(probe, probe, {row.fault}, "/");
+        EXPECT_EQ(r.status, row.status) << row.fault << ": " << r.err;
+        EXPECT_EQ(r.err.empty(), row.status == 0) << row.fault << ": " << r.err;
+    }
+}
+
 TEST(MultibyteSearch, HostCodePageOnlyForTextOutsideAscii) {
     EXPECT_EQ(platform::code_page_for_text("/opt/fw/app.out"), platform::kSingleByte);
     EXPECT_EQ(platform::code_page_for_text(""), platform::kSingleByte);
