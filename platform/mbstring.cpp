@@ -1,7 +1,6 @@
 #include "platform/mbstring.h"
 
 #include <cctype>
-#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -231,15 +230,19 @@ bool argument_held_by_code_page(const char* text) {
     if (__wgetmainargs(&argc, &wargv, &wenv, 0, &startup_info) < 0 || wargv == nullptr ||
         argc != __argc)
         return true; // nothing to tell by
+    // main's argv may be a copy of the runtime's __argv, so the argument is found by its
+    // text: the whole of one, or its tail (an option's value). Any such argument that did
+    // not arrive as given makes the text suspect.
+    const std::size_t len = std::strlen(text);
     for (int i = 0; i < argc; ++i) {
         const char* arg = __argv[i];
-        const auto at = reinterpret_cast<std::uintptr_t>(text);
-        const auto start = reinterpret_cast<std::uintptr_t>(arg);
-        if (at < start || at > start + std::strlen(arg))
+        const std::size_t arg_len = std::strlen(arg);
+        if (arg_len < len || std::strcmp(arg + (arg_len - len), text) != 0)
             continue;
-        // A tail of the argument holds what the tail of the wide one holds: compare the
-        // whole argument, since its head holds only ASCII option text (--config=).
-        return wide_from_ansi(arg) == wargv[i];
+        // The head of a tail is ASCII option text (--config=), which every code page
+        // holds: the whole argument is compared.
+        if (wide_from_ansi(arg) != wargv[i])
+            return false;
     }
     return true;
 }
