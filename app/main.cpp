@@ -82,7 +82,9 @@ int main(int argc, char** argv) {
     options.map = line.map;
     const char* extension =
         options.format == ImageFormat::Efw ? nullptr : format_extension(options.format);
-    const NameChoice choice{line.input, line.config, line.output, extension};
+    NameChoice choice{line.input, line.config, line.output};
+    choice.extension = extension;
+    choice.no_profile_hint = "try 'coff2efw app.out'";
     Warnings warnings = line.warnings;
     warnings.report = report_warning_line;
     warnings.context = &reporter;

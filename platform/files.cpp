@@ -36,21 +36,24 @@ void use_without_locking([[maybe_unused]] std::FILE* fp) {
 #endif
 }
 
+// The program's own path (program_directory in run/file_names, for config.ini and a
+// profile run's input and output). The backslash is searched character-wise, since it can
+// be the second byte of a double-byte character. The last "/" ends it too, on Windows as
+// well, where "C:/tools/coff2efw.exe" is a path like any other: no double-byte code page
+// has "/" as the second byte of a character, so a plain search is the right one, and a
+// character-wise walk would take a lead byte at the end of a directory name and the "/"
+// behind it for one character.
 const char* last_directory_separator(const char* path, int code_page) {
     const char* back = path_strrchr(path, '\\', code_page);
-#ifdef _WIN32
-    return back;
-#else
-    // No double-byte code page has "/" as the second byte of a character, and the system
-    // itself ends a directory at every "/", so a plain search is the right one here; a
-    // character-wise walk would take a lead byte at the end of a directory name and the
-    // "/" after it for one character.
     const char* slash = std::strrchr(path, '/');
     return back == nullptr || (slash != nullptr && slash > back) ? slash : back;
-#endif
 }
 
-const char* file_name_start(const char* path, int code_page) {
+// A typed path (input_file_names and profile_file_names in run/file_names, and the
+// temporary beside an output in create_temporary). On POSIX hosts the system ends a
+// directory at every "/", whatever the locale, so the search is a plain one; on Windows
+// the backslash is searched character-wise and a drive's colon counts too.
+const char* file_name_start(const char* path, [[maybe_unused]] int code_page) {
     const char* start = path;
 #ifdef _WIN32
     const char drive = path[0];
@@ -60,7 +63,7 @@ const char* file_name_start(const char* path, int code_page) {
     if (back != nullptr && back >= start)
         start = back + 1;
 #endif
-    const char* slash = path_strrchr(path, '/', code_page);
+    const char* slash = std::strrchr(path, '/');
     if (slash != nullptr && slash >= start)
         start = slash + 1;
     return start;
@@ -150,14 +153,8 @@ bool seek_absolute(std::FILE* fp, std::uint64_t offset) {
 }
 
 std::FILE* create_temporary(const std::string& target, const char* prefix, std::string& path) {
-    // The directory ends at the last backslash (found character-wise), slash or drive colon.
     const char* t = target.c_str();
-    const char* end = host_mbsrchr(t, '\\');
-    for (const char* sep : {std::strrchr(t, '/'), std::strrchr(t, ':')}) {
-        if (end == nullptr || (sep != nullptr && sep > end))
-            end = sep;
-    }
-    const std::string dir(t, end == nullptr ? 0 : static_cast<std::size_t>(end - t) + 1);
+    const std::string dir(t, file_name_start(t, host_code_page()));
     static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     for (int attempt = 0; attempt < 100; ++attempt) {
         path = dir + prefix;
@@ -299,21 +296,47 @@ namespace {
 char g_TempPath[4096];
 volatile std::sig_atomic_t g_TempExists = 0;
 
-constexpr int kCleanupSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGXFSZ};
+// Every signal whose default action ends the process and that comes from outside the
+// program's own doing: a user (SIGINT, SIGQUIT), a session or a job control (SIGHUP,
+// SIGTERM), timers and limits (SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ), another
+// process (SIGUSR1, SIGUSR2, the real-time signals) or the system (SIGSYS from a filter,
+// SIGPOLL, SIGPWR, SIGSTKFLT). Left out: SIGPIPE, which is ignored; SIGKILL and SIGSTOP,
+// which cannot be caught; and the faults of the program itself (SIGSEGV, SIGBUS, SIGFPE,
+// SIGILL, SIGTRAP, SIGABRT), after which its memory, the temporary's name included, is not
+// to be trusted, and which belong to the sanitizers and the debugger.
+constexpr int kCleanupSignals[] = {
+    SIGHUP,    SIGINT,    SIGQUIT, SIGTERM, SIGALRM, SIGUSR1,
+    SIGUSR2,   SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGSYS,
+#ifdef SIGPOLL
+    SIGPOLL,
+#endif
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+};
 
 sigset_t cleanup_signals() {
     sigset_t set;
     sigemptyset(&set);
     for (const int sig : kCleanupSignals)
         sigaddset(&set, sig);
+#ifdef SIGRTMIN
+    // Not constants: the C library keeps the lowest few for itself.
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig)
+        sigaddset(&set, sig);
+#endif
     return set;
 }
 
 extern "C" void remove_temporary_and_end(int sig) {
     if (g_TempExists != 0)
         unlink(g_TempPath);
-    // SA_RESETHAND has put the default action back; the signal ends the process at the
-    // latest when this handler returns.
+    // SA_RESETHAND has put the default action back; the signal ends the process, with a
+    // core file where its default action makes one, at the latest when this handler
+    // returns.
     raise(sig);
 }
 
@@ -328,9 +351,8 @@ mode_t current_umask() {
 } // namespace
 
 std::FILE* create_temporary(const std::string& target, const char* prefix, std::string& path) {
-    const std::size_t slash = target.rfind('/');
-    const std::string dir = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-    path = dir + prefix + "XXXXXX";
+    const char* t = target.c_str();
+    path = std::string(t, file_name_start(t, kSingleByte)) + prefix + "XXXXXX";
     if (path.size() >= sizeof g_TempPath) {
         errno = ENAMETOOLONG;
         return nullptr;
@@ -374,9 +396,12 @@ void remove_temporary_on_signals() {
     action.sa_handler = remove_temporary_and_end;
     action.sa_mask = cleanup_signals(); // one removal at a time
     action.sa_flags = static_cast<int>(SA_RESETHAND);
-    for (const int sig : kCleanupSignals) {
+    // Only a signal at its default action: one ignored at start stays ignored, and one a
+    // runtime has taken (a sanitizer's, a profiler's) stays with it.
+    for (int sig = 1; sig < NSIG; ++sig) {
         struct sigaction old = {};
-        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
+        if (sigismember(&action.sa_mask, sig) == 1 && sigaction(sig, nullptr, &old) == 0 &&
+            (old.sa_flags & SA_SIGINFO) == 0 && old.sa_handler == SIG_DFL)
             sigaction(sig, &action, nullptr);
     }
 }

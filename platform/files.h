@@ -8,16 +8,28 @@
 
 namespace platform {
 
-// The separator that ends the directory part of the path the program was started by:
-// the last backslash on Windows; on POSIX hosts the last backslash or slash, whichever
-// comes later, since "/" is how such a host writes a directory. Null when there is none.
+// The two rules for where a path's directory part ends, one per kind of path.
+//
+// The program's own path (argument zero; used by program_directory): the separator that
+// ends its directory is the later of the last backslash, found character by character in
+// `code_page`, and the last slash, on every host. Null when there is none.
 const char* last_directory_separator(const char* path, int code_page);
 
-// Where the file name begins in a path typed on the command line (an input, a profile
-// file): behind its last slash, on Windows also behind its last backslash or the colon of
-// a drive ("C:app.out"), since that is how the host's own programs read such a path. The
-// path itself when it has no directory part.
+// A path typed on the command line or put together from one (an input, a profile file, an
+// output; used by input_file_names, profile_file_names and create_temporary): where its
+// file name begins. On POSIX hosts that is behind its last slash in every locale, as the
+// system reads it; on Windows also behind its last backslash (found character by
+// character in `code_page`) or the colon of a drive ("C:app.out"). The path itself when it
+// has no directory part.
 const char* file_name_start(const char* path, int code_page);
+
+// Whether the host matches file names regardless of case, as Windows does; a POSIX
+// host's names are bytes.
+#ifdef _WIN32
+inline constexpr bool kNamesIgnoreCase = true;
+#else
+inline constexpr bool kNamesIgnoreCase = false;
+#endif
 
 // Opens the null device onto each of descriptors 0, 1 and 2 that is closed. Called first
 // thing, before any file is opened: a program started with standard output closed would
@@ -72,9 +84,11 @@ std::FILE* create_temporary(const std::string& target, const char* prefix, std::
 void forget_temporary();
 
 // Ignores SIGPIPE, so that a listing nobody reads is a failed write rather than the end of
-// the run; makes SIGTERM, SIGINT, SIGHUP and SIGXFSZ remove the temporary before they end
-// the process as they would have. A signal ignored at start stays ignored (nohup, or a
-// parent that wants EFBIG instead of SIGXFSZ). Nothing on Windows (see files.cpp).
+// the run; makes every other signal whose default action ends the process and that does
+// not report a fault of the program itself (SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGALRM,
+// SIGUSR1, SIGXFSZ, ... : see files.cpp) remove the temporary before it ends the process
+// as it would have. A signal ignored at start stays ignored (nohup, or a parent that
+// wants EFBIG instead of SIGXFSZ). Nothing on Windows (see files.cpp).
 void remove_temporary_on_signals();
 
 // Renames `from` over `to`, replacing an existing file in one step.

@@ -96,6 +96,69 @@ const char* mb_strstr(const char* text, const char* pattern, int code_page) {
     }
 }
 
+namespace {
+
+char ascii_lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool starts_with_any_case(const char* text, const char* pattern) {
+    for (; *pattern != '\0'; ++text, ++pattern) {
+        if (ascii_lower(*text) != ascii_lower(*pattern))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+const char* mb_strcasestr(const char* text, const char* pattern, int code_page) {
+    for (const char* p = text;; p += char_length(p, code_page)) {
+        if (starts_with_any_case(p, pattern))
+            return p;
+        if (*p == '\0')
+            return nullptr;
+    }
+}
+
+bool utf8_beyond_ascii(std::string_view text) {
+    bool beyond = false;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        if (b < 0x80) {
+            ++i;
+            continue;
+        }
+        // The sequence's length and the range its second byte must lie in, which rules
+        // out overlong forms, surrogates and codes past U+10FFFF.
+        std::size_t n = 0;
+        unsigned char low = 0x80, high = 0xBF;
+        if (b >= 0xC2 && b <= 0xDF) {
+            n = 2;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            n = 3;
+            low = b == 0xE0 ? 0xA0 : 0x80;
+            high = b == 0xED ? 0x9F : 0xBF;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            n = 4;
+            low = b == 0xF0 ? 0x90 : 0x80;
+            high = b == 0xF4 ? 0x8F : 0xBF;
+        } else {
+            return false;
+        }
+        if (text.size() - i < n)
+            return false;
+        for (std::size_t k = 1; k < n; ++k) {
+            const auto c = static_cast<unsigned char>(text[i + k]);
+            if (c < (k == 1 ? low : 0x80) || c > (k == 1 ? high : 0xBF))
+                return false;
+        }
+        beyond = true;
+        i += n;
+    }
+    return beyond;
+}
+
 int code_page_for_text(std::string_view text) {
     for (const char c : text) {
         if (static_cast<unsigned char>(c) >= 0x80)
@@ -139,7 +202,65 @@ const char* path_strstr(const char* text, const char* pattern, int code_page) {
                                          : mb_strstr(text, pattern, code_page);
 }
 
+// The wide form of main's arguments, as the C runtime parsed the same command line for
+// its narrow ones; declared for the runtime's startup code only.
+extern "C" int __wgetmainargs(int* argc, wchar_t*** argv, wchar_t*** env, int glob,
+                              int* startup_info);
+
+namespace {
+
+std::wstring wide_from_ansi(std::string_view text) {
+    if (text.empty())
+        return {};
+    const int n =
+        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
+    if (n > 0)
+        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+    return out;
+}
+
+} // namespace
+
+bool argument_held_by_code_page(const char* text) {
+    int argc = 0;
+    wchar_t** wargv = nullptr;
+    wchar_t** wenv = nullptr;
+    int startup_info = 0;
+    if (__wgetmainargs(&argc, &wargv, &wenv, 0, &startup_info) < 0 || wargv == nullptr ||
+        argc != __argc)
+        return true; // nothing to tell by
+    // main's argv may be a copy of the runtime's __argv, so the argument is found by its
+    // text: the whole of one, or its tail (an option's value). Any such argument that did
+    // not arrive as given makes the text suspect.
+    const std::size_t len = std::strlen(text);
+    for (int i = 0; i < argc; ++i) {
+        const char* arg = __argv[i];
+        const std::size_t arg_len = std::strlen(arg);
+        if (arg_len < len || std::strcmp(arg + (arg_len - len), text) != 0)
+            continue;
+        // The head of a tail is ASCII option text (--config=), which every code page
+        // holds: the whole argument is compared.
+        if (wide_from_ansi(arg) != wargv[i])
+            return false;
+    }
+    return true;
+}
+
+bool text_in_ansi_code_page(std::string_view text) {
+    return text.empty() || MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(),
+                                               static_cast<int>(text.size()), nullptr, 0) > 0;
+}
+
 #else
+
+bool argument_held_by_code_page(const char*) {
+    return true;
+}
+
+bool text_in_ansi_code_page(std::string_view) {
+    return true;
+}
 
 int host_code_page() {
     static const int code_page = [] {

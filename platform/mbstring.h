@@ -35,6 +35,25 @@ const char* mb_strrchr(const char* text, unsigned char ch, int code_page);
 // An empty pattern matches at the start.
 const char* mb_strstr(const char* text, const char* pattern, int code_page);
 
+// mb_strstr with ASCII letters matched regardless of case (".OUT" and ".Out" for ".out"),
+// as Windows matches file names.
+const char* mb_strcasestr(const char* text, const char* pattern, int code_page);
+
+// Whether `text`, all of main's argument `argv[i]` or the tail of one (an option's value),
+// is what the user gave. On Windows the C runtime hands main the command line in the ANSI
+// code page, and a character that code page lacks arrives as '?' or as a look-alike, so
+// that the path names another file or none; the wide command line tells. Always true on
+// POSIX hosts, where arguments are the bytes given.
+bool argument_held_by_code_page(const char* text);
+
+// Whether `text` reads as characters of the ANSI code page, the only text a Windows file
+// name of the runtime's narrow calls can be. Always true on POSIX hosts, where a file name
+// is bytes.
+bool text_in_ansi_code_page(std::string_view text);
+
+// Whether `text` is well-formed UTF-8 holding a character outside ASCII.
+bool utf8_beyond_ascii(std::string_view text);
+
 // The same searches in the process's own code page; on Windows these are the C runtime's
 // _mbsrchr and _mbsstr, working in the process's ANSI code page.
 const char* host_mbsrchr(const char* text, unsigned char ch);

@@ -310,7 +310,7 @@ Lookup make_lookup(const char* section, const char* key, const char* fallback, c
 }
 
 // Opens the profile for reading without ever waiting: a FIFO or a device is refused
-// before anything is read from it. No such file gives kRead with a null stream.
+// before anything is read from it. A stream only with kRead.
 ProfileResult open_profile(const char* path, std::FILE*& fp);
 
 #ifdef _WIN32
@@ -337,7 +337,7 @@ ProfileResult open_profile(const char* path, std::FILE*& fp) {
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
-            return {ProfileStatus::kRead, 0, 0};
+            return {ProfileStatus::kNoFile, ENOENT, 0};
         return {ProfileStatus::kError, errno_for(error), 0};
     }
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
@@ -348,7 +348,7 @@ ProfileResult open_profile(const char* path, std::FILE*& fp) {
     if (h == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
-            return {ProfileStatus::kRead, 0, 0}; // gone since
+            return {ProfileStatus::kNoFile, ENOENT, 0}; // gone since
         return {ProfileStatus::kError, errno_for(error), 0};
     }
     if (GetFileType(h) != FILE_TYPE_DISK) {
@@ -378,7 +378,7 @@ ProfileResult open_profile(const char* path, std::FILE*& fp) {
     const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT || errno == ENOTDIR)
-            return {ProfileStatus::kRead, 0, 0};
+            return {ProfileStatus::kNoFile, errno, 0};
         return {ProfileStatus::kError, errno, 0};
     }
     struct stat st;
@@ -423,13 +423,9 @@ namespace {
 bool open_or_fall_back(const char* path, const char* fallback, char* buffer, std::size_t size,
                        std::FILE*& fp, ProfileResult& result) {
     result = open_profile(path, fp);
-    if (result.status != ProfileStatus::kRead)
-        return false;
-    if (fp == nullptr) {
+    if (result.status == ProfileStatus::kNoFile)
         result.length = copy_out(fallback, buffer, size);
-        return false;
-    }
-    return true;
+    return result.status == ProfileStatus::kRead;
 }
 
 } // namespace
@@ -459,36 +455,5 @@ ProfileResult parse_profile_file(const char* path, const char* section, const ch
     result.length = finish(r, l);
     return result;
 }
-
-#ifdef _WIN32
-
-ProfileResult read_profile_string(const char* section, const char* key, const char* fallback,
-                                  char* buffer, std::size_t size, const char* path) {
-    // The system reader takes a file it cannot read for an absent one; the system is
-    // asked first, so that only "no such file" gives the fallback.
-    std::FILE* fp = nullptr;
-    ProfileResult result;
-    if (!open_or_fall_back(path, fallback, buffer, size, fp, result))
-        return result;
-    std::fclose(fp);
-    // A bare file name would be looked for in the Windows directory; users expect the
-    // configuration beside the input and output, which are relative to the working
-    // directory.
-    std::string where = path;
-    if (where.find_first_of("\\/:") == std::string::npos)
-        where = ".\\" + where;
-    result.length = GetPrivateProfileStringA(section, key, fallback, buffer,
-                                             static_cast<DWORD>(size), where.c_str());
-    return result;
-}
-
-#else
-
-ProfileResult read_profile_string(const char* section, const char* key, const char* fallback,
-                                  char* buffer, std::size_t size, const char* path) {
-    return parse_profile_file(path, section, key, fallback, buffer, size);
-}
-
-#endif
 
 } // namespace platform

@@ -7,15 +7,17 @@
 namespace platform {
 
 enum class ProfileStatus {
-    kRead,       // the value is in the buffer, or the fallback when file, section or key is absent
+    kRead,       // the value is in the buffer, or the fallback when section or key is absent
+    kNoFile,     // there is no such file: the buffer holds the fallback
     kNotRegular, // the path names a FIFO, a device or a socket
     kError,      // the file is there but cannot be read; `error` says why
 };
 
 struct ProfileResult {
     ProfileStatus status;
-    int error;          // an errno value, for kError (EISDIR for a directory)
-    std::size_t length; // characters in the buffer, for kRead
+    int error;          // an errno value: why kError (EISDIR for a directory), or how the
+                        // system said kNoFile (ENOENT, or ENOTDIR for a file on the way)
+    std::size_t length; // characters in the buffer, for kRead and kNoFile
 };
 
 // Looks up `key` in `[section]` of the profile file at `path` and copies its value into
@@ -24,14 +26,11 @@ struct ProfileResult {
 // with an empty value gives empty text. Anything else that keeps the file from being read
 // is reported, never taken for an absent file: the buffer is then left as it is.
 //
-// On Windows the value comes from GetPrivateProfileStringA, after the file has been
-// checked with the system; a path without a directory part is looked for in the working
-// directory, not in the Windows directory. Elsewhere it is parse_profile_file.
-ProfileResult read_profile_string(const char* section, const char* key, const char* fallback,
-                                  char* buffer, std::size_t size, const char* path);
-
-// Our own reader, on every host: the file is checked as above and read line by line
-// through fixed buffers, so memory stays the same whatever the file holds.
+// The file is opened once, checked and read line by line through fixed buffers, so
+// memory stays the same whatever the file holds. The same reader serves every host: the
+// Windows one would open the file a second time, after ours had checked it, and would
+// look for a bare file name in the Windows directory; tests/windows/profile_compare.cpp
+// checks under Wine that both give the same values.
 ProfileResult parse_profile_file(const char* path, const char* section, const char* key,
                                  const char* fallback, char* buffer, std::size_t size);
 

@@ -3,6 +3,8 @@
 // command line says.
 #pragma once
 
+#include "platform/files.h"
+
 #include <string>
 #include <string_view>
 
@@ -17,6 +19,12 @@ struct FileNames {
     std::string config; // empty when no configuration file is read
     std::string input;
     std::string output;
+    // The input is the default name, as no profile named one; a run that cannot find it
+    // says so.
+    bool default_input = false;
+    // Replacing ".out" in the whole path changed the output's directory: a run that cannot
+    // find that directory says where it came from.
+    bool output_directory_renamed = false;
 };
 
 // What the command line names for a run; null where it names nothing.
@@ -27,6 +35,9 @@ struct NameChoice {
     // What a derived output name ends in instead of ".efw" (".hex" for Intel HEX); null
     // for ".efw" itself.
     const char* extension = nullptr;
+    // What a run without a profile, which finds no default input, suggests instead: the
+    // program's own usage ("try 'PROGRAM app.out'"). Null for none.
+    const char* no_profile_hint = nullptr;
 };
 
 // Argument zero up to and including its last directory separator; empty when it has none
@@ -34,8 +45,9 @@ struct NameChoice {
 std::string program_directory(const char* argv0, int code_page);
 
 // Replaces every ".out" by ".efw", scanning from the start and on past each replacement,
-// matching only on character boundaries of the code page.
-void replace_out_with_efw(std::string& path, int code_page);
+// matching only on character boundaries of the code page; with `any_case` ".OUT" and
+// ".Out" match too.
+void replace_out_with_efw(std::string& path, int code_page, bool any_case = false);
 
 // The three paths for a program directory and a configured input name.
 FileNames form_file_names(std::string_view program_dir, std::string_view configured_name,
@@ -44,12 +56,15 @@ FileNames form_file_names(std::string_view program_dir, std::string_view configu
 // The three paths of this run: the program directory from argument zero, the input name
 // from the configuration file beside the executable. Only a configuration that does not
 // exist gives the default name; one that exists but cannot be read fails the run.
+// Throws Failure.
 FileNames resolve_file_names(const char* argv0);
 
 // The paths for an input named on the command line: the image goes beside it as
 // "VELTARA-" and its file name, with every ".out" of the file name (not of the
-// directory, which stays as given) replaced by ".efw". No configuration is read.
-FileNames input_file_names(const std::string& input, int code_page);
+// directory, which stays as given) replaced by ".efw", in any case where the host's file
+// names have none (`any_case`, Windows). No configuration is read.
+FileNames input_file_names(const std::string& input, int code_page,
+                           bool any_case = platform::kNamesIgnoreCase);
 
 // The paths for a profile file named on the command line: its directory takes the place
 // of the program directory, under every rule of form_file_names.
@@ -61,7 +76,13 @@ FileNames profile_file_names(const std::string& config, std::string_view configu
 void use_extension(std::string& output, std::string_view extension);
 
 // The three paths of this run as the command line chooses them; `choice.output` replaces
-// whichever output the other names lead to, which otherwise ends in `choice.extension`. A profile
-// file named on the command line must exist: falling back to the default name would convert a file
-// nobody named. Throws Failure.
+// whichever output the other names lead to, which otherwise ends in `choice.extension`.
+// A profile file named on the command line must exist: falling back to the default name
+// would convert a file nobody named. A default input that does not exist fails with
+// `choice.no_profile_hint`. A path the host's code page cannot hold fails before anything
+// is opened. Throws Failure.
 FileNames resolve_file_names(const char* argv0, const NameChoice& choice);
+
+// Throws Failure naming the output when its directory is missing and replacing ".out"
+// made it: the user typed no such name. Called once the input has opened.
+void check_output_directory(const FileNames& names);

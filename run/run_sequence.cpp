@@ -93,6 +93,7 @@ bool convert_file(const FileNames& names, const RunOptions& options, std::FILE* 
     if (options.quiet)
         console = nullptr;
 
+    check_output_directory(names);
     OutputFile file(names.output);
     std::setvbuf(file.stream(), g_OutputBuffer, _IOFBF, output_buffer_size(in.size));
     // The image in the format asked for, its CRC-32 taken on the way for the map.

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 
@@ -222,6 +223,13 @@ INSTANTIATE_TEST_SUITE_P(
                     "app.out: cannot open: No such file or directory"},
         FailureCase{"missing_default_input",
                     "",
+                    false,
+                    {},
+                    "VELTARA-ZOV-KARN.efw",
+                    "ZOV-KARN.efw: cannot open: No such file or directory (no config.ini beside "
+                    "the program named an input; try 'coff2efw app.out')"},
+        FailureCase{"missing_input_named_default",
+                    "[CONFIG]\nCOFF_FILE=ZOV-KARN.efw\n",
                     false,
                     {},
                     "VELTARA-ZOV-KARN.efw",
@@ -481,7 +489,27 @@ struct ArgsCase {
     const char* image; // the one file the run adds, the object's image; null for none
     bool listing;      // standard output holds the listing, else nothing
     std::string err;
+    bool gbk = false; // run in a GBK locale, where 0x81 leads a two-byte character
 };
+
+// A GBK locale made for this process by localedef, as LOCPATH takes it; empty when
+// localedef cannot make one.
+const std::string& gbk_locale_path() {
+    static const ScratchDir dir;
+    static const std::string path = [] {
+        const std::string command =
+            "localedef -c -f GBK -i zh_CN '" + dir.file("zh_CN.GBK") + "' >/dev/null 2>&1";
+        return std::system(command.c_str()) == 0 && file_exists(dir.file("zh_CN.GBK/LC_CTYPE"))
+                   ? dir.path
+                   : std::string();
+    }();
+    return path;
+}
+
+ArgsCase in_gbk(ArgsCase c) {
+    c.gbk = true;
+    return c;
+}
 
 ArgsCase writes(const char* label, std::vector<std::string> args, const char* image,
                 bool listing = true) {
@@ -516,12 +544,21 @@ class ArgumentLines : public testing::TestWithParam<ArgsCase> {};
 TEST_P(ArgumentLines, WriteWhatTheyNameAndTouchNothingElse) {
     const ArgsCase& c = GetParam();
     ScratchDir dir;
-    for (const char* d : {"bin", "fw", "cfg", "cfg.out", "cfg.efw", "img"})
+    std::vector<std::string> env;
+    if (c.gbk) {
+        if (gbk_locale_path().empty())
+            GTEST_SKIP() << "localedef cannot make a GBK locale here";
+        env = {"LOCPATH=" + gbk_locale_path(), "LC_ALL=zh_CN.GBK"};
+    }
+    // "d\x81" is a directory whose name ends in a GBK lead byte; "lone.out" has no
+    // "lone.efw" beside it.
+    for (const char* d : {"bin", "fw", "cfg", "cfg.out", "cfg.efw", "img", "d\x81", "lone.out"})
         ASSERT_EQ(mkdir(dir.file(d).c_str(), 0755), 0);
-    for (const char* obj :
-         {"bin/app.out", "fw/app.out", "cfg/app.out", "cfg.out/app.out", "-odd.out"})
+    for (const char* obj : {"bin/app.out", "fw/app.out", "cfg/app.out", "cfg.out/app.out",
+                            "-odd.out", "d\x81/app.out", "lone.out/app.out"})
         coffgen::write_file(dir.file(obj), clean_object());
-    for (const char* ini : {"bin/config.ini", "cfg/c.ini", "cfg.out/c.ini"})
+    for (const char* ini :
+         {"bin/config.ini", "cfg/c.ini", "cfg.out/c.ini", "d\x81/cfg.ini", "lone.out/c.ini"})
         harness::write_text(dir.file(ini), kAppConfig);
     auto files = snapshot(dir.path);
     const auto expected = harness::convert_bytes(clean_object());
@@ -531,7 +568,8 @@ TEST_P(ArgumentLines, WriteWhatTheyNameAndTouchNothingElse) {
     for (const std::string& a : c.args)
         args.push_back(a[0] == '@' ? dir.path + a.substr(1) : a);
 
-    const auto r = run_program(harness::converter_path(), dir.file("bin/coff2efw"), args, dir.path);
+    const auto r =
+        run_program(harness::converter_path(), dir.file("bin/coff2efw"), args, dir.path, env);
     EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(r.err, c.err);
     EXPECT_EQ(r.out, c.listing ? expected.console : "");
@@ -558,6 +596,21 @@ INSTANTIATE_TEST_SUITE_P(
         writes("long_prefixes", {"--outp=img/x.efw", "--q", "fw/app.out"}, "img/x.efw", false),
         writes("long_prefix_value_next", {"--conf", "cfg/c.ini"}, "cfg/VELTARA-app.efw"),
         writes("long_prefix_flag", {"--st", "fw/app.out"}, "fw/VELTARA-app.efw"),
+        // A "/" ends the directory of a typed path in every locale, behind a lead byte too.
+        in_gbk(writes("config_behind_a_lead_byte", {"-q", "--config", "d\x81/cfg.ini"},
+                      "d\x81/VELTARA-app.efw", false)),
+        in_gbk(writes("input_behind_a_lead_byte", {"-q", "d\x81/app.out"}, "d\x81/VELTARA-app.efw",
+                      false)),
+        in_gbk(writes("output_behind_a_lead_byte", {"-q", "-o", "d\x81/x.efw", "fw/app.out"},
+                      "d\x81/x.efw", false)),
+        ArgsCase{"config_derived_directory_missing",
+                 {"--config", "lone.out/c.ini"},
+                 1,
+                 nullptr,
+                 false,
+                 "coff2efw: error: lone.efw/VELTARA-app.efw: cannot create a temporary file "
+                 "beside it: No such file or directory (the directory lone.efw/ comes from "
+                 "replacing every \".out\" in the whole path by \".efw\")\n"},
         // Formerly EndToEnd.OtherArgumentsAreIgnored, which converted bin/app.out for the
         // line `other.out -x`: a named input is the one converted or reported, and an
         // unknown option is refused.

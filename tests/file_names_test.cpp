@@ -8,7 +8,8 @@ namespace {
 
 // Where a run's names come from: argument zero and its config.ini, or a path typed on
 // the command line, the input itself or a profile file.
-enum class From { kArgv0, kInput, kProfile };
+// kInputAnyCase: as Windows forms a named input's output, matching ".out" in any case.
+enum class From { kArgv0, kInput, kProfile, kInputAnyCase };
 
 struct NameCase {
     const char* label;
@@ -18,19 +19,22 @@ struct NameCase {
     std::string input;
     std::string output;
     From from = From::kArgv0;
+    bool renamed = false; // the ".out" rule changed the output's directory
 };
 
 class FileNameForming : public testing::TestWithParam<NameCase> {};
 
 TEST_P(FileNameForming, FormsAllThreePaths) {
     const NameCase& c = GetParam();
-    const FileNames names = c.from == From::kInput ? input_file_names(c.path, 0)
+    const FileNames names = c.from == From::kInput          ? input_file_names(c.path, 0, false)
+                            : c.from == From::kInputAnyCase ? input_file_names(c.path, 0, true)
                             : c.from == From::kProfile
                                 ? profile_file_names(c.path, c.configured, 0)
                                 : form_file_names(program_directory(c.path, 0), c.configured, 0);
     EXPECT_EQ(names.config, c.config);
     EXPECT_EQ(names.input, c.input);
     EXPECT_EQ(names.output, c.output);
+    EXPECT_EQ(names.output_directory_renamed, c.renamed);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -72,7 +76,17 @@ INSTANTIATE_TEST_SUITE_P(
         NameCase{"profile_bare", "c.ini", "app.out", "c.ini", "app.out", "VELTARA-app.efw",
                  From::kProfile},
         NameCase{"profile_whole_path_rule", "/b.out/c.ini", "sub/x.out", "/b.out/c.ini",
-                 "/b.out/sub/x.out", "/b.efw/VELTARA-sub/x.efw", From::kProfile}),
+                 "/b.out/sub/x.out", "/b.efw/VELTARA-sub/x.efw", From::kProfile, true},
+        NameCase{"profile_name_out_directory", "c.ini", "sub.out/x.out", "c.ini", "sub.out/x.out",
+                 "VELTARA-sub.efw/x.efw", From::kProfile, true},
+        NameCase{"posix_out_directory", "bin.out/coff2efw", "x.out", "bin.out/config.ini",
+                 "bin.out/x.out", "bin.efw/VELTARA-x.efw", From::kArgv0, true},
+        NameCase{"input_case_kept_on_posix", "fw/APP.OUT", "", "", "fw/APP.OUT",
+                 "fw/VELTARA-APP.OUT", From::kInput},
+        NameCase{"input_any_case", "fw.OUT/a.Out.OUT.ouT", "", "", "fw.OUT/a.Out.OUT.ouT",
+                 "fw.OUT/VELTARA-a.efw.efw.efw", From::kInputAnyCase},
+        NameCase{"input_any_case_no_out", "APP.OUTX.OU", "", "", "APP.OUTX.OU",
+                 "VELTARA-APP.efwX.OU", From::kInputAnyCase}),
     [](const auto& p) { return std::string(p.param.label); });
 
 TEST(FileNames, ProgramDirectoryFollowsTheCodePage) {
@@ -82,6 +96,17 @@ TEST(FileNames, ProgramDirectoryFollowsTheCodePage) {
     EXPECT_EQ(program_directory(argv0, 0), "C:\\tools\\\x95\x5C");
     // 0x81 leads a character in code page 936 (GBK), but no character ends in "/".
     EXPECT_EQ(program_directory("/d\x81/coff2efw", 936), "/d\x81/");
+}
+
+TEST(FileNames, TypedPathsEndTheirDirectoryAtEverySlash) {
+    // 0x81 leads a character in code pages 936 and 949 and 0x95 in 932, but no character
+    // ends in "/": in every code page the directory is "d\x81/".
+    for (const int code_page : {0, 932, 936, 949, 950}) {
+        SCOPED_TRACE(code_page);
+        EXPECT_EQ(input_file_names("d\x81/a.out", code_page).output, "d\x81/VELTARA-a.efw");
+        EXPECT_EQ(input_file_names("d\x95/a.out", code_page).output, "d\x95/VELTARA-a.efw");
+        EXPECT_EQ(profile_file_names("d\x81/c.ini", "a.out", code_page).input, "d\x81/a.out");
+    }
 }
 
 TEST(FileNames, OutReplacementFollowsTheCodePage) {

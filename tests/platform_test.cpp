@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <langinfo.h>
 
+#include <cerrno>
 #include <climits>
 #include <clocale>
 #include <cstdio>
@@ -112,11 +113,18 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& p) { return std::string(p.param.label); });
 
 TEST(ProfileFile, MissingFileGivesTheDefault) {
-    char buffer[256];
-    const platform::ProfileResult r = platform::read_profile_string(
-        "CONFIG", "COFF_FILE", "ZOV-KARN.efw", buffer, sizeof buffer, "/nonexistent/config.ini");
-    EXPECT_EQ(r.status, platform::ProfileStatus::kRead);
-    EXPECT_EQ(std::string(buffer, r.length), "ZOV-KARN.efw");
+    harness::ScratchDir dir;
+    harness::write_text(dir.file("file"), "");
+    // No such file, and a file where a directory should be: both are no profile at all.
+    for (const auto& [path, error] : {std::pair{dir.file("config.ini"), ENOENT},
+                                      std::pair{dir.file("file/config.ini"), ENOTDIR}}) {
+        char buffer[256];
+        const platform::ProfileResult r = platform::parse_profile_file(
+            path.c_str(), "CONFIG", "COFF_FILE", "ZOV-KARN.efw", buffer, sizeof buffer);
+        EXPECT_EQ(r.status, platform::ProfileStatus::kNoFile) << path;
+        EXPECT_EQ(r.error, error) << path;
+        EXPECT_EQ(std::string(buffer, r.length), "ZOV-KARN.efw");
+    }
 }
 
 TEST(Charset, NamesMapToCodePages) {
@@ -182,6 +190,49 @@ TEST(MultibyteSearch, SubstringMatchesStartOnCharacterBoundaries) {
         const long at = hit == nullptr ? -1 : static_cast<long>(hit - c.text);
         EXPECT_EQ(at, c.at) << c.text << " / " << c.pattern << " in " << c.code_page;
     }
+}
+
+TEST(MultibyteSearch, AnyCaseMatchesStartOnCharacterBoundaries) {
+    const struct {
+        const char* text;
+        int code_page;
+        long at;
+    } cases[] = {
+        {"app.OUT", 0, 3},        {"app.oUt.out", 0, 3}, {"app.ou", 0, -1},
+        {"\x81.OUT", 0, 1},       {"\x81.OUT", 932, -1}, // the '.' is a trail byte
+        {"\x81.OUT.Out", 949, 5}, {"\x8F.OUT", 932, -1}, {"", 0, -1},
+        {".0UT", 0, -1}, // only letters fold
+    };
+    for (const auto& c : cases) {
+        const char* hit = platform::mb_strcasestr(c.text, ".out", c.code_page);
+        const long at = hit == nullptr ? -1 : static_cast<long>(hit - c.text);
+        EXPECT_EQ(at, c.at) << c.text << " in " << c.code_page;
+    }
+}
+
+TEST(Utf8, WellFormedTextBeyondAscii) {
+    const struct {
+        std::string text;
+        bool utf8_beyond_ascii;
+    } cases[] = {
+        {"app.out", false},                     // ASCII alone gives no sign of UTF-8
+        {"\xED\x95\x9C\xEA\xB8\x80.out", true}, // 한글
+        {"\xC3\xA9", true},                     // é
+        {"\xF0\x9F\x98\x80", true},             // U+1F600
+        {"\xC3", false},                        // cut short
+        {"\xC3\x28", false},                    // no continuation byte
+        {"\xC0\xAF", false},                    // overlong "/"
+        {"\xE0\x80\xAF", false},                // overlong "/"
+        {"\xED\xA0\x80", false},                // a surrogate
+        {"\xF4\x90\x80\x80", false},            // past U+10FFFF
+        {"\x95\x5C.out", false},                // code page 932
+        {"\xC7\xD1\xB1\xDB.out", false},        // 한글 in code page 949
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(platform::utf8_beyond_ascii(c.text), c.utf8_beyond_ascii) << c.text;
+    // A POSIX host's file name is bytes: any of them.
+    EXPECT_TRUE(platform::text_in_ansi_code_page("\xC7\xD1\x80"));
+    EXPECT_TRUE(platform::argument_held_by_code_page("\xC7\xD1\x80"));
 }
 
 TEST(Console, BannerIsConvertedOnlyWhereTheTerminalCanShowIt) {
@@ -265,6 +316,24 @@ TEST(ConsoleLine, NumbersReadAsFormattedPrintingShowsThem) {
             p = platform::append_hex(p, v);
             EXPECT_EQ(std::string(text, p), expected);
         }
+    }
+}
+
+// In the sanitizer build (the asan and fuzz presets), a report of any sanitizer must end
+// the run with status 86, which no failure of the programs gives: a failure row would
+// otherwise pass over an undefined-behaviour report, whose status was the converter's 1.
+TEST(SanitizerReports, EndTheRunWithTheirOwnStatus) {
+    const std::string probe = SANITIZER_PROBE_EXE;
+    if (probe.empty())
+        GTEST_SKIP() << "not the sanitizer build";
+    const struct {
+        const char* fault;
+        int status;
+    } rows[] = {{"none", 0}, {"signed-overflow", 86}, {"heap-overflow", 86}, {"leak", 86}};
+    for (const auto& row : rows) {
+        const harness::ProcessResult r = harness::run_program(probe, probe, {row.fault}, "/");
+        EXPECT_EQ(r.status, row.status) << row.fault << ": " << r.err;
+        EXPECT_EQ(r.err.empty(), row.status == 0) << row.fault << ": " << r.err;
     }
 }
 

@@ -1,11 +1,19 @@
-// Writes the fuzz target's seed corpus: well-formed objects that reach every branch of a
-// conversion, and damaged ones that reach each refusal, so that mutation starts from
-// inputs the converter takes apart rather than from bytes it rejects at the first header.
+// Writes the fuzz targets' seed corpora, one directory per target, so that mutation
+// starts from inputs each decoder takes apart rather than from bytes it rejects at once:
+// - convert/: well-formed objects that reach every branch of a conversion, and damaged
+//   ones that reach each refusal;
+// - image/: the images the converter makes of those objects, and damaged copies that
+//   reach each fault of the reader;
+// - profile/: profile files in each encoding and with each rule of the reader.
+#include "base/failure.h"
+#include "image/image_passes.h"
+#include "run/run_sequence.h"
 #include "tools/coff_builder.h"
 
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -87,6 +95,68 @@ std::vector<std::pair<std::string, Object>> seeds() {
     return out;
 }
 
+// The image the converter makes of `object`; empty when it refuses the object.
+coffgen::Bytes image_of(const coffgen::Bytes& object) {
+    std::FILE* in_fp = std::tmpfile();
+    std::FILE* out_fp = std::tmpfile();
+    if (in_fp == nullptr || out_fp == nullptr)
+        throw std::runtime_error("cannot create a scratch file");
+    std::fwrite(object.data(), 1, object.size(), in_fp);
+    std::rewind(in_fp);
+    InputFile in;
+    in.fp = in_fp; // closed with `in`
+    in.size = object.size();
+    in.path = "seed.out";
+    StreamSink out(out_fp, "seed.efw");
+    coffgen::Bytes image;
+    try {
+        convert(in, out, nullptr);
+        std::fflush(out_fp);
+        std::rewind(out_fp);
+        int c;
+        while ((c = std::fgetc(out_fp)) != EOF)
+            image.push_back(static_cast<std::uint8_t>(c));
+    } catch (const Failure&) {
+        image.clear();
+    }
+    std::fclose(out_fp);
+    return image;
+}
+
+std::vector<std::pair<std::string, std::string>> profiles() {
+    const std::string plain = "[CONFIG]\nCOFF_FILE=app.out\n";
+    std::string utf16le = "\xFF\xFE";
+    std::string utf16be = "\xFE\xFF";
+    for (const char c : plain) {
+        utf16le += std::string{c, '\0'};
+        utf16be += std::string{'\0', c};
+    }
+    return {
+        {"plain", plain},
+        {"crlf", "[CONFIG]\r\nCOFF_FILE=app.out\r\n"},
+        {"cr-only", "[OTHER]\rCOFF_FILE=no\r[CONFIG]\rCOFF_FILE=app.out\r"},
+        {"blanks-and-quotes", "  [ config ]  \n\t coff_file \t= \" app file.out \" \n"},
+        {"comments", "; COFF_FILE=no\n# x\n[CONFIG]\n;COFF_FILE=no\nCOFF_FILE=yes\n"},
+        {"sections", "[OTHER]\nCOFF_FILE=a\n[CONFIG]\nX=1\n[CONFIG]\nCOFF_FILE=b\n"},
+        {"odd-lines", "[CONFIG\n[CONFIG]] x\nCOFF_FILE\nCOFF_FILE=a=b.out\n"},
+        {"nul", std::string("[CONFIG\0x]\nCOFF_FILE\0y=in.out\0z\n", 31)},
+        {"control-blanks", "[CONFIG]\n\vCOFF_FILE\f=\x1A"
+                           "app.out\x1A\v\n"},
+        {"utf8-bom", "\xEF\xBB\xBF[CONFIG]\nCOFF_FILE=\xED\x95\x9C.out\n"},
+        {"utf8-bom-bad", "\xEF\xBB\xBF[CONFIG]\nCOFF_FILE=\xC0\xAF\xED\xA0\x80\xF4\x90.out\n"},
+        {"utf16le", utf16le},
+        {"utf16be", utf16be},
+        {"utf16le-odd", utf16le + "x"},
+        {"long-line", "[CONFIG]\nX=" + std::string(5000, 'x') + "\nCOFF_FILE=app.out\n"},
+        {"across-pieces", std::string(16380, ';') + "\n[CONFIG]\nCOFF_FILE=app.out\n"},
+        {"empty", ""},
+    };
+}
+
+void write_bytes(const std::string& path, const std::string& text) {
+    coffgen::write_file(path, coffgen::Bytes(text.begin(), text.end()));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -95,9 +165,28 @@ int main(int argc, char** argv) {
         return 2;
     }
     try {
-        std::filesystem::create_directories(argv[1]);
-        for (const auto& [name, object] : seeds())
-            coffgen::write_file(std::string(argv[1]) + "/" + name + ".out", coffgen::build(object));
+        const std::string dir = argv[1];
+        for (const char* sub : {"/convert", "/image", "/profile"})
+            std::filesystem::create_directories(dir + sub);
+        for (const auto& [name, object] : seeds()) {
+            const coffgen::Bytes bytes = coffgen::build(object);
+            coffgen::write_file(dir + "/convert/" + name + ".out", bytes);
+            coffgen::Bytes image = image_of(bytes);
+            if (image.empty())
+                continue;
+            coffgen::write_file(dir + "/image/" + name + ".efw", image);
+            // Damaged copies: cut inside the last record, a boot unit's high byte set, a
+            // terminator that is not the end.
+            coffgen::Bytes cut(image.begin(), image.end() - 9);
+            coffgen::write_file(dir + "/image/" + name + "-cut.efw", cut);
+            coffgen::Bytes high = image;
+            high[1] = 0x5A;
+            coffgen::write_file(dir + "/image/" + name + "-high-byte.efw", high);
+            image.insert(image.end(), {0, 0, 0});
+            coffgen::write_file(dir + "/image/" + name + "-trailing.efw", image);
+        }
+        for (const auto& [name, text] : profiles())
+            write_bytes(dir + "/profile/" + name + ".ini", text);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "make_fuzz_seeds: %s\n", e.what());
         return 1;

@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <grp.h>
+#include <optional>
 #include <stdexcept>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
@@ -99,9 +100,40 @@ ScratchDir::~ScratchDir() {
     std::filesystem::remove_all(path, ec);
 }
 
-ProcessResult run_program(const std::string& exe, const std::string& argv0,
+namespace {
+
+// A copy of the executable at `exe` in a fresh directory under /tmp that every user may
+// enter, removed with it.
+struct ReachableCopy {
+    explicit ReachableCopy(const std::string& exe) {
+        char tmpl[] = "/tmp/coff2efw-exe-XXXXXX";
+        if (mkdtemp(tmpl) == nullptr)
+            throw std::runtime_error("mkdtemp failed");
+        dir = tmpl;
+        path = dir + "/" + std::filesystem::path(exe).filename().string();
+        std::filesystem::copy_file(exe, path);
+        if (::chmod(dir.c_str(), 0755) != 0 || ::chmod(path.c_str(), 0755) != 0)
+            throw std::runtime_error("chmod failed");
+    }
+    ~ReachableCopy() {
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
+    ReachableCopy(const ReachableCopy&) = delete;
+    ReachableCopy& operator=(const ReachableCopy&) = delete;
+    std::string dir;
+    std::string path;
+};
+
+} // namespace
+
+ProcessResult run_program(const std::string& given_exe, const std::string& argv0,
                           const std::vector<std::string>& args, const std::string& cwd,
                           const std::vector<std::string>& env, const ChildSetup& setup) {
+    std::optional<ReachableCopy> copy;
+    if (setup.uid)
+        copy.emplace(given_exe);
+    const std::string& exe = copy ? copy->path : given_exe;
     char out_name[] = "/tmp/coff2efw-out-XXXXXX";
     char err_name[] = "/tmp/coff2efw-err-XXXXXX";
     const int out_fd = mkstemp(out_name);
@@ -143,6 +175,14 @@ ProcessResult run_program(const std::string& exe, const std::string& argv0,
     if (pid == 0) {
         if (setup.time_limit != 0)
             alarm(setup.time_limit); // stays set across execve
+        for (const int sig : setup.ignored)
+            std::signal(sig, SIG_IGN); // stays ignored across execve
+        if (setup.signal_mid_run != 0) {
+            // A signal that dumps core must leave no core file in the working directory.
+            const struct rlimit no_core = {0, 0};
+            if (setrlimit(RLIMIT_CORE, &no_core) != 0)
+                _exit(125);
+        }
         if (setup.file_size_limit) {
             if (!setup.sigxfsz_kills)
                 std::signal(SIGXFSZ, SIG_IGN); // stays ignored across execve
@@ -177,6 +217,7 @@ ProcessResult run_program(const std::string& exe, const std::string& argv0,
     }
     if (pipe_fds[1] >= 0)
         close(pipe_fds[1]);
+    std::string piped; // what a pipe as standard output held
     int wstatus = 0;
     bool ended = false;
     if (setup.signal_mid_run != 0) {
@@ -189,10 +230,17 @@ ProcessResult run_program(const std::string& exe, const std::string& argv0,
         }
         if (!ended)
             kill(pid, setup.signal_mid_run);
+        // A program that takes the signal and goes on needs the rest read; one it ended
+        // leaves an end of file at once.
+        char chunk[4096];
+        ssize_t n;
+        while ((n = read(pipe_fds[0], chunk, sizeof chunk)) > 0)
+            piped.append(chunk, static_cast<std::size_t>(n));
     }
     if (!ended)
         waitpid(pid, &wstatus, 0);
-    if (pipe_fds[0] >= 0)
+    const bool piped_out = pipe_fds[0] >= 0;
+    if (piped_out)
         close(pipe_fds[0]);
 
     ProcessResult result;
@@ -200,7 +248,7 @@ ProcessResult run_program(const std::string& exe, const std::string& argv0,
     result.signal = WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0;
     close(out_fd);
     close(err_fd);
-    result.out = read_text(out_name);
+    result.out = piped_out ? piped : read_text(out_name);
     result.err = read_text(err_name);
     unlink(out_name);
     unlink(err_name);

@@ -72,6 +72,8 @@ struct ChildSetup {
     // to block, and it is sent the signal.
     bool stdout_reader_gone = false;
     int signal_mid_run = 0;
+    // Signals the program starts with ignored, as nohup leaves SIGHUP.
+    std::vector<int> ignored;
     unsigned time_limit = 0; // seconds, after which SIGALRM ends a program that hangs
 };
 
@@ -80,7 +82,10 @@ inline constexpr unsigned kNobody = 65534;
 
 // Starts `exe` with the given argument zero and further arguments in `cwd`, with the
 // environment of the test plus `env` ("NAME=value" entries), and waits for it. A setup
-// the child cannot apply ends it with status 125.
+// the child cannot apply ends it with status 125. With `setup.uid`, what runs is a copy
+// of `exe` in a fresh directory that user can reach, as the build tree may lie in one
+// only its owner can enter. A program ended by `setup.signal_mid_run` dumps no core, and
+// the rest of its output is still read.
 ProcessResult run_program(const std::string& exe, const std::string& argv0,
                           const std::vector<std::string>& args, const std::string& cwd,
                           const std::vector<std::string>& env = {}, const ChildSetup& setup = {});

@@ -395,6 +395,66 @@ check_long_path() {
     echo "  note: $("$wine" --version 2>/dev/null) does not honour longPathAware: a" \
         "${#input}-character path fails with '${err##*: }'${left:+, leaving ${left% }}; not counted" \
         "as a failure"
+# --- Paths: argument zero spelled with "/", names the ANSI code page cannot hold, and the
+# case of a named input's ".out".
+
+check_argv0_with_slash() {
+    # "C:/tools/coff2efw.exe", as a batch file may start it: the program directory ends
+    # at the last "/", and config.ini beside the program names the input. Through cmd,
+    # argument zero is the path as typed.
+    local dir=$scratch/slash log=$logs/slash
+    make_dir "$dir" coff2efw.exe
+    local exe
+    exe=$(winpath "$dir")
+    exe=${exe//\\//}/coff2efw.exe
+    (cd "$scratch" && LC_ALL=C win cmd /c "$exe" >"$log.out" 2>"$log.err")
+    expect_success "$dir" "$log" $?
+}
+
+check_argv0_beyond_the_code_page() {
+    # A folder named in Hangul while the ANSI code page is 1252: the C runtime hands main
+    # "??" for it, and the run says so instead of reading ...\??\config.ini.
+    local dir=$scratch/한글 log=$logs/hangul
+    make_dir "$dir" coff2efw.exe
+    local before
+    before=$(listing "$dir")
+    (cd "$scratch" && LC_ALL=C.UTF-8 win "$dir/coff2efw.exe" >"$log.out" 2>"$log.err")
+    local status=$?
+    local err
+    err=$(tr -d '\r' <"$log.err")
+    if [ "$status" -ne 1 ] ||
+        [[ "$err" != *": the path holds characters that the ANSI code page cannot represent" ]]; then
+        echo "  exit status $status; standard error: $err"
+        return 1
+    fi
+    [ "$(listing "$dir")" = "$before" ] || { echo "  the directory changed"; return 1; }
+}
+
+check_utf8_config_value() {
+    # A config.ini saved as UTF-8 without a byte-order mark naming €.out, whose bytes are
+    # no text in code page 949: refused with the hint, nothing converted.
+    local dir=$scratch/utf8-config log=$logs/utf8-config
+    make_dir "$dir" coff2efw.exe
+    printf '[CONFIG]\r\nCOFF_FILE=\xe2\x82\xac.out\r\n' >"$dir/config.ini"
+    local before
+    before=$(listing "$dir")
+    (cd "$scratch" && LC_ALL=ko_KR.UTF-8 win "$dir/coff2efw.exe" >"$log.out" 2>"$log.err")
+    expect_failure "$dir" "$log" $? \
+        "coff2efw: error: $(winpath "$dir")\\config.ini: the value of COFF_FILE is UTF-8, not text in the ANSI code page; save the file as ANSI, or as UTF-8 with a byte-order mark" \
+        "$before"
+}
+
+check_named_input_any_case() {
+    # Windows names match in any case: APP.OUT's image is VELTARA-APP.efw, not .OUT.
+    local dir=$scratch/upper log=$logs/upper
+    make_dir "$dir" coff2efw.exe
+    mv "$dir/firmware.out" "$dir/FIRMWARE.OUT"
+    (cd "$dir" && LC_ALL=C win coff2efw.exe -q FIRMWARE.OUT >"$log.out" 2>"$log.err")
+    local status=$?
+    if [ "$status" -ne 0 ] || ! cmp -s "$ref/$image" "$dir/VELTARA-FIRMWARE.efw"; then
+        echo "  exit status $status; files: $(listing "$dir" | tr '\n' ' '); $(cat "$log.err")"
+        return 1
+    fi
 }
 
 passed=0
@@ -421,6 +481,10 @@ run_check config_directory
 run_check profile_reader
 run_check version_resources
 run_check long_path
+run_check argv0_with_slash
+run_check argv0_beyond_the_code_page
+run_check utf8_config_value
+run_check named_input_any_case
 
 echo "wine_checks: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
