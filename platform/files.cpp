@@ -36,6 +36,14 @@ void use_without_locking([[maybe_unused]] std::FILE* fp) {
 #endif
 }
 
+bool is_terminal(std::FILE* fp) {
+#ifdef _WIN32
+    return _isatty(_fileno(fp)) != 0;
+#else
+    return isatty(fileno(fp)) != 0;
+#endif
+}
+
 const char* last_directory_separator(const char* path, int code_page) {
     const char* back = path_strrchr(path, '\\', code_page);
 #ifdef _WIN32

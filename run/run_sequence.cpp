@@ -44,7 +44,7 @@ void convert(InputFile& in, ImageSink& sink, std::FILE* console, Warnings* warni
 namespace {
 
 char g_InputBuffer[kInputBufferSize];
-char g_OutputBuffer[kLargeOutputBufferSize];
+char g_OutputBuffer[kOutputBufferSize];
 
 } // namespace
 
@@ -59,7 +59,7 @@ bool convert_file(const FileNames& names, const RunOptions& options, std::FILE* 
         console = nullptr;
 
     OutputFile file(names.output);
-    std::setvbuf(file.stream(), g_OutputBuffer, _IOFBF, output_buffer_size(in.size));
+    std::setvbuf(file.stream(), g_OutputBuffer, _IOFBF, sizeof g_OutputBuffer);
     StreamSink sink(file.stream(), names.output);
     convert(in, sink, console, warnings);
     if (warnings != nullptr && warnings->strict && warnings->count > 0)
