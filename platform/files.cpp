@@ -36,6 +36,14 @@ void use_without_locking([[maybe_unused]] std::FILE* fp) {
 #endif
 }
 
+bool is_terminal(std::FILE* fp) {
+#ifdef _WIN32
+    return _isatty(_fileno(fp)) != 0;
+#else
+    return isatty(fileno(fp)) != 0;
+#endif
+}
+
 // The program's own path (program_directory in run/file_names, for config.ini and a
 // profile run's input and output). The backslash is searched character-wise, since it can
 // be the second byte of a double-byte character. The last "/" ends it too, on Windows as

@@ -65,6 +65,9 @@ bool path_status(const std::string& path, FileStatus& status, bool follow_links)
 // Nothing where the C library offers no such switch.
 void use_without_locking(std::FILE* fp);
 
+// True when `fp` is a terminal: a person reads it line by line as it comes.
+bool is_terminal(std::FILE* fp);
+
 // Opens `path` for binary reading without waiting for a writer when it is a FIFO or for a
 // device to become ready, so that the caller can look at what it opened before reading.
 // Null with errno set.

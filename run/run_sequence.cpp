@@ -79,7 +79,7 @@ void convert(InputFile& in, ImageSink& sink, std::FILE* console, Warnings* warni
 namespace {
 
 char g_InputBuffer[kInputBufferSize];
-char g_OutputBuffer[kLargeOutputBufferSize];
+char g_OutputBuffer[kOutputBufferSize];
 
 } // namespace
 
@@ -95,7 +95,7 @@ bool convert_file(const FileNames& names, const RunOptions& options, std::FILE* 
 
     check_output_directory(names);
     OutputFile file(names.output);
-    std::setvbuf(file.stream(), g_OutputBuffer, _IOFBF, output_buffer_size(in.size));
+    std::setvbuf(file.stream(), g_OutputBuffer, _IOFBF, sizeof g_OutputBuffer);
     // The image in the format asked for, its CRC-32 taken on the way for the map.
     StreamSink efw(file.stream(), names.output);
     IntelHexSink ihex(file.stream(), names.output, options.base);

@@ -1,3 +1,4 @@
+#include "image/image_passes.h"
 #include "support/harness.h"
 #include "tools/coff_builder.h"
 
@@ -185,7 +186,9 @@ TEST(Image, LeadingSectionsNeverBecomeRecords) {
 }
 
 TEST(Image, LargeSectionsAreCopiedWhole) {
-    for (const std::size_t size : {9999u, 10000u, 10001u, 25000u}) {
+    // A piece less, exactly one, one and a byte, several and a part.
+    for (const std::size_t size : {kCopyBufferSize - 1, kCopyBufferSize, kCopyBufferSize + 1,
+                                   3 * kCopyBufferSize + kCopyBufferSize / 2}) {
         const Section s{.name = ".big", .data = coffgen::pattern(size, 5), .virt = 0x1000};
         const auto r = convert_ok(with_sections({s}));
         expect_terminator_at(r.image, expect_record(r.image, 0x804, s));

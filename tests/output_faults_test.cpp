@@ -1,6 +1,7 @@
 // The output side failing under the built program: a file system that stops taking bytes
 // part-way through the image, and a directory the user may not write to. Either way the
 // run ends with status 1 and one line, and the image from an earlier run survives.
+#include "image/image_passes.h"
 #include "run/run_sequence.h"
 #include "support/harness.h"
 #include "tools/coff_builder.h"
@@ -110,22 +111,21 @@ TEST_P(PartialWrites, FailTheRunAndKeepTheOldImage) {
 // is flushed at the end; a larger one fails in the middle of the load pass, when a full
 // buffer is written. The limit binds the captured console as well, so each leaves room
 // for the error line.
-constexpr std::size_t kBuf = output_buffer_size(4 * kOutputBufferSize);
-constexpr std::size_t kLargeBuf = output_buffer_size(kLargeInput);
+constexpr std::size_t kBuf = kOutputBufferSize;
 INSTANTIATE_TEST_SUITE_P(
     OutputFaults, PartialWrites,
-    testing::Values(PartialWrite{"cut_inside_the_boot_region", 20000, 1024,
-                                 "cannot write the image"},
-                    PartialWrite{"cut_at_the_final_flush", 20000, 4096, "cannot write the image"},
-                    PartialWrite{"cut_in_a_nearly_full_buffer", kBuf - 4096, kBuf - 8192,
-                                 "cannot write the image"},
-                    PartialWrite{"cut_after_one_full_buffer", 3 * kBuf, kBuf,
-                                 "cannot write at image offset 0x"},
-                    PartialWrite{"cut_inside_the_second_buffer", 3 * kBuf, kBuf + kBuf / 2,
-                                 "cannot write at image offset 0x"},
-                    PartialWrite{"cut_one_byte_short", 3 * kBuf, -1, "cannot write"},
-                    PartialWrite{"cut_inside_a_large_buffer", kLargeInput,
-                                 kLargeBuf + kLargeBuf / 2, "cannot write at image offset 0x"}),
+    testing::Values(
+        PartialWrite{"cut_inside_the_boot_region", 20000, 1024, "cannot write the image"},
+        PartialWrite{"cut_at_the_final_flush", 20000, 4096, "cannot write the image"},
+        PartialWrite{"cut_in_a_nearly_full_buffer", kBuf - 4096, kBuf - 8192,
+                     "cannot write the image"},
+        PartialWrite{"cut_after_one_full_buffer", 3 * kBuf, kBuf,
+                     "cannot write at image offset 0x"},
+        PartialWrite{"cut_inside_the_second_buffer", 3 * kBuf, kBuf + kBuf / 2,
+                     "cannot write at image offset 0x"},
+        PartialWrite{"cut_one_byte_short", 3 * kBuf, -1, "cannot write"},
+        PartialWrite{"cut_inside_a_copy_piece", 4 * kCopyBufferSize,
+                     2 * kCopyBufferSize + kCopyBufferSize / 2, "cannot write at image offset 0x"}),
     [](const auto& p) { return std::string(p.param.label); });
 
 TEST(OutputFaults, DirectoryWithoutWritePermission) {
