@@ -63,7 +63,15 @@ int main(int argc, char** argv) {
         return 0;
     }
     const NameChoice choice{line.input, line.config, line.output};
-    const RunOptions options{line.quiet, line.strict};
+    // An image is binary: on a terminal it would only garble the screen.
+    if (line.output != nullptr && std::strcmp(line.output, "-") == 0 &&
+        platform::is_terminal(stdout)) {
+        std::fputs("coff2efw: error: standard output is a terminal; the image is not written to "
+                   "it (redirect it, or name a file with -o)\nTry 'coff2efw --help'.\n",
+                   stderr);
+        return 2;
+    }
+    const RunOptions options{line.quiet, line.strict, ".coff2efw-"};
     Warnings warnings{.report = print_warning};
     try {
         const int status =

@@ -73,6 +73,17 @@ bool next_record(ImageFile& image, std::uint64_t& pos, LoadRecord& rec);
 // listed. Throws Failure.
 void dump_image(ImageFile& image, std::FILE* out, bool with_data);
 
-// Opens, dumps and closes the image at `path`. Returns 0 for a well-formed image; throws
-// Failure otherwise.
+// The image name that stands for standard input.
+inline constexpr const char* kStandardInputName = "-";
+
+// Opens the image at `path`, or for "-" standard input, named "standard input" in
+// messages. A regular file there is read as it is, from its start. Anything else (a
+// pipe) is read through once into a scratch file that the system removes on close: the
+// checks need the image's size before its end and look back and ahead within it, which a
+// pipe cannot give, and a scratch file keeps the memory bounded for any size. Throws
+// Failure.
+InputFile open_image(const std::string& path);
+
+// Opens, dumps and closes the image at `path` ("-": standard input). Returns 0 for a well-formed
+// image; throws Failure otherwise.
 int dump_image_file(const std::string& path, bool with_data, std::FILE* out);

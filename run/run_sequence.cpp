@@ -54,18 +54,26 @@ bool convert_file(const FileNames& names, const RunOptions& options, std::FILE* 
     InputFile in = open_input(names.input);
     std::setvbuf(in.fp, g_InputBuffer, _IOFBF, sizeof g_InputBuffer);
 
-    // A quiet run formats no listing at all; the image is the same either way.
-    if (options.quiet)
+    // What stands at the output is known before a byte is written: an output that is the
+    // input or the profile under another name is refused before it could be truncated or
+    // filled, and before a conversion that would only fail on a full disk.
+    OutputFile file(names.output, options.temporary_prefix);
+    refuse_to_replace(file, in);
+    if (!names.config.empty())
+        refuse_to_replace(file, names.config, "the configuration file");
+
+    // A quiet run formats no listing at all; the image is the same either way. An image
+    // on standard output leaves no room there for the listing.
+    if (options.quiet || names.output == kStandardOutputName)
         console = nullptr;
 
-    OutputFile file(names.output);
+    file.open();
+    // Standard output has taken nothing yet in such a run, so its buffer may still be set.
     std::setvbuf(file.stream(), g_OutputBuffer, _IOFBF, output_buffer_size(in.size));
-    StreamSink sink(file.stream(), names.output);
+    StreamSink sink(file.stream(), file.target());
     convert(in, sink, console, warnings);
     if (warnings != nullptr && warnings->strict && warnings->count > 0)
         return false; // the temporary goes with `file`; an existing image stays
-    refuse_to_replace(file, in);
-    refuse_to_replace(file, names.config, "the configuration file");
     file.commit();
     return true;
 }

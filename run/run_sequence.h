@@ -31,6 +31,8 @@ constexpr std::size_t output_buffer_size(std::uint64_t input_size) {
 struct RunOptions {
     bool quiet = false;  // nothing on the console; failures are still reported
     bool strict = false; // every warning is an error
+    // The start of the temporary's name, which says whose it is should a crash leave one.
+    const char* temporary_prefix = ".tmp-";
 };
 
 // Converts the object that `choice` names, or with nothing chosen the one named by
@@ -44,8 +46,10 @@ int run_sequence(const char* argv0, const NameChoice& choice, const RunOptions& 
 // Converts the input file at `names.input` into the image at `names.output`. The image
 // is written to a temporary file beside the output and renamed over it only when
 // complete, so a failed run leaves an existing output as it was; an output that is the
-// input or the configuration file itself is refused. Returns false, with
-// nothing written, when `warnings` is strict and the conversion gave any. Throws Failure.
+// input or the configuration file itself is refused before anything is written. A device,
+// a FIFO or standard output ("-", with no listing then) is written straight through:
+// what a failed run wrote there stays written. Returns false when `warnings` is strict
+// and the conversion gave any, with no file replaced. Throws Failure.
 bool convert_file(const FileNames& names, const RunOptions& options, std::FILE* console,
                   Warnings* warnings = nullptr);
 
