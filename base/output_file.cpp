@@ -75,7 +75,7 @@ void OutputFile::open() {
         if (fp_ == nullptr && errno == 0)
             fail(target_, "cannot open: it became a file of the disk while being looked at");
         if (fp_ == nullptr)
-            fail(target_, "cannot open: " + platform::error_text(errno));
+            fail(target_, "cannot open: " + platform::last_error_text());
         return;
     }
     const bool replacing = existing_.kind == platform::OutputKind::kRegular;
@@ -92,14 +92,14 @@ void OutputFile::open() {
 
 void OutputFile::commit() {
     if (std::fflush(fp_) != 0 || std::ferror(fp_) != 0)
-        fail(target_, "cannot write the image: " + platform::write_error_text());
+        fail(target_, "cannot write the image: " + platform::last_error_text());
     if (to_stdout_) {
         committed_ = true;
         return;
     }
     std::FILE* fp = std::exchange(fp_, nullptr);
     if (std::fclose(fp) != 0)
-        fail(target_, "cannot close the image: " + platform::write_error_text());
+        fail(target_, "cannot close the image: " + platform::last_error_text());
     if (!direct_ && !platform::replace_file(temp_, existing_.file))
         fail(target_, "cannot replace it: " + platform::error_text(errno));
     committed_ = true;

@@ -305,13 +305,13 @@ InputFile open_image(const std::string& path) {
     std::size_t n = 0;
     while ((n = std::fread(g_ReadBuf, 1, sizeof g_ReadBuf, stdin)) > 0) {
         if (std::fwrite(g_ReadBuf, 1, n, in.fp) != n)
-            fail(in.path, "cannot keep it in a scratch file: " + platform::write_error_text());
+            fail(in.path, "cannot keep it in a scratch file: " + platform::last_error_text());
         in.size += n;
     }
     if (std::ferror(stdin) != 0)
         fail(in.path, "cannot read at offset " + hex(in.size) + ": " + platform::error_text(errno));
     if (std::fflush(in.fp) != 0)
-        fail(in.path, "cannot keep it in a scratch file: " + platform::write_error_text());
+        fail(in.path, "cannot keep it in a scratch file: " + platform::last_error_text());
     if (!platform::seek_absolute(in.fp, 0))
         fail(in.path, "cannot read the scratch file back: " + platform::error_text(errno));
     return in;

@@ -368,6 +368,12 @@ bool examine_output(const std::string& path, OutputTarget& target) {
                 target.kind = OutputKind::kStream;
                 return true;
             }
+        } else if (GetLastError() != ERROR_FILE_NOT_FOUND) {
+            // A device that does not answer (no printer on PRN): opening it for the image
+            // names the system's reason. A name the system takes for a file and that does
+            // not exist yet is a new file.
+            target.kind = OutputKind::kStream;
+            return true;
         }
     }
     const DWORD attributes = GetFileAttributesW(wide.c_str());
@@ -453,7 +459,7 @@ bool is_terminal(std::FILE* fp) {
 
 void use_binary_mode(std::FILE* fp) {
     _setmode(_fileno(fp), _O_BINARY);
-    SetLastError(ERROR_SUCCESS); // the stream is about to take the image: see write_error_text
+    SetLastError(ERROR_SUCCESS); // the stream is about to take the image: see last_error_text
 }
 
 std::FILE* reopen_standard_input() {
@@ -499,7 +505,7 @@ std::FILE* create_scratch_file() {
     return stream_on_handle(h, _O_RDWR, "w+b");
 }
 
-std::string write_error_text() {
+std::string last_error_text() {
     // The C runtime maps some of WriteFile's errors and leaves others; the system's code,
     // cleared when the stream was opened, is the cause whenever it is set.
     const int saved = errno;
@@ -803,7 +809,7 @@ std::FILE* create_scratch_file() {
     return fp;
 }
 
-std::string write_error_text() {
+std::string last_error_text() {
     return error_text(errno);
 }
 

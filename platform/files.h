@@ -136,9 +136,9 @@ std::FILE* create_scratch_file();
 // The system's text for an errno value.
 std::string error_text(int error);
 
-// The text for the failure of the last write or flush, which on Windows the C runtime
-// does not always leave in errno (a full disk could leave an earlier call's ENOENT
-// there): the system's own error code is asked first.
-std::string write_error_text();
+// The text for the failure of the call just made (a write, a flush, an open), which on
+// Windows the C runtime does not always leave in errno (a full disk could leave an
+// earlier call's ENOENT there): the system's own error code is asked first.
+std::string last_error_text();
 
 } // namespace platform
