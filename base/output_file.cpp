@@ -42,6 +42,9 @@ OutputFile::OutputFile(std::string target, const char* temporary_prefix)
     case OutputKind::kDirectory:
         fail(target_, "cannot replace it: " + platform::error_text(EISDIR));
     case OutputKind::kDanglingLink:
+        if (existing_.file == target_) // the host did not say what it names
+            fail(target_, "the output is a link to a file that does not exist; nothing was "
+                          "written");
         fail(target_, "the output is a link to '" + existing_.file +
                           "', which does not exist; nothing was written");
     case OutputKind::kStream:

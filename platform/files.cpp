@@ -379,7 +379,8 @@ bool examine_output(const std::string& path, OutputTarget& target) {
     const DWORD attributes = GetFileAttributesW(wide.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+            error == ERROR_ACCESS_DENIED)
             return true; // a new file; a missing directory is named when the temporary is made
         errno = errno_from_windows(error);
         return false;
@@ -737,7 +738,9 @@ bool examine_output(const std::string& path, OutputTarget& target) {
             return true;
         }
         errno = err;
-        return err == ENOENT; // nothing there: a new file
+        // Nothing there, or nothing this user can look at: a new file, whose temporary
+        // then names the reason. A loop of links or a path too long is said at once.
+        return err == ENOENT || err == ENOTDIR || err == EACCES;
     }
     fill_status(st, target.status);
     if (S_ISDIR(st.st_mode)) {
