@@ -48,7 +48,7 @@ constexpr const char* kUsageEnd =
 // Lists and checks the image at `path`; the listing stays as far as it got when the
 // image breaks. Throws Failure.
 int dump(const char* path, bool with_data) {
-    ImageFile image{open_input(path)};
+    ImageFile image{open_image(path)};
     dump_image(image, stdout, with_data);
     return 0;
 }

@@ -8,6 +8,7 @@
 #include "run/run_sequence.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -81,7 +82,14 @@ int main(int argc, char** argv) {
     const char* argv0 = argc > 0 ? argv[0] : nullptr;
     reporter.operand = line.options_ended ? nullptr : line.input; // no hint after "--"
     reporter.subject = argv0 != nullptr ? argv0 : "";
+    // An image is binary: on a terminal it would only garble the screen.
+    if (line.output != nullptr && std::strcmp(line.output, "-") == 0 &&
+        platform::is_terminal(stdout)) {
+        return report_usage_error(reporter, "standard output is a terminal; the image is not "
+                                            "written to it (redirect it, or name a file with -o)");
+    }
     RunOptions options{line.quiet, line.warnings.strict, line.max_size};
+    options.temporary_prefix = ".coff2efw-";
     const std::string format_error = read_format_options(line.format, line.base, options);
     if (!format_error.empty())
         return report_usage_error(reporter, format_error);

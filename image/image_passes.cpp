@@ -68,7 +68,7 @@ void check_section_data(const InputFile& in, unsigned index) {
 void StreamSink::put(const ImagePiece& where, const unsigned char* bytes, std::size_t len) {
     if (std::fwrite(bytes, 1, len, fp_) != len) {
         fail(path_, "cannot write at image offset " + hex(where.offset) + ": " +
-                        platform::error_text(errno));
+                        platform::last_error_text());
     }
 }
 

@@ -3,7 +3,9 @@
 #include "base/failure.h"
 #include "base/little_endian.h"
 #include "image/rom_image.h"
+#include "platform/files.h"
 
+#include <cerrno>
 #include <new>
 #include <utility>
 #include <zlib.h>
@@ -281,4 +283,36 @@ void dump_image(ImageFile& image, std::FILE* out, bool with_data) {
     std::fprintf(out, "terminator: %llx\n", static_cast<unsigned long long>(pos));
     std::fprintf(out, "size: %llx\n", static_cast<unsigned long long>(image.in.size));
     std::fprintf(out, "crc32: %08x\n", image_crc32(image));
+}
+
+InputFile open_image(const std::string& path) {
+    if (path != kStandardInputName)
+        return open_input(path);
+    InputFile in;
+    in.path = "standard input";
+    platform::FileStatus status;
+    if (platform::file_status(stdin, status) && status.regular) {
+        in.fp = platform::reopen_standard_input();
+        if (in.fp == nullptr)
+            fail(in.path, "cannot read: " + platform::error_text(errno));
+        in.size = status.size;
+        return in;
+    }
+    in.fp = platform::create_scratch_file();
+    if (in.fp == nullptr)
+        fail(in.path, "cannot create a scratch file to hold it: " + platform::error_text(errno));
+    platform::use_binary_mode(stdin);
+    std::size_t n = 0;
+    while ((n = std::fread(g_ReadBuf, 1, sizeof g_ReadBuf, stdin)) > 0) {
+        if (std::fwrite(g_ReadBuf, 1, n, in.fp) != n)
+            fail(in.path, "cannot keep it in a scratch file: " + platform::last_error_text());
+        in.size += n;
+    }
+    if (std::ferror(stdin) != 0)
+        fail(in.path, "cannot read at offset " + hex(in.size) + ": " + platform::error_text(errno));
+    if (std::fflush(in.fp) != 0)
+        fail(in.path, "cannot keep it in a scratch file: " + platform::last_error_text());
+    if (!platform::seek_absolute(in.fp, 0))
+        fail(in.path, "cannot read the scratch file back: " + platform::error_text(errno));
+    return in;
 }

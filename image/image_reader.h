@@ -72,3 +72,14 @@ bool next_record(ImageFile& image, std::uint64_t& pos, LoadRecord& rec);
 // record's bytes follow its line as a hex dump. What was read before a fault stays
 // listed. Throws Failure.
 void dump_image(ImageFile& image, std::FILE* out, bool with_data);
+
+// The image name that stands for standard input.
+inline constexpr const char* kStandardInputName = "-";
+
+// Opens the image at `path`, or for "-" standard input, named "standard input" in
+// messages. A regular file there is read as it is, from its start. Anything else (a
+// pipe) is read through once into a scratch file that the system removes on close: the
+// checks need the image's size before its end and look back and ahead within it, which a
+// pipe cannot give, and a scratch file keeps the memory bounded for any size. Throws
+// Failure.
+InputFile open_image(const std::string& path);

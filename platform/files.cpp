@@ -36,14 +36,6 @@ void use_without_locking([[maybe_unused]] std::FILE* fp) {
 #endif
 }
 
-bool is_terminal(std::FILE* fp) {
-#ifdef _WIN32
-    return _isatty(_fileno(fp)) != 0;
-#else
-    return isatty(fileno(fp)) != 0;
-#endif
-}
-
 // The program's own path (program_directory in run/file_names, for config.ini and a
 // profile run's input and output). The backslash is searched character-wise, since it can
 // be the second byte of a double-byte character. The last "/" ends it too, on Windows as
@@ -104,11 +96,121 @@ int errno_from_windows(DWORD error) {
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
         return ENOSPC;
-    case ERROR_FILENAME_EXCED_RANGE: // a path over 260 characters where long ones are off
+    case ERROR_FILENAME_EXCED_RANGE:
         return ENAMETOOLONG;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+        return EEXIST;
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+        return EINVAL;
+    case ERROR_BROKEN_PIPE:
+    case ERROR_NO_DATA:
+        return EPIPE;
+    case ERROR_WRITE_PROTECT:
+        return EROFS;
     default:
         return EIO;
     }
+}
+
+// The longest path the wide functions take behind the \\?\ prefix, in UTF-16 units.
+constexpr std::size_t kLongestPath = 32767;
+
+// `path` in UTF-16 as the ANSI code page reads it. Where the full path reaches the
+// classic limit (MAX_PATH, less the room a directory's 8.3 name needs), it is made
+// absolute and given the \\?\ prefix, which the wide functions take up to 32767 units
+// without the long-path setting of the system; a shorter path stays as given, so that
+// relative names and the host's own rules for "." and trailing dots stay as they were.
+// False with errno set: EILSEQ for bytes that are no text of the code page,
+// ENAMETOOLONG past 32767.
+bool wide_path(const std::string& path, std::wstring& out) {
+    out.clear();
+    if (path.empty()) {
+        errno = ENOENT;
+        return false;
+    }
+    if (path.size() > kLongestPath) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    const int len = static_cast<int>(path.size());
+    const int n = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path.data(), len, nullptr, 0);
+    if (n <= 0) {
+        errno = EILSEQ;
+        return false;
+    }
+    out.resize(static_cast<std::size_t>(n));
+    MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path.data(), len, out.data(), n);
+    if (out.starts_with(L"\\\\?\\") || out.starts_with(L"\\\\.\\"))
+        return true;
+    const DWORD need = GetFullPathNameW(out.c_str(), 0, nullptr, nullptr);
+    if (need == 0) {
+        errno = errno_from_windows(GetLastError());
+        return false;
+    }
+    if (need < MAX_PATH - 12)
+        return true;
+    std::wstring full(need, L'\0');
+    const DWORD got = GetFullPathNameW(out.c_str(), need, full.data(), nullptr);
+    if (got == 0 || got >= need) {
+        errno = got == 0 ? errno_from_windows(GetLastError()) : ENAMETOOLONG;
+        return false;
+    }
+    full.resize(got);
+    if (full.starts_with(L"\\\\"))
+        out = L"\\\\?\\UNC\\" + full.substr(2); // \\server\share\...
+    else
+        out = L"\\\\?\\" + full;
+    if (out.size() > kLongestPath) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    return true;
+}
+
+// Whether the last name of `path` is one Windows may take for a device in any directory
+// and with any extension ("nul.efw", "C:\\out\\COM1.bin", "CON:"). Newer versions take
+// some such names for files, so a caller checks the type of what it opened as well.
+bool is_device_name(const std::string& path) {
+    const char* p = path.c_str();
+    const char* start = host_mbsrchr(p, '\\');
+    start = start == nullptr ? p : start + 1;
+    if (const char* slash = std::strrchr(start, '/'))
+        start = slash + 1;
+    if (start == p && path.size() >= 2 && path[1] == ':')
+        start += 2;
+    std::size_t len = std::strcspn(start, ".:");
+    while (len > 0 && start[len - 1] == ' ')
+        --len;
+    char name[8] = {};
+    if (len < 3 || len >= sizeof name)
+        return false;
+    for (std::size_t i = 0; i < len; ++i)
+        name[i] = static_cast<char>(start[i] >= 'a' && start[i] <= 'z' ? start[i] - 32 : start[i]);
+    for (const char* device : {"NUL", "CON", "PRN", "AUX", "CONIN$", "CONOUT$"}) {
+        if (std::strcmp(name, device) == 0)
+            return true;
+    }
+    return len == 4 && (std::strncmp(name, "COM", 3) == 0 || std::strncmp(name, "LPT", 3) == 0) &&
+           name[3] >= '1' && name[3] <= '9';
+}
+
+// A C stream on a handle the caller opened; the handle is closed when there is none.
+std::FILE* stream_on_handle(HANDLE h, int flags, const char* mode) {
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), flags | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(h);
+        errno = EMFILE;
+        return nullptr;
+    }
+    std::FILE* fp = _fdopen(fd, mode);
+    if (fp == nullptr) {
+        const int saved = errno;
+        _close(fd);
+        errno = saved;
+    }
+    return fp;
 }
 
 bool handle_status(HANDLE h, FileStatus& status) {
@@ -142,6 +244,12 @@ bool path_status(const std::string& path, FileStatus& status, bool follow_links)
     const HANDLE h =
         CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, flags, nullptr);
+    if (h == INVALID_HANDLE_VALUE && is_device_name(path)) {
+        // CON and its like do not open without an access to choose between their two
+        // sides; what they are is known all the same: a device, not a file.
+        status = FileStatus{};
+        return true;
+    }
     if (h == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         errno = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ENOENT : EACCES;
@@ -160,7 +268,8 @@ bool seek_absolute(std::FILE* fp, std::uint64_t offset) {
     return _fseeki64(fp, static_cast<__int64>(offset), SEEK_SET) == 0;
 }
 
-std::FILE* create_temporary(const std::string& target, const char* prefix, std::string& path) {
+std::FILE* create_temporary(const std::string& target, const char* prefix, std::string& path,
+                            [[maybe_unused]] const FileStatus* like) {
     const char* t = target.c_str();
     const std::string dir(t, file_name_start(t, host_code_page()));
     static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
@@ -174,22 +283,28 @@ std::FILE* create_temporary(const std::string& target, const char* prefix, std::
             }
             path += kLetters[r % (sizeof kLetters - 1)];
         }
-        // Binary, or the C runtime would turn every 0x0A of the image into 0x0D 0x0A.
-        const int fd =
-            _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
-                  _S_IREAD | _S_IWRITE);
-        if (fd < 0) {
-            if (errno == EEXIST)
+        std::wstring wide;
+        if (!wide_path(path, wide))
+            return nullptr;
+        // The file's permissions come from its directory, as a new file's do; a handle
+        // not inherited by child processes. Binary, or the C runtime would turn every
+        // 0x0A of the image into 0x0D 0x0A.
+        const HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                     CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)
                 continue;
+            errno = errno_from_windows(error);
             return nullptr;
         }
-        std::FILE* fp = _fdopen(fd, "wb");
+        std::FILE* fp = stream_on_handle(h, _O_WRONLY, "wb");
         if (fp == nullptr) {
             const int saved = errno;
-            _close(fd);
-            std::remove(path.c_str());
+            remove_file(path);
             errno = saved;
         }
+        SetLastError(ERROR_SUCCESS); // a failed write is then the one error left here
         return fp;
     }
     errno = EEXIST;
@@ -204,12 +319,209 @@ void forget_temporary() {}
 void remove_temporary_on_signals() {}
 
 bool replace_file(const std::string& from, const std::string& to) {
-    // rename() of the C runtime refuses an existing target on Windows; MoveFileExA replaces
+    // rename() of the C runtime refuses an existing target on Windows; MoveFileExW replaces
     // it in one step, and write-through has the new name on the disk before we report success.
-    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    std::wstring wide_from;
+    std::wstring wide_to;
+    if (!wide_path(from, wide_from) || !wide_path(to, wide_to))
+        return false;
+    if (MoveFileExW(wide_from.c_str(), wide_to.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return true;
     errno = errno_from_windows(GetLastError());
     return false;
+}
+
+bool remove_file(const std::string& path) {
+    std::wstring wide;
+    if (!wide_path(path, wide))
+        return false;
+    if (DeleteFileW(wide.c_str()))
+        return true;
+    errno = errno_from_windows(GetLastError());
+    return false;
+}
+
+bool examine_output(const std::string& path, OutputTarget& target) {
+    target = OutputTarget{};
+    target.file = path;
+    std::wstring wide;
+    if (!wide_path(path, wide))
+        return false;
+    if (wide.starts_with(L"\\\\.\\")) { // \\.\PhysicalDrive0, \\.\pipe\name, \\.\NUL
+        target.kind = OutputKind::kStream;
+        return true;
+    }
+    if (is_device_name(path)) {
+        // Opened as it will be written, without creating or truncating anything: CON takes
+        // no other access, and the handle's type tells a device from a file of that name.
+        const HANDLE h =
+            CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                        OPEN_EXISTING, 0, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            const DWORD type = GetFileType(h);
+            CloseHandle(h);
+            if (type != FILE_TYPE_DISK) {
+                target.kind = OutputKind::kStream;
+                return true;
+            }
+        } else if (GetLastError() != ERROR_FILE_NOT_FOUND) {
+            // A device that does not answer (no printer on PRN): opening it for the image
+            // names the system's reason. A name the system takes for a file and that does
+            // not exist yet is a new file.
+            target.kind = OutputKind::kStream;
+            return true;
+        }
+    }
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+            error == ERROR_ACCESS_DENIED)
+            return true; // a new file; a missing directory is named when the temporary is made
+        errno = errno_from_windows(error);
+        return false;
+    }
+    const HANDLE h =
+        CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+            (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)) {
+            target.kind = OutputKind::kDanglingLink;
+            return true;
+        }
+        errno = errno_from_windows(error);
+        return false;
+    }
+    handle_status(h, target.status);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileType(h) != FILE_TYPE_DISK) {
+        target.kind = OutputKind::kStream;
+    } else if (target.status.directory) {
+        target.kind = OutputKind::kDirectory;
+    } else {
+        target.kind = OutputKind::kRegular;
+        // What a link finally names is where the new image goes; the link stays.
+        target.write_protected = GetFileInformationByHandle(h, &info) &&
+                                 (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+        if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            std::wstring final_name(kLongestPath + 1, L'\0');
+            const DWORD n = GetFinalPathNameByHandleW(h, final_name.data(), kLongestPath + 1,
+                                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+            const int len =
+                n == 0 || n > kLongestPath
+                    ? 0
+                    : WideCharToMultiByte(CP_ACP, 0, final_name.data(), static_cast<int>(n),
+                                          nullptr, 0, nullptr, nullptr);
+            if (len <= 0) {
+                CloseHandle(h);
+                errno = EILSEQ;
+                return false;
+            }
+            target.file.assign(static_cast<std::size_t>(len), '\0');
+            WideCharToMultiByte(CP_ACP, 0, final_name.data(), static_cast<int>(n),
+                                target.file.data(), len, nullptr, nullptr);
+        }
+    }
+    CloseHandle(h);
+    return true;
+}
+
+std::FILE* open_stream_output(const std::string& path) {
+    std::wstring wide;
+    if (!wide_path(path, wide))
+        return nullptr;
+    const HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        errno = errno_from_windows(GetLastError());
+        return nullptr;
+    }
+    if (GetFileType(h) == FILE_TYPE_DISK) {
+        CloseHandle(h);
+        errno = 0;
+        return nullptr;
+    }
+    SetLastError(ERROR_SUCCESS); // a failed write is then the one error left here
+    return stream_on_handle(h, _O_WRONLY, "wb");
+}
+
+bool is_terminal(std::FILE* fp) {
+    // _isatty is true for every character device, the null device included.
+    const auto h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(fp)));
+    DWORD mode = 0;
+    return h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode) != 0;
+}
+
+void use_binary_mode(std::FILE* fp) {
+    _setmode(_fileno(fp), _O_BINARY);
+    SetLastError(ERROR_SUCCESS); // the stream is about to take the image: see last_error_text
+}
+
+std::FILE* reopen_standard_input() {
+    const int fd = _dup(0);
+    if (fd < 0)
+        return nullptr;
+    _setmode(fd, _O_BINARY);
+    std::FILE* fp = _fdopen(fd, "rb");
+    if (fp == nullptr) {
+        const int saved = errno;
+        _close(fd);
+        errno = saved;
+        return nullptr;
+    }
+    if (!seek_absolute(fp, 0)) {
+        const int saved = errno;
+        std::fclose(fp);
+        errno = saved;
+        return nullptr;
+    }
+    return fp;
+}
+
+std::FILE* create_scratch_file() {
+    // tmpfile() of the older C runtime creates its file in the root of the drive, where a
+    // user may not write; the system's directory for temporary files takes it instead,
+    // and the system deletes it on close, a crash included.
+    wchar_t dir[MAX_PATH + 1];
+    wchar_t name[MAX_PATH + 1];
+    const DWORD n = GetTempPathW(MAX_PATH + 1, dir);
+    if (n == 0 || n > MAX_PATH || GetTempFileNameW(dir, L"efw", 0, name) == 0) {
+        errno = errno_from_windows(GetLastError());
+        return nullptr;
+    }
+    const HANDLE h =
+        CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        errno = errno_from_windows(GetLastError());
+        DeleteFileW(name);
+        return nullptr;
+    }
+    return stream_on_handle(h, _O_RDWR, "w+b");
+}
+
+std::string last_error_text() {
+    // The C runtime maps some of WriteFile's errors and leaves others; the system's code,
+    // cleared when the stream was opened, is the cause whenever it is set.
+    const int saved = errno;
+    const DWORD error = GetLastError();
+    if (error != ERROR_SUCCESS) {
+        const int mapped = errno_from_windows(error);
+        if (mapped != EIO)
+            return error_text(mapped);
+        char text[256];
+        DWORD len = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, error, 0, text, sizeof text, nullptr);
+        while (len > 0 && (text[len - 1] == '\n' || text[len - 1] == '\r' || text[len - 1] == '.' ||
+                           text[len - 1] == ' '))
+            --len;
+        if (len > 0)
+            return std::string(text, len);
+    }
+    return error_text(saved);
 }
 
 #else
@@ -238,6 +550,9 @@ void fill_status(const struct stat& st, FileStatus& status) {
     status.directory = S_ISDIR(st.st_mode);
     status.device = static_cast<std::uint64_t>(st.st_dev);
     status.index = static_cast<std::uint64_t>(st.st_ino);
+    status.mode = static_cast<std::uint32_t>(st.st_mode & 07777);
+    status.owner = static_cast<std::uint32_t>(st.st_uid);
+    status.group = static_cast<std::uint32_t>(st.st_gid);
 }
 
 } // namespace
@@ -358,7 +673,8 @@ mode_t current_umask() {
 
 } // namespace
 
-std::FILE* create_temporary(const std::string& target, const char* prefix, std::string& path) {
+std::FILE* create_temporary(const std::string& target, const char* prefix, std::string& path,
+                            const FileStatus* like) {
     const char* t = target.c_str();
     path = std::string(t, file_name_start(t, kSingleByte)) + prefix + "XXXXXX";
     if (path.size() >= sizeof g_TempPath) {
@@ -381,9 +697,19 @@ std::FILE* create_temporary(const std::string& target, const char* prefix, std::
     }
     std::memcpy(path.data(), g_TempPath, path.size()); // the same length: no allocation
     fcntl(fd, F_SETFD, FD_CLOEXEC);
-    // mkstemp's 0600 would make the image private; it gets what a new file would get.
-    // A file system without permissions refuses, and then the file keeps what it has.
-    fchmod(fd, 0666 & ~current_umask());
+    // mkstemp's 0600 would make the image private; it gets what the image it replaces
+    // had, or what a new file would get. A file system without permissions or owners
+    // refuses, and then the file keeps what it has; so does an owner or group this user
+    // may not give away (the group is tried alone then). The owner goes first, as a
+    // change of owner may clear permission bits. Set-user-id and set-group-id bits are
+    // not taken over: they belong to the old content, not to an image.
+    if (like != nullptr) {
+        if (fchown(fd, static_cast<uid_t>(like->owner), static_cast<gid_t>(like->group)) != 0)
+            (void)!fchown(fd, static_cast<uid_t>(-1), static_cast<gid_t>(like->group));
+        fchmod(fd, static_cast<mode_t>(like->mode & 01777));
+    } else {
+        fchmod(fd, 0666 & ~current_umask());
+    }
     std::FILE* fp = stream_on(fd, "wb");
     if (fp == nullptr) {
         const int err = errno;
@@ -416,6 +742,103 @@ void remove_temporary_on_signals() {
 
 bool replace_file(const std::string& from, const std::string& to) {
     return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool remove_file(const std::string& path) {
+    return unlink(path.c_str()) == 0;
+}
+
+bool examine_output(const std::string& path, OutputTarget& target) {
+    target = OutputTarget{};
+    target.file = path;
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) {
+        const int err = errno;
+        struct stat link;
+        if (err == ENOENT && lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+            target.kind = OutputKind::kDanglingLink;
+            char names[4096];
+            const ssize_t n = readlink(path.c_str(), names, sizeof names);
+            target.file = n > 0 ? std::string(names, static_cast<std::size_t>(n)) : path;
+            return true;
+        }
+        errno = err;
+        // Nothing there, or nothing this user can look at: a new file, whose temporary
+        // then names the reason. A loop of links or a path too long is said at once.
+        return err == ENOENT || err == ENOTDIR || err == EACCES;
+    }
+    fill_status(st, target.status);
+    if (S_ISDIR(st.st_mode)) {
+        target.kind = OutputKind::kDirectory;
+        return true;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        target.kind = OutputKind::kStream;
+        return true;
+    }
+    target.kind = OutputKind::kRegular;
+    // As cp decides without -f: by the rights of the effective user, so root may replace
+    // a file of mode 0444 and an ordinary user may not. A read-only file system is left
+    // to the creation of the temporary, which names it.
+    target.write_protected =
+        faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0 && errno == EACCES;
+    struct stat link;
+    if (lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+        // The rename must land on the file the links lead to, not on the first link.
+        char* real = realpath(path.c_str(), nullptr);
+        if (real == nullptr)
+            return false;
+        target.file = real;
+        std::free(real);
+    }
+    return true;
+}
+
+std::FILE* open_stream_output(const std::string& path) {
+    // No O_CREAT and no O_TRUNC: a name that became a regular file since it was looked at
+    // is not touched. Without O_NONBLOCK a FIFO waits for its reader, as `>` does.
+    const int fd = open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    struct stat st = {};
+    if (fstat(fd, &st) != 0 || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) {
+        const int err = S_ISREG(st.st_mode) || S_ISDIR(st.st_mode) ? 0 : errno;
+        close(fd);
+        errno = err;
+        return nullptr;
+    }
+    return stream_on(fd, "wb");
+}
+
+bool is_terminal(std::FILE* fp) {
+    return isatty(fileno(fp)) != 0;
+}
+
+void use_binary_mode(std::FILE*) {}
+
+std::FILE* reopen_standard_input() {
+    const int fd = fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0)
+        return nullptr;
+    std::FILE* fp = stream_on(fd, "rb");
+    if (fp != nullptr && !seek_absolute(fp, 0)) {
+        const int err = errno;
+        std::fclose(fp);
+        errno = err;
+        return nullptr;
+    }
+    return fp;
+}
+
+std::FILE* create_scratch_file() {
+    std::FILE* fp = std::tmpfile();
+    if (fp != nullptr)
+        use_without_locking(fp);
+    return fp;
+}
+
+std::string last_error_text() {
+    return error_text(errno);
 }
 
 #endif

@@ -45,6 +45,9 @@ struct FileStatus {
     bool directory = false;
     std::uint64_t device = 0; // device, or the volume's serial number on Windows
     std::uint64_t index = 0;  // inode, or the file index on Windows
+    std::uint32_t mode = 0;   // permission bits (POSIX; 0 on Windows)
+    std::uint32_t owner = 0;  // user and group ids (POSIX)
+    std::uint32_t group = 0;
 };
 
 inline bool same_file(const FileStatus& a, const FileStatus& b) {
@@ -65,9 +68,6 @@ bool path_status(const std::string& path, FileStatus& status, bool follow_links)
 // Nothing where the C library offers no such switch.
 void use_without_locking(std::FILE* fp);
 
-// True when `fp` is a terminal: a person reads it line by line as it comes.
-bool is_terminal(std::FILE* fp);
-
 // Opens `path` for binary reading without waiting for a writer when it is a FIFO or for a
 // device to become ready, so that the caller can look at what it opened before reading.
 // Null with errno set.
@@ -78,10 +78,13 @@ bool seek_absolute(std::FILE* fp, std::uint64_t offset);
 
 // Creates a file with a new, short, random name that begins with `prefix` in the
 // directory of `target`, and opens it for binary writing; the stream is not inherited by
-// child processes, and the file has the permissions a new file gets (0666 less the umask
-// on POSIX hosts). `path` receives its name. Until forget_temporary(), a termination
-// signal removes it (remove_temporary_on_signals). Null with errno set otherwise.
-std::FILE* create_temporary(const std::string& target, const char* prefix, std::string& path);
+// child processes. The file has the permission bits, and where the host allows the
+// owner and group, of `like` (the file it is to replace), or without one the permissions
+// a new file gets (0666 less the umask on POSIX hosts). `path` receives its name. Until
+// forget_temporary(), a termination signal removes it (remove_temporary_on_signals).
+// Null with errno set otherwise.
+std::FILE* create_temporary(const std::string& target, const char* prefix, std::string& path,
+                            const FileStatus* like = nullptr);
 
 // The temporary has been renamed or removed: no signal removes anything any more.
 void forget_temporary();
@@ -97,7 +100,59 @@ void remove_temporary_on_signals();
 // Renames `from` over `to`, replacing an existing file in one step.
 bool replace_file(const std::string& from, const std::string& to);
 
+// Removes the file at `path`; false with errno set.
+bool remove_file(const std::string& path);
+
+// What stands where an image is to go, as far as writing it is concerned.
+enum class OutputKind : unsigned char {
+    kNew,          // nothing: the image becomes a new file
+    kRegular,      // a file, replaced by a temporary renamed over it
+    kStream,       // a device, a FIFO or a socket: opened and written straight through
+    kDirectory,    // no place for an image
+    kDanglingLink, // a link whose target does not exist
+};
+
+struct OutputTarget {
+    OutputKind kind = OutputKind::kNew;
+    // The name a replacement renames onto: the path itself or, when the path is a link,
+    // the file the link finally names, so that the link stays a link. For a dangling
+    // link, what it names.
+    std::string file;
+    FileStatus status;            // of the existing file, links followed
+    bool write_protected = false; // an existing file this user may not write to
+};
+
+// Looks at `path` without opening anything that could notice being opened. False with
+// errno set when the host cannot tell (a loop of links, a directory that cannot be
+// searched, a path longer than the host takes).
+bool examine_output(const std::string& path, OutputTarget& target);
+
+// Opens an existing device, FIFO or socket for binary writing as a shell's redirection
+// would: a FIFO waits for its reader. Nothing is created or truncated. Null with errno
+// set; with errno 0 when the name turned out to be a file of the disk after all.
+std::FILE* open_stream_output(const std::string& path);
+
+// Whether `fp` is an interactive terminal (a console on Windows).
+bool is_terminal(std::FILE* fp);
+
+// Makes a standard stream carry bytes unchanged: on Windows it is in text mode, which
+// would turn every 0x0A of an image into 0x0D 0x0A. Nothing on POSIX hosts.
+void use_binary_mode(std::FILE* fp);
+
+// A new stream reading from the start of the file that standard input is, which the
+// caller owns and may close without closing standard input. Null with errno set.
+std::FILE* reopen_standard_input();
+
+// A file for reading and writing that the host removes once it is closed, in the
+// system's directory for temporary files. Null with errno set.
+std::FILE* create_scratch_file();
+
 // The system's text for an errno value.
 std::string error_text(int error);
+
+// The text for the failure of the call just made (a write, a flush, an open), which on
+// Windows the C runtime does not always leave in errno (a full disk could leave an
+// earlier call's ENOENT there): the system's own error code is asked first.
+std::string last_error_text();
 
 } // namespace platform

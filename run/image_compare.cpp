@@ -90,9 +90,9 @@ class CompareSink final : public ImageSink {
 };
 
 // Anything that keeps a file from being read means nothing could be compared.
-InputFile open_for_comparison(const std::string& path) {
+InputFile open_for_comparison(const std::string& path, bool image) {
     try {
-        return open_input(path);
+        return image ? open_image(path) : open_input(path);
     } catch (Failure& f) {
         f.status = kStatusTrouble;
         throw;
@@ -104,10 +104,10 @@ InputFile open_for_comparison(const std::string& path) {
 int check_image_against(const std::string& object_path, const std::string& image_path,
                         std::FILE* out) {
     // The image first: one that cannot be read is not worth a conversion.
-    InputFile found = open_for_comparison(image_path);
+    InputFile found = open_for_comparison(image_path, true);
     CompareSink compare(found, object_path);
     try {
-        InputFile object = open_for_comparison(object_path);
+        InputFile object = open_for_comparison(object_path, false);
         convert(object, compare, nullptr); // no listing
         compare.finish();
     } catch (Failure& f) {

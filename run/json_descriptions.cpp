@@ -161,7 +161,7 @@ std::string run_map_json(const FileNames& names, ImageFormat format, std::uint32
 
 std::string image_json(const std::string& path) {
     try {
-        ImageFile image{open_input(path)};
+        ImageFile image{open_image(path)};
         const BootSummary boot = read_boot_region(image);
         check_boot_region(image, boot);
         const std::uint32_t entry = read_entry_word(image);
@@ -198,13 +198,16 @@ void MapFile::write(const std::string& text, const FileNames& names, const Input
         return;
     if (names.output == path_)
         fail(path_, "the map would replace the image; nothing was written");
-    file_.emplace(path_);
-    if (std::fwrite(text.data(), 1, text.size(), file_->stream()) != text.size() ||
-        std::fflush(file_->stream()) != 0)
-        fail(path_, "cannot write the map: " + platform::error_text(errno));
+    if (std::string_view(path_) == kStandardOutputName)
+        fail(path_, "the map needs a file; standard output takes the image or the listing");
+    file_.emplace(path_, prefix_);
     refuse_to_replace(*file_, in);
     refuse_to_replace(*file_, names.config, "the configuration file");
     refuse_to_replace(*file_, names.output, "the image");
+    file_->open();
+    if (std::fwrite(text.data(), 1, text.size(), file_->stream()) != text.size() ||
+        std::fflush(file_->stream()) != 0)
+        fail(path_, "cannot write the map: " + platform::error_text(errno));
 }
 
 void MapFile::commit(const FileNames& names) {

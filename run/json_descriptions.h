@@ -36,7 +36,8 @@ std::string image_json(const std::string& path);
 // run. Holds nothing when the run writes no map.
 class MapFile {
   public:
-    explicit MapFile(const char* path) : path_(path) {}
+    MapFile(const char* path, const char* temporary_prefix)
+        : path_(path), prefix_(temporary_prefix) {}
 
     // Writes `text` to the temporary and flushes it, each write checked; refuses a map
     // that is the image, the input or the configuration file. Throws Failure.
@@ -47,5 +48,6 @@ class MapFile {
 
   private:
     const char* path_;
+    const char* prefix_;
     std::optional<OutputFile> file_;
 };

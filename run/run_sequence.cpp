@@ -89,18 +89,27 @@ bool convert_file(const FileNames& names, const RunOptions& options, std::FILE* 
     InputFile in = open_input(names.input);
     std::setvbuf(in.fp, g_InputBuffer, _IOFBF, sizeof g_InputBuffer);
 
-    // A quiet run formats no listing at all; the image is the same either way.
-    if (options.quiet)
+    // What stands at the output is known before a byte is written: an output that is the
+    // input or the profile under another name is refused before it could be truncated or
+    // filled, and before a conversion that would only fail on a full disk.
+    check_output_directory(names);
+    OutputFile file(names.output, options.temporary_prefix);
+    refuse_to_replace(file, in);
+    if (!names.config.empty())
+        refuse_to_replace(file, names.config, "the configuration file");
+
+    // A quiet run formats no listing at all; the image is the same either way. An image
+    // on standard output leaves no room there for the listing.
+    if (options.quiet || names.output == kStandardOutputName)
         console = nullptr;
 
-    check_output_directory(names);
-    OutputFile file(names.output);
+    file.open();
     std::setvbuf(file.stream(), g_OutputBuffer, _IOFBF, sizeof g_OutputBuffer);
     // The image in the format asked for, its CRC-32 taken on the way for the map.
-    StreamSink efw(file.stream(), names.output);
-    IntelHexSink ihex(file.stream(), names.output, options.base);
+    StreamSink efw(file.stream(), file.target());
+    IntelHexSink ihex(file.stream(), file.target(), options.base);
     SRecordSink srec(
-        file.stream(), names.output, options.base,
+        file.stream(), file.target(), options.base,
         platform::file_name_start(names.input.c_str(), platform::code_page_for_text(names.input)));
     TextImageSink* text = nullptr;
     if (options.format == ImageFormat::IntelHex)
@@ -114,11 +123,9 @@ bool convert_file(const FileNames& names, const RunOptions& options, std::FILE* 
         text->finish();
     if (warnings_refuse_image(warnings))
         return false; // the temporary goes with `file`; an existing image stays
-    MapFile map(options.map);
+    MapFile map(options.map, options.temporary_prefix);
     if (options.map != nullptr)
         map.write(run_map_json(names, options.format, tee.crc32()), names, in);
-    refuse_to_replace(file, in);
-    refuse_to_replace(file, names.config, "the configuration file");
     file.commit();
     map.commit(names);
     return true;

@@ -33,6 +33,8 @@ struct RunOptions {
     ImageFormat format = ImageFormat::Efw;
     std::uint32_t base = kDefaultImageBase; // the address of image offset 0 in a text format
     const char* map = nullptr;              // where the run's JSON map goes; null for none
+    // The start of the temporary's name, which says whose it is should a crash leave one.
+    const char* temporary_prefix = ".tmp-";
 };
 
 // Reads the values of -O (the format's name) and --base (an address) into `options`;
@@ -50,10 +52,12 @@ int run_sequence(const char* argv0, const NameChoice& choice, const RunOptions& 
 // Converts the input file at `names.input` into the image at `names.output`. The image
 // is written to a temporary file beside the output and renamed over it only when
 // complete, so a failed run leaves an existing output as it was; an output that is the
-// input or the configuration file itself is refused. The image goes in `options.format`;
-// a map, when asked for, is put in place with the same care right after the image.
-// Returns false, with
-// nothing written, when `warnings` is strict and the conversion gave any. Throws Failure.
+// input or the configuration file itself is refused before anything is written. A device,
+// a FIFO or standard output ("-", with no listing then) is written straight through:
+// what a failed run wrote there stays written. The image goes in `options.format`; a
+// map, when asked for, is put in place with the same care right after the image.
+// Returns false when warnings given as errors keep the image from being written, with no
+// file replaced. Throws Failure.
 bool convert_file(const FileNames& names, const RunOptions& options, std::FILE* console,
                   Warnings* warnings = nullptr);
 

@@ -102,6 +102,11 @@ struct FailureCase {
     // When set, sub/ exists and VELTARA-sub links here, so that a configured name
     // sub/<name> leads the output to sub/<name> (link "sub") or to <name> (link ".").
     const char* link_sub_to = nullptr;
+    // When set, the output is a symbolic link with this text instead of an old image.
+    const char* output_link = nullptr;
+    // The output is another name (a hard link) of the input, on a disk that has room for
+    // less than the image: only a refusal before the first write names the real fault.
+    bool output_is_the_input = false;
 };
 
 class Failures : public testing::TestWithParam<FailureCase> {};
@@ -114,10 +119,15 @@ TEST_P(Failures, ReportAndKeepTheOldOutput) {
         ASSERT_EQ(symlink(c.link_sub_to, dir.file("VELTARA-sub").c_str()), 0);
     }
     // The old image first: where the output leads back to the input, that takes its place.
-    harness::write_text(dir.file(c.output_name), "an image from an earlier, good run");
+    if (c.output_link != nullptr)
+        ASSERT_EQ(symlink(c.output_link, dir.file(c.output_name).c_str()), 0);
+    else if (!c.output_is_the_input)
+        harness::write_text(dir.file(c.output_name), "an image from an earlier, good run");
     const std::string config = dir.file("config.ini");
     harness::ChildSetup setup;
     setup.time_limit = 60; // a FIFO must not hang the suite
+    if (c.output_is_the_input)
+        setup.file_size_limit = 1024;
     switch (c.config_as) {
     case ConfigAs::kText:
         if (!c.config.empty())
@@ -144,14 +154,24 @@ TEST_P(Failures, ReportAndKeepTheOldOutput) {
     }
     if (c.write_input)
         coffgen::write_file(dir.file(c.input_name), c.input.empty() ? example() : c.input);
-    const std::string old_output = harness::read_text(dir.file(c.output_name));
+    if (c.output_is_the_input) {
+        ASSERT_EQ(link(dir.file(c.input_name).c_str(), dir.file(c.output_name).c_str()), 0);
+    }
+    // A dangling link reads as nothing, and must still be there, dangling, afterwards.
+    const bool output_exists = file_exists(dir.file(c.output_name));
+    const std::string old_output = output_exists ? harness::read_text(dir.file(c.output_name)) : "";
     const std::string output_dir = std::filesystem::path(dir.file(c.output_name)).parent_path();
     const auto before = list_dir(output_dir);
 
     const auto r = run_program(harness::converter_path(), dir.file("coff2efw"), {}, "/", {}, setup);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "coff2efw: error: " + dir.path + "/" + c.message + "\n");
-    EXPECT_EQ(harness::read_text(dir.file(c.output_name)), old_output);
+    if (output_exists) {
+        EXPECT_EQ(harness::read_text(dir.file(c.output_name)), old_output);
+    }
+    if (c.output_link != nullptr) {
+        EXPECT_EQ(std::filesystem::read_symlink(dir.file(c.output_name)), c.output_link);
+    }
     EXPECT_EQ(list_dir(output_dir), before) << "a temporary file was left behind";
 }
 
@@ -345,7 +365,37 @@ INSTANTIATE_TEST_SUITE_P(
                     .message = "VELTARA-sub/config.ini: the output is the configuration file "
                                "itself; nothing was replaced",
                     .input_name = "sub/config.ini",
-                    .link_sub_to = "."}),
+                    .link_sub_to = "."},
+        // A link as the output is followed, so a link to a file the run reads is refused
+        // as that file would be; the link itself stays.
+        FailureCase{.label = "output_links_to_the_input",
+                    .config = kAppConfig,
+                    .write_input = true,
+                    .output_name = "VELTARA-app.efw",
+                    .message = "VELTARA-app.efw: the output is the input itself; nothing was "
+                               "replaced",
+                    .output_link = "app.out"},
+        FailureCase{.label = "output_links_to_the_configuration",
+                    .config = kAppConfig,
+                    .write_input = true,
+                    .output_name = "VELTARA-app.efw",
+                    .message = "VELTARA-app.efw: the output is the configuration file itself; "
+                               "nothing was replaced",
+                    .output_link = "config.ini"},
+        FailureCase{.label = "output_is_a_dangling_link",
+                    .config = kAppConfig,
+                    .write_input = true,
+                    .output_name = "VELTARA-app.efw",
+                    .message = "VELTARA-app.efw: the output is a link to 'gone/app.efw', which "
+                               "does not exist; nothing was written",
+                    .output_link = "gone/app.efw"},
+        FailureCase{.label = "output_is_another_name_of_the_input",
+                    .config = kAppConfig,
+                    .write_input = true,
+                    .output_name = "VELTARA-app.efw",
+                    .message = "VELTARA-app.efw: the output is the input itself; nothing was "
+                               "replaced",
+                    .output_is_the_input = true}),
     [](const auto& p) { return std::string(p.param.label); });
 
 TEST(EndToEnd, OutputThatCannotBeReplacedKeepsWhatIsThere) {
@@ -372,6 +422,8 @@ TEST(EndToEnd, UnwritableDirectoryKeepsTheOldOutput) {
     harness::write_text(dir.file("config.ini"), kAppConfig);
     coffgen::write_file(dir.file("app.out"), example());
     harness::write_text(dir.file("VELTARA-app.efw"), "old");
+    // The image itself may be written by anyone: only the directory stands in the way.
+    ASSERT_EQ(chmod(dir.file("VELTARA-app.efw").c_str(), 0666), 0);
     ASSERT_EQ(chmod(dir.path.c_str(), 0555), 0);
     // Root writes to a read-only directory anyway, so the run drops to a user who cannot.
     harness::ChildSetup setup;
@@ -489,7 +541,9 @@ struct ArgsCase {
     const char* image; // the one file the run adds, the object's image; null for none
     bool listing;      // standard output holds the listing, else nothing
     std::string err;
-    bool gbk = false; // run in a GBK locale, where 0x81 leads a two-byte character
+    bool gbk = false;          // run in a GBK locale, where 0x81 leads a two-byte character
+    bool out_is_image = false; // standard output holds the image instead
+    harness::StdoutTo stdout_to = harness::StdoutTo::Captured;
 };
 
 // A GBK locale made for this process by localedef, as LOCPATH takes it; empty when
@@ -568,11 +622,13 @@ TEST_P(ArgumentLines, WriteWhatTheyNameAndTouchNothingElse) {
     for (const std::string& a : c.args)
         args.push_back(a[0] == '@' ? dir.path + a.substr(1) : a);
 
-    const auto r =
-        run_program(harness::converter_path(), dir.file("bin/coff2efw"), args, dir.path, env);
+    const harness::ChildSetup setup{.stdout_to = c.stdout_to, .time_limit = 60};
+    const auto r = run_program(harness::converter_path(), dir.file("bin/coff2efw"), args, dir.path,
+                               env, setup);
     EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(r.err, c.err);
-    EXPECT_EQ(r.out, c.listing ? expected.console : "");
+    const std::string image(expected.image.begin(), expected.image.end());
+    EXPECT_EQ(r.out, c.out_is_image ? image : c.listing ? expected.console : "");
     EXPECT_EQ(snapshot(dir.path), files);
 }
 
@@ -681,7 +737,30 @@ INSTANTIATE_TEST_SUITE_P(
         refused("unknown_option_with_a_control_byte",
                 {"--a\x1b"
                  "b"},
-                "unknown option '--a\\x1bb'")),
+                "unknown option '--a\\x1bb'"),
+        // "-" is standard output, which then holds the image and no listing, whether or
+        // not -q was given; a terminal there would only show garbage.
+        ArgsCase{.label = "image_to_standard_output",
+                 .args = {"-o", "-", "fw/app.out"},
+                 .status = 0,
+                 .image = nullptr,
+                 .listing = false,
+                 .out_is_image = true},
+        ArgsCase{.label = "image_to_standard_output_from_a_profile",
+                 .args = {"-q", "--output=-", "--config", "cfg/c.ini"},
+                 .status = 0,
+                 .image = nullptr,
+                 .listing = false,
+                 .out_is_image = true},
+        ArgsCase{.label = "image_to_a_terminal",
+                 .args = {"-o", "-", "fw/app.out"},
+                 .status = 2,
+                 .image = nullptr,
+                 .listing = false,
+                 .err = "coff2efw: error: standard output is a terminal; the image is not "
+                        "written to it (redirect it, or name a file with -o)\nTry 'coff2efw "
+                        "--help'.\n",
+                 .stdout_to = harness::StdoutTo::Terminal}),
     [](const auto& p) { return std::string(p.param.label); });
 
 } // namespace

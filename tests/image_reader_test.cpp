@@ -693,4 +693,76 @@ TEST(Efwdump, Arguments) {
     }
 }
 
+// "-" is standard input: a file there is read as it is, a pipe through a scratch file,
+// which an image larger than the pipe and the reader's pieces must pass through whole.
+TEST(Efwdump, ReadsStandardInput) {
+    harness::ScratchDir dir;
+    const Bytes image = convert_ok(coffgen::example_object());
+    std::vector<Section> big;
+    for (std::uint8_t k = 1; k <= 12; ++k)
+        big.push_back(Section{.name = ".text", .data = coffgen::pattern(30000, k)});
+    const Bytes large = convert_ok(with_sections(big));
+    ASSERT_GT(large.size(), 4 * kImageReadPiece);
+    Bytes broken = image;
+    broken.push_back(0x41);
+    coffgen::write_file(dir.file("app.out"), coffgen::build(coffgen::example_object()));
+    const auto text = [](const Bytes& b) { return std::string(b.begin(), b.end()); };
+    const std::string matches = "- matches " + dir.file("app.out") +
+                                " (0xad0 bytes, 4 records, crc32 " + crc_of(image) + ")\n";
+    // A fault leaves what was listed before it, as with the image named by its path.
+    coffgen::write_file(dir.file("broken.efw"), broken);
+    const std::string broken_out = efwdump({dir.file("broken.efw")}).out;
+    ASSERT_NE(broken_out, "");
+    char after_end[128];
+    std::snprintf(after_end, sizeof after_end,
+                  "efwdump: error: standard input: 0x1 bytes after the terminator record at "
+                  "offset 0x%zx\n",
+                  image.size());
+
+    const struct {
+        const char* label;
+        const Bytes& bytes;
+        bool through_a_pipe;
+        std::vector<std::string> args;
+        int status;
+        std::string out;
+        std::string err;
+    } cases[] = {
+        {"a file", image, false, {"-"}, 0, dump(image).listing, ""},
+        {"a pipe", image, true, {"-"}, 0, dump(image).listing, ""},
+        {"a pipe with data", image, true, {"--data", "-"}, 0, dump(image, true).listing, ""},
+        {"a large image through a pipe", large, true, {"-"}, 0, dump(large).listing, ""},
+        {"a broken image through a pipe", broken, true, {"-"}, 1, broken_out, after_end},
+        {"a broken image in a file", broken, false, {"-"}, 1, broken_out, after_end},
+        {"against, from a pipe",
+         image,
+         true,
+         {"--against", dir.file("app.out"), "-"},
+         0,
+         matches,
+         ""},
+        {"against, from a file",
+         image,
+         false,
+         {"--against", dir.file("app.out"), "-"},
+         0,
+         matches,
+         ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        harness::ChildSetup setup{.time_limit = 60};
+        if (c.through_a_pipe) {
+            setup.stdin_pipe = text(c.bytes);
+        } else {
+            coffgen::write_file(dir.file("in.efw"), c.bytes);
+            setup.stdin_file = dir.file("in.efw");
+        }
+        const auto r = harness::run_program(EFWDUMP_EXE, "efwdump", c.args, "/", {}, setup);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, c.err);
+    }
+}
+
 } // namespace

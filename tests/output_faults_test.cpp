@@ -8,7 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <filesystem>
+#include <map>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -52,8 +55,9 @@ void lay_out(const ScratchDir& dir, const Bytes& object) {
     ASSERT_EQ(chmod(dir.file("app.out").c_str(), 0644), 0);
 }
 
-harness::ProcessResult run_in(const ScratchDir& dir, const harness::ChildSetup& setup) {
-    return harness::run_program(dir.file("coff2efw"), dir.file("coff2efw"), {}, "/", {}, setup);
+harness::ProcessResult run_in(const ScratchDir& dir, const harness::ChildSetup& setup,
+                              const std::vector<std::string>& args = {}) {
+    return harness::run_program(dir.file("coff2efw"), dir.file("coff2efw"), args, "/", {}, setup);
 }
 
 // Whether every directory above `path` lets other users pass.
@@ -133,6 +137,8 @@ TEST(OutputFaults, DirectoryWithoutWritePermission) {
     lay_out(dir, coffgen::build(coffgen::example_object()));
     const Bytes old_image = harness::convert_bytes(coffgen::build(coffgen::example_object())).image;
     coffgen::write_file(dir.file(kOutput), old_image);
+    // The image itself may be written by anyone: only the directory stands in the way.
+    ASSERT_EQ(chmod(dir.file(kOutput).c_str(), 0666), 0);
     ASSERT_EQ(chmod(dir.path.c_str(), 0555), 0);
 
     // Root writes to a read-only directory anyway, so the run drops to a user who cannot.
@@ -152,5 +158,150 @@ TEST(OutputFaults, DirectoryWithoutWritePermission) {
     EXPECT_EQ(list_dir(dir.path), before);
     EXPECT_EQ(coffgen::read_file(dir.file(kOutput)), old_image);
 }
+
+// What stands at the output path before a run: a link, a device, a FIFO, an image with
+// its own permissions. Each run is `-q -o <dir>/out <dir>/app.out`.
+enum class Target {
+    kLinkToImage,               // out -> old.efw
+    kLinkChain,                 // out -> hop -> sub/old.efw
+    kLinkToNull,                // out -> /dev/null
+    kLinkToFull,                // out -> /dev/full
+    kFifo,                      // a FIFO with a reader
+    kImageMode0604,             // an image of mode 0604 (and, for root, group 65534)
+    kWriteProtected,            // an image of mode 0444, replaced by a user who is not root
+    kWriteProtectedForThisUser, // the same, by whoever runs the suite
+};
+
+struct TargetCase {
+    const char* label;
+    Target target;
+    int status;
+    std::string err; // after "coff2efw: error: <dir>/out: "; empty: nothing on standard error
+    const char* image_in = nullptr; // the file that then holds the new image
+};
+
+class OutputTargets : public testing::TestWithParam<TargetCase> {};
+
+// Every regular file under `root` with its content and permission bits, and every link
+// with its text: what a run may change, and the temporaries it must not leave.
+std::map<std::string, std::string> tree(const std::string& root) {
+    std::map<std::string, std::string> entries;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(root)) {
+        // Lexically: relative() would follow the links this is to show.
+        const std::string name = e.path().lexically_relative(root).string();
+        if (name == "coff2efw")
+            continue; // the converter itself
+        struct stat st;
+        if (lstat(e.path().c_str(), &st) != 0)
+            throw std::runtime_error("lstat failed: " + name);
+        const std::string mode = std::to_string(st.st_mode) + "." + std::to_string(st.st_gid) + ":";
+        if (S_ISLNK(st.st_mode))
+            entries[name] = mode + std::filesystem::read_symlink(e.path()).string();
+        else if (S_ISREG(st.st_mode))
+            entries[name] = mode + harness::read_text(e.path().string());
+        else
+            entries[name] = mode;
+    }
+    return entries;
+}
+
+TEST_P(OutputTargets, GoWhereTheyLead) {
+    const TargetCase& c = GetParam();
+    ScratchDir dir;
+    lay_out(dir, coffgen::build(coffgen::example_object()));
+    const Bytes image = harness::convert_bytes(coffgen::build(coffgen::example_object())).image;
+    const std::string out = dir.file("out");
+    harness::ChildSetup setup{.time_limit = 60};
+    bool refused_to_this_user = false;
+    int fifo = -1;
+    switch (c.target) {
+    case Target::kLinkToImage:
+        harness::write_text(dir.file("old.efw"), "old");
+        ASSERT_EQ(symlink("old.efw", out.c_str()), 0);
+        break;
+    case Target::kLinkChain:
+        ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0755), 0);
+        harness::write_text(dir.file("sub/old.efw"), "old");
+        ASSERT_EQ(symlink("sub/old.efw", dir.file("hop").c_str()), 0);
+        ASSERT_EQ(symlink(dir.file("hop").c_str(), out.c_str()), 0);
+        break;
+    case Target::kLinkToNull:
+        ASSERT_EQ(symlink("/dev/null", out.c_str()), 0);
+        break;
+    case Target::kLinkToFull:
+        ASSERT_EQ(symlink("/dev/full", out.c_str()), 0);
+        break;
+    case Target::kFifo:
+        ASSERT_EQ(mkfifo(out.c_str(), 0644), 0);
+        // Open before the run: the converter's open, which waits for a reader as the
+        // shell's does, returns at once. The image fits the pipe's buffer.
+        fifo = open(out.c_str(), O_RDONLY | O_NONBLOCK);
+        ASSERT_GE(fifo, 0);
+        ASSERT_LT(image.size(), static_cast<std::size_t>(fcntl(fifo, F_GETPIPE_SZ)));
+        break;
+    case Target::kImageMode0604:
+        harness::write_text(out, "old");
+        ASSERT_EQ(chmod(out.c_str(), 0604), 0);
+        if (geteuid() == 0) {
+            ASSERT_EQ(chown(out.c_str(), static_cast<uid_t>(-1), harness::kNobody), 0);
+        }
+        break;
+    case Target::kWriteProtected:
+    case Target::kWriteProtectedForThisUser:
+        harness::write_text(out, "old");
+        ASSERT_EQ(chmod(out.c_str(), 0444), 0);
+        // The directory lets anyone replace a file in it: only the file's own mode can
+        // keep it.
+        ASSERT_EQ(chmod(dir.path.c_str(), 0777), 0);
+        if (c.target == Target::kWriteProtected && geteuid() == 0) {
+            if (!reachable_by_anyone(dir.path))
+                GTEST_SKIP() << "the scratch directory lies out of the unprivileged user's reach";
+            setup.uid = harness::kNobody;
+        }
+        // As cp: root may write to any file, so for root the image is replaced.
+        refused_to_this_user = c.target == Target::kWriteProtected || geteuid() != 0;
+        break;
+    }
+    auto expected = tree(dir.path);
+    const char* image_in = refused_to_this_user && c.target == Target::kWriteProtectedForThisUser
+                               ? nullptr
+                               : c.image_in;
+    if (image_in != nullptr) {
+        std::string& entry = expected[image_in];
+        entry = entry.substr(0, entry.find(':') + 1) + std::string(image.begin(), image.end());
+    }
+
+    const auto r = run_in(dir, setup, {"-q", "-o", out, dir.file("app.out")});
+    const bool refused = c.target == Target::kWriteProtectedForThisUser && refused_to_this_user;
+    EXPECT_EQ(r.status, refused ? 1 : c.status) << r.err;
+    const std::string err = refused ? "the image is write-protected; nothing was replaced" : c.err;
+    EXPECT_EQ(r.err, err.empty() ? "" : "coff2efw: error: " + out + ": " + err + "\n");
+    // Links, modes, groups and other files as they were, no temporary left behind.
+    EXPECT_EQ(tree(dir.path), expected);
+    if (fifo >= 0) {
+        std::string got(image.size() + 1, '\0');
+        const ssize_t n = read(fifo, got.data(), got.size());
+        close(fifo);
+        EXPECT_EQ(got.substr(0, n > 0 ? static_cast<std::size_t>(n) : 0),
+                  std::string(image.begin(), image.end()));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    OutputFaults, OutputTargets,
+    testing::Values(TargetCase{"link_to_an_image", Target::kLinkToImage, 0, "", "old.efw"},
+                    TargetCase{"chain_of_links_into_another_directory", Target::kLinkChain, 0, "",
+                               "sub/old.efw"},
+                    TargetCase{"link_to_the_null_device", Target::kLinkToNull, 0, ""},
+                    TargetCase{"link_to_the_full_device", Target::kLinkToFull, 1,
+                               "cannot write the image: No space left on device"},
+                    TargetCase{"fifo_with_a_reader", Target::kFifo, 0, ""},
+                    TargetCase{"image_keeps_its_mode_and_group", Target::kImageMode0604, 0, "",
+                               "out"},
+                    TargetCase{"write_protected_image", Target::kWriteProtected, 1,
+                               "the image is write-protected; nothing was replaced"},
+                    TargetCase{"write_protected_image_as_cp_sees_it",
+                               Target::kWriteProtectedForThisUser, 0, "", "out"}),
+    [](const auto& p) { return std::string(p.param.label); });
 
 } // namespace

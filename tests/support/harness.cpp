@@ -171,6 +171,18 @@ ProcessResult run_program(const std::string& given_exe, const std::string& argv0
         pipe_fds[0] = -1;
     }
 
+    int in_fds[2] = {-1, -1};
+    if (setup.stdin_pipe && pipe(in_fds) != 0)
+        throw std::runtime_error("pipe failed");
+    int terminal = -1;
+    std::string terminal_name;
+    if (setup.stdout_to == StdoutTo::Terminal) {
+        terminal = posix_openpt(O_RDWR | O_NOCTTY);
+        if (terminal < 0 || grantpt(terminal) != 0 || unlockpt(terminal) != 0)
+            throw std::runtime_error("no pseudo-terminal");
+        terminal_name = ptsname(terminal);
+    }
+
     const pid_t pid = fork();
     if (pid == 0) {
         if (setup.time_limit != 0)
@@ -199,12 +211,20 @@ ProcessResult run_program(const std::string& given_exe, const std::string& argv0
         }
         if (chdir(cwd.c_str()) != 0)
             _exit(126);
-        const int null_fd = open("/dev/null", O_RDONLY);
-        dup2(null_fd, 0);
+        if (setup.stdin_pipe)
+            dup2(in_fds[0], 0);
+        else
+            dup2(open(setup.stdin_file ? setup.stdin_file->c_str() : "/dev/null", O_RDONLY), 0);
         if (setup.stdout_to == StdoutTo::Full)
             dup2(open("/dev/full", O_WRONLY), 1);
+        else if (setup.stdout_to == StdoutTo::Terminal)
+            dup2(open(terminal_name.c_str(), O_WRONLY | O_NOCTTY), 1);
         else
             dup2(pipe_fds[1] >= 0 ? pipe_fds[1] : out_fd, 1);
+        for (const int fd : {in_fds[0], in_fds[1], terminal}) {
+            if (fd >= 0)
+                close(fd);
+        }
         dup2(err_fd, 2);
         for (const int fd : {pipe_fds[0], pipe_fds[1]}) {
             if (fd >= 0)
@@ -218,6 +238,20 @@ ProcessResult run_program(const std::string& given_exe, const std::string& argv0
     if (pipe_fds[1] >= 0)
         close(pipe_fds[1]);
     std::string piped; // what a pipe as standard output held
+    if (setup.stdin_pipe) {
+        // The child reads while this writes; a reader that stops early ends the writing.
+        close(in_fds[0]);
+        const std::string& bytes = *setup.stdin_pipe;
+        const auto old = std::signal(SIGPIPE, SIG_IGN);
+        for (std::size_t at = 0; at < bytes.size();) {
+            const ssize_t n = write(in_fds[1], bytes.data() + at, bytes.size() - at);
+            if (n <= 0)
+                break;
+            at += static_cast<std::size_t>(n);
+        }
+        std::signal(SIGPIPE, old);
+        close(in_fds[1]);
+    }
     int wstatus = 0;
     bool ended = false;
     if (setup.signal_mid_run != 0) {
@@ -242,6 +276,8 @@ ProcessResult run_program(const std::string& given_exe, const std::string& argv0
     const bool piped_out = pipe_fds[0] >= 0;
     if (piped_out)
         close(pipe_fds[0]);
+    if (terminal >= 0)
+        close(terminal);
 
     ProcessResult result;
     result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;

@@ -52,8 +52,9 @@ struct ProcessResult {
 };
 
 // The started process's standard output: read back into ProcessResult::out, the full
-// device (writes fail with ENOSPC) or a pipe nobody reads (EPIPE, or SIGPIPE).
-enum class StdoutTo { Captured, Full, ClosedPipe };
+// device (writes fail with ENOSPC), a pipe nobody reads (EPIPE, or SIGPIPE) or a
+// terminal (a pseudo-terminal whose output is thrown away).
+enum class StdoutTo { Captured, Full, ClosedPipe, Terminal };
 
 // Conditions the started process runs under that a test cannot arrange from outside.
 struct ChildSetup {
@@ -75,6 +76,10 @@ struct ChildSetup {
     // Signals the program starts with ignored, as nohup leaves SIGHUP.
     std::vector<int> ignored;
     unsigned time_limit = 0; // seconds, after which SIGALRM ends a program that hangs
+    // Standard input: the file at this path, or these bytes through a pipe; without
+    // either the null device.
+    std::optional<std::string> stdin_file;
+    std::optional<std::string> stdin_pipe;
 };
 
 // The user id that owns nothing, for runs that must lack root's rights.

@@ -457,6 +457,54 @@ check_named_input_any_case() {
     fi
 }
 
+# The output side: a device name is written straight through (no temporary beside it, no
+# rename onto it), a device as the input is refused by name, and an output past the
+# classic 260-character limit is written as any other, leaving no temporary.
+check_output_targets() {
+    local dir=$scratch/devices log=$logs/devices ok=0 name status
+    make_dir "$dir" coff2efw.exe
+    local before
+    before=$(listing "$dir")
+    for name in NUL nul.efw 'NUL:' '\\.\NUL'; do
+        (cd "$dir" && LC_ALL=C win coff2efw.exe -q -o "$name" firmware.out >"$log.out" 2>"$log.err")
+        status=$?
+        if [ "$status" -ne 0 ] || [ -s "$log.err" ] || [ -s "$log.out" ]; then
+            echo "  -o $name: exit status $status: $(cat "$log.err")"
+            ok=1
+        fi
+        if [ "$(listing "$dir")" != "$before" ]; then
+            echo "  -o $name: the directory changed: $(listing "$dir" | tr '\n' ' ')"
+            ok=1
+        fi
+    done
+    (cd "$dir" && LC_ALL=C win coff2efw.exe CON >"$log.out" 2>"$log.err" </dev/null)
+    expect_failure "$dir" "$log" $? "coff2efw: error: CON: cannot read: not a regular file" \
+        "$before" || ok=1
+
+    # 3 x 100 characters of directories: the image's path is past 300, its temporary's too.
+    local long=$scratch/long d
+    d=$(printf 'd%.0s' $(seq 1 100))
+    mkdir -p "$long/$d/$d/$d"
+    cp "$ref/firmware.out" "$long/"
+    cp "$win_bin/coff2efw.exe" "$long/"
+    local target
+    for target in "$(winpath "$long/$d/$d/$d")\\$image" "$d\\$d\\$d\\$image"; do
+        rm -f "$long/$d/$d/$d/$image"
+        (cd "$long" && LC_ALL=C win coff2efw.exe -q -o "$target" firmware.out >"$log.out" \
+            2>"$log.err")
+        status=$?
+        if [ "$status" -ne 0 ] || ! cmp -s "$ref/$image" "$long/$d/$d/$d/$image"; then
+            echo "  -o a path of ${#target} characters: exit status $status: $(cat "$log.err")"
+            ok=1
+        fi
+        if [ "$(listing "$long/$d/$d/$d")" != "$image" ]; then
+            echo "  -o a long path left: $(listing "$long/$d/$d/$d" | tr '\n' ' ')"
+            ok=1
+        fi
+    done
+    return $ok
+}
+
 passed=0
 failed=0
 run_check() {
@@ -485,6 +533,7 @@ run_check argv0_with_slash
 run_check argv0_beyond_the_code_page
 run_check utf8_config_value
 run_check named_input_any_case
+run_check output_targets
 
 echo "wine_checks: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
