@@ -395,6 +395,8 @@ check_long_path() {
     echo "  note: $("$wine" --version 2>/dev/null) does not honour longPathAware: a" \
         "${#input}-character path fails with '${err##*: }'${left:+, leaving ${left% }}; not counted" \
         "as a failure"
+}
+
 # --- Paths: argument zero spelled with "/", names the ANSI code page cannot hold, and the
 # case of a named input's ".out".
 
