@@ -16,12 +16,6 @@ unsigned char g_CopyBuf[kCopyBufferSize];
 unsigned char g_BootBytes[kBootCapacity];
 std::uint32_t g_BootFilled = 0;
 
-// "[ROM 파일 쓰기 작업]" in code page 949, as the target's engineers' consoles show it,
-// and in UTF-8.
-constexpr platform::Cp949Text kRomBanner = {
-    "[ROM \xC6\xC4\xC0\xCF \xBE\xB2\xB1\xE2 \xC0\xDB\xBE\xF7]\n",
-    "[ROM \xED\x8C\x8C\xEC\x9D\xBC \xEC\x93\xB0\xEA\xB8\xB0 \xEC\x9E\x91\xEC\x97\x85]\n"};
-
 // "%s : btad=[%x] dest=[p:%x v:%x] size=[%x]\n", put together without a copy of the name.
 void print_progress(std::FILE* console, std::uint64_t image_offset, const SectHead& s) {
     if (console == nullptr)

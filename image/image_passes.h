@@ -6,6 +6,7 @@
 #include "coff/coff_headers.h"
 #include "image/image_layout.h"
 #include "image/image_sink.h"
+#include "platform/console.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +16,16 @@
 // no copy through its own buffer, in a quarter of the calls of a 64 KiB piece. Larger
 // pieces bought little more and would lift the peak memory above what `cp` needs.
 inline constexpr std::size_t kCopyBufferSize = 1 << 18;
+
+// "[ROM 파일 쓰기 작업]" in code page 949, printed above the boot
+// section's progress line as the target's engineers' consoles show it, and in UTF-8, GB18030 and
+// Johab.
+inline constexpr platform::Cp949Text kRomBanner = {
+    "[ROM \xC6\xC4\xC0\xCF \xBE\xB2\xB1\xE2 \xC0\xDB\xBE\xF7]\n",
+    "[ROM \xED\x8C\x8C\xEC\x9D\xBC \xEC\x93\xB0\xEA\xB8\xB0 \xEC\x9E\x91\xEC\x97\x85]\n",
+    "[ROM \x83\x35\xC7\x31\x83\x33\x9B\x31 \x83\x32\xD7\x39\x82\x38\x89\x35 "
+    "\x83\x33\x9D\x32\x83\x32\xED\x32]\n",
+    "[ROM \xCC\x61\xB7\xA9 \xB3\x61\x8B\xA1 \xB8\x62\xB4\xF3]\n"};
 
 // Empties the boot region before a conversion's first boot pass.
 void clear_boot_region();

@@ -5,7 +5,6 @@
 #include <cstdlib>
 
 #ifndef _WIN32
-#include <iconv.h>
 #include <langinfo.h>
 #endif
 
@@ -17,12 +16,8 @@ std::string console_charset() {
     return {};
 }
 
-std::string cp949_for_console(std::string_view cp949, const std::string&) {
-    return std::string(cp949);
-}
-
-std::string text_for_console(const Cp949Text& text, const std::string&) {
-    return std::string(text.cp949);
+std::string_view text_for_console(const Cp949Text& text, const std::string&) {
+    return text.cp949;
 }
 
 #else
@@ -38,36 +33,21 @@ std::string console_charset() {
     return nl_langinfo(CODESET);
 }
 
-std::string cp949_for_console(std::string_view cp949, const std::string& charset) {
-    const std::string stored(cp949);
-    if (charset.empty() || code_page_for_charset(charset.c_str()) == 949)
-        return stored;
-    iconv_t cd = iconv_open(charset.c_str(), "CP949");
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return stored;
-    std::string out(stored.size() * 4, '\0');
-    char* in_ptr = const_cast<char*>(stored.data());
-    std::size_t in_left = stored.size();
-    char* out_ptr = out.data();
-    std::size_t out_left = out.size();
-    const std::size_t r = iconv(cd, &in_ptr, &in_left, &out_ptr, &out_left);
-    iconv_close(cd);
-    // A set that cannot show Korean (plain ASCII in the C locale) gets the stored bytes,
-    // as a log or a diff against a code-page-949 console wants them.
-    if (r == static_cast<std::size_t>(-1) || in_left != 0)
-        return stored;
-    out.resize(out.size() - out_left);
-    return out;
-}
-
-std::string text_for_console(const Cp949Text& text, const std::string& charset) {
-    // glibc's names for the sets of nearly every POSIX console. Into plain ASCII a
-    // conversion gives the stored bytes either way: ASCII text unchanged, Korean not at all.
-    if (charset == "UTF-8")
-        return std::string(text.utf8);
-    if (charset == "ANSI_X3.4-1968")
-        return std::string(text.cp949);
-    return cp949_for_console(text.cp949, charset);
+std::string_view text_for_console(const Cp949Text& text, const std::string& charset) {
+    // Names as the C library gives them ("UTF-8", "GB18030", "JOHAB") or as a locale's
+    // name spells them ("utf8").
+    std::string name;
+    for (const char c : charset) {
+        if (c != '-' && c != '_')
+            name += static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    }
+    if (name == "UTF8")
+        return text.utf8;
+    if (name == "GB18030")
+        return text.gb18030;
+    if (name == "JOHAB")
+        return text.johab;
+    return text.cp949;
 }
 
 #endif
@@ -97,7 +77,7 @@ std::string charset_named_by(const char* lc_all, const char* lc_ctype, const cha
 
 void print_cp949(std::FILE* console, const Cp949Text& text) {
     static const std::string charset = console_charset();
-    const std::string shown = text_for_console(text, charset);
+    const std::string_view shown = text_for_console(text, charset);
     std::fwrite(shown.data(), 1, shown.size(), console);
 }
 

@@ -13,11 +13,16 @@
 
 namespace platform {
 
-// Code-page-949 text with its UTF-8 form beside it, so that a UTF-8 terminal, the usual
-// one, gets its bytes without a character-set converter being loaded for them.
+// Code-page-949 text with its forms in the other sets that can show Korean, so that a
+// terminal in any of them gets its bytes without a character-set converter, which the C
+// library loads from modules of its own at run time: UTF-8, the usual one, GB18030 and
+// Johab. Every other set a console uses (ASCII, the Latin sets, the Japanese and Chinese
+// double-byte sets) has no Korean, and the EUC-KR family is code page 949 itself.
 struct Cp949Text {
     std::string_view cp949;
     std::string_view utf8;
+    std::string_view gb18030;
+    std::string_view johab;
 };
 
 // The character set of the console: on POSIX hosts the locale's (LC_CTYPE from the
@@ -31,14 +36,10 @@ std::string console_charset();
 // which only the locale data can tell. Null arguments count as unset.
 std::string charset_named_by(const char* lc_all, const char* lc_ctype, const char* lang);
 
-// `cp949` converted for a console whose character set is `charset`: into that set when
-// it is not CP949 itself and the conversion succeeds (a UTF-8 terminal then shows
-// readable Korean), otherwise the stored bytes unchanged.
-std::string cp949_for_console(std::string_view cp949, const std::string& charset);
-
-// The same for text whose UTF-8 form is known: that form for a UTF-8 console, the stored
-// bytes for one that cannot show more than ASCII, and cp949_for_console otherwise.
-std::string text_for_console(const Cp949Text& text, const std::string& charset);
+// `text` for a console whose character set is `charset`: its form in that set where it
+// has one, otherwise the stored bytes unchanged, as a log or a diff against a
+// code-page-949 console wants them where the set cannot show Korean.
+std::string_view text_for_console(const Cp949Text& text, const std::string& charset);
 
 // Prints code-page-949 text to `console` in the form the console can show. The locale
 // is taken from the environment on the first call, not before.
