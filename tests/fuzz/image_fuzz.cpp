@@ -82,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             dump_image(scratch.image, g_Null, with_data);
             dumped = true;
         } catch (const Failure& f) {
-            check_fault(f.what, size);
+            check_fault(f.cause, size);
         }
         if (dumped && image_crc32(scratch.image) != expected_crc)
             broken("the walk's CRC-32 is not zlib's over the file");
@@ -93,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         try {
             crc = image_crc32(scratch.image);
         } catch (const Failure& f) {
-            broken("the CRC-32 of a readable file failed", f.what);
+            broken("the CRC-32 of a readable file failed", f.cause);
         }
         if (crc != expected_crc)
             broken("the CRC-32 without a walk is not zlib's over the file");
