@@ -252,6 +252,28 @@ TEST_P(Warnings, ToldOnStandardErrorByNameAndFatalAsErrors) {
     }
 }
 
+// With the listing fully buffered into a pipe, each warning still follows the listing's
+// lines before it, as a build log that takes both streams shows them.
+TEST(WarningOrder, FollowsTheListingLinesBeforeItThroughAPipe) {
+    harness::ScratchDir dir;
+    coffgen::write_file(dir.file("app.out"), coffgen::build(harness::with_sections({})));
+    const std::string command = "'" + harness::converter_path() + "' '" + dir.file("app.out") +
+                                "' -o '" + dir.file("app.efw") + "' 2>&1 | cat";
+    const auto r = harness::run_program("/bin/sh", "sh", {"-c", command}, "/");
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (int k = 0; k < 5; ++k) {
+        SCOPED_TRACE("section " + std::to_string(k));
+        const auto row = r.out.find("\n" + std::to_string(k) + "\t\t");
+        const auto told =
+            r.out.find("warning: " + dir.file("app.out") + ": section " + std::to_string(k) + " (");
+        const auto next_row = r.out.find("\n" + std::to_string(k + 1) + "\t\t");
+        ASSERT_NE(row, std::string::npos) << r.out;
+        ASSERT_NE(told, std::string::npos) << r.out;
+        EXPECT_LT(row, told);
+        EXPECT_LT(told, next_row);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(EndToEnd, Warnings, testing::ValuesIn(rows()),
                          [](const auto& p) { return std::string(p.param.label); });
 
