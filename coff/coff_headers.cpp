@@ -149,34 +149,11 @@ const ConsoleText& console_text() {
     return text;
 }
 
-// The length of the UTF-8 character at `b`, or 0 when the bytes form none (a stray or
-// overlong sequence, a surrogate, a code point past U+10FFFF, a C1 control).
+// The length of the UTF-8 character at `b`, or 0 when the bytes form none or a C1
+// control (U+0080 to U+009F, the bytes C2 80 to C2 9F), which a terminal acts on.
 std::size_t utf8_length(const unsigned char* b, std::size_t n) {
-    std::size_t len;
-    std::uint32_t cp;
-    if (b[0] >= 0xC2 && b[0] <= 0xDF) {
-        len = 2;
-        cp = b[0] & 0x1Fu;
-    } else if (b[0] >= 0xE0 && b[0] <= 0xEF) {
-        len = 3;
-        cp = b[0] & 0x0Fu;
-    } else if (b[0] >= 0xF0 && b[0] <= 0xF4) {
-        len = 4;
-        cp = b[0] & 0x07u;
-    } else {
-        return 0;
-    }
-    if (n < len)
-        return 0;
-    for (std::size_t k = 1; k < len; ++k) {
-        if ((b[k] & 0xC0) != 0x80)
-            return 0;
-        cp = cp << 6 | (b[k] & 0x3Fu);
-    }
-    const std::uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < least[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) || cp < 0xA0)
-        return 0;
-    return len;
+    const std::size_t len = platform::utf8_sequence_length(b, n);
+    return len == 2 && b[0] == 0xC2 && b[1] < 0xA0 ? 0 : len;
 }
 
 // The length of the character at `b` (a byte of 0x80 or above) in the console's set, or

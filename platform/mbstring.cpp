@@ -121,40 +121,45 @@ const char* mb_strcasestr(const char* text, const char* pattern, int code_page) 
     }
 }
 
+std::size_t utf8_sequence_length(const unsigned char* p, std::size_t n) {
+    const unsigned char b = p[0];
+    if (b < 0x80)
+        return 1;
+    // The sequence's length and the range its second byte must lie in, which rules out
+    // overlong forms, surrogates and codes past U+10FFFF.
+    std::size_t len = 0;
+    unsigned char low = 0x80, high = 0xBF;
+    if (b >= 0xC2 && b <= 0xDF) {
+        len = 2;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+        len = 3;
+        low = b == 0xE0 ? 0xA0 : 0x80;
+        high = b == 0xED ? 0x9F : 0xBF;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        len = 4;
+        low = b == 0xF0 ? 0x90 : 0x80;
+        high = b == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (n < len)
+        return 0;
+    for (std::size_t k = 1; k < len; ++k) {
+        if (p[k] < (k == 1 ? low : 0x80) || p[k] > (k == 1 ? high : 0xBF))
+            return 0;
+    }
+    return len;
+}
+
 bool utf8_beyond_ascii(std::string_view text) {
     bool beyond = false;
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     for (std::size_t i = 0; i < text.size();) {
-        const auto b = static_cast<unsigned char>(text[i]);
-        if (b < 0x80) {
-            ++i;
-            continue;
-        }
-        // The sequence's length and the range its second byte must lie in, which rules
-        // out overlong forms, surrogates and codes past U+10FFFF.
-        std::size_t n = 0;
-        unsigned char low = 0x80, high = 0xBF;
-        if (b >= 0xC2 && b <= 0xDF) {
-            n = 2;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            n = 3;
-            low = b == 0xE0 ? 0xA0 : 0x80;
-            high = b == 0xED ? 0x9F : 0xBF;
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            n = 4;
-            low = b == 0xF0 ? 0x90 : 0x80;
-            high = b == 0xF4 ? 0x8F : 0xBF;
-        } else {
+        const std::size_t len = utf8_sequence_length(p + i, text.size() - i);
+        if (len == 0)
             return false;
-        }
-        if (text.size() - i < n)
-            return false;
-        for (std::size_t k = 1; k < n; ++k) {
-            const auto c = static_cast<unsigned char>(text[i + k]);
-            if (c < (k == 1 ? low : 0x80) || c > (k == 1 ? high : 0xBF))
-                return false;
-        }
-        beyond = true;
-        i += n;
+        beyond = beyond || len > 1;
+        i += len;
     }
     return beyond;
 }

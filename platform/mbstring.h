@@ -51,6 +51,11 @@ bool argument_held_by_code_page(const char* text);
 // is bytes.
 bool text_in_ansi_code_page(std::string_view text);
 
+// The length of the well-formed UTF-8 character at `p`, of `n` bytes left (1 for ASCII),
+// or 0 where the bytes form none: a stray or overlong sequence, a surrogate, a code point
+// past U+10FFFF, a sequence cut short.
+std::size_t utf8_sequence_length(const unsigned char* p, std::size_t n);
+
 // Whether `text` is well-formed UTF-8 holding a character outside ASCII.
 bool utf8_beyond_ascii(std::string_view text);
 

@@ -6,6 +6,7 @@
 #include "image/image_reader.h"
 #include "image/rom_image.h"
 #include "platform/files.h"
+#include "platform/mbstring.h"
 
 #include <nlohmann/json.hpp>
 
@@ -16,36 +17,6 @@ namespace {
 
 // Keys in the order the documentation lists them.
 using Json = nlohmann::ordered_json;
-
-// The length of the well-formed UTF-8 sequence at `p` (of `n` bytes left), or 0: no
-// overlong forms, no surrogates, nothing above U+10FFFF, which the JSON writer refuses.
-std::size_t utf8_sequence(const unsigned char* p, std::size_t n) {
-    const unsigned c = p[0];
-    if (c < 0x80)
-        return 1;
-    std::size_t len;
-    std::uint32_t cp;
-    std::uint32_t least;
-    if ((c & 0xE0) == 0xC0) {
-        len = 2, cp = c & 0x1F, least = 0x80;
-    } else if ((c & 0xF0) == 0xE0) {
-        len = 3, cp = c & 0x0F, least = 0x800;
-    } else if ((c & 0xF8) == 0xF0) {
-        len = 4, cp = c & 0x07, least = 0x10000;
-    } else {
-        return 0;
-    }
-    if (n < len)
-        return 0;
-    for (std::size_t k = 1; k < len; ++k) {
-        if ((p[k] & 0xC0) != 0x80)
-            return 0;
-        cp = cp << 6 | (p[k] & 0x3Fu);
-    }
-    if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-        return 0;
-    return len;
-}
 
 // The one place the map takes a section's name from: the linker's long name from the
 // string table where the object has one, as its map file shows it.
@@ -103,7 +74,7 @@ std::string json_text(std::string_view bytes) {
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     std::size_t left = bytes.size();
     while (left > 0) {
-        const std::size_t len = utf8_sequence(p, left);
+        const std::size_t len = platform::utf8_sequence_length(p, left);
         if (len > 0) {
             out.append(reinterpret_cast<const char*>(p), len);
         } else {
