@@ -76,16 +76,9 @@ int main(int argc, char** argv) {
     }
     if (!error.empty())
         return report_usage_error(reporter, error);
-    if (line.help) {
-        std::fputs(kUsage, stdout);
-        print_option_lines(kDumpOptions, stdout);
-        std::fputs(kUsageEnd, stdout);
-        return close_standard_output(reporter, 0);
-    }
-    if (line.version) {
-        print_version(reporter.program);
-        return close_standard_output(reporter, 0);
-    }
+    if (const int status = answer_help_or_version(reporter, line, kDumpOptions, kUsage, kUsageEnd);
+        status >= 0)
+        return status;
 
     reporter.operand = line.options_ended ? nullptr : line.input; // no hint after "--"
     reporter.subject = line.input;

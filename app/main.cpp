@@ -66,16 +66,10 @@ int main(int argc, char** argv) {
         error = "an input and --config cannot be given together";
     if (!error.empty())
         return report_usage_error(reporter, error);
-    if (line.help) {
-        std::fputs(kUsage, stdout);
-        print_option_lines(kConverterOptions, stdout);
-        std::fputs(kUsageEnd, stdout);
-        return close_standard_output(reporter, 0);
-    }
-    if (line.version) {
-        print_version(reporter.program);
-        return close_standard_output(reporter, 0);
-    }
+    if (const int status =
+            answer_help_or_version(reporter, line, kConverterOptions, kUsage, kUsageEnd);
+        status >= 0)
+        return status;
 
     // Standard output is not checked at the end of a conversion: a lost listing is a
     // warning of its own, and the status says whether the image was written.
