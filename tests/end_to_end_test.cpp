@@ -224,7 +224,10 @@ coffgen::Bytes image_past_2_gib() {
     constexpr std::int32_t kSize = 0x101000;
     const auto data_at = static_cast<std::int32_t>(22 + 28 + 48 * kMaxSectionsInTest);
     for (std::int32_t i = 0; o.sections.size() < kMaxSectionsInTest; ++i) {
-        coffgen::Section s{.name = ".text", .virt = i * kSize, .size = kSize, .file_ptr = data_at};
+        // Destinations apart, as 32-bit words (past 2 GiB they wrap, as the target's do).
+        const auto virt = static_cast<std::int32_t>(static_cast<std::uint32_t>(i) *
+                                                    static_cast<std::uint32_t>(kSize));
+        coffgen::Section s{.name = ".text", .virt = virt, .size = kSize, .file_ptr = data_at};
         if (i == 0)
             s.data = coffgen::pattern(static_cast<std::size_t>(kSize), 1);
         o.sections.push_back(s);
