@@ -21,19 +21,22 @@ constexpr OptionRow kRows[] = {
 };
 constexpr OptionTable kTable = {kRows, std::size(kRows), "input"};
 
+// The arguments live as long as the line that points into them.
 struct Read {
+    std::vector<std::string> args;
     std::string error;
     CommandLine line;
 };
 
 Read read(const OptionTable& table, std::vector<std::string> args) {
-    args.insert(args.begin(), "prog");
+    Read r;
+    r.args = std::move(args);
+    r.args.insert(r.args.begin(), "prog");
     std::vector<char*> argv;
-    for (std::string& a : args)
+    for (std::string& a : r.args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
-    Read r;
-    r.error = read_command_line(table, static_cast<int>(args.size()), argv.data(), r.line);
+    r.error = read_command_line(table, static_cast<int>(r.args.size()), argv.data(), r.line);
     return r;
 }
 
