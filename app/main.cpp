@@ -3,6 +3,7 @@
 #include "app/arguments.h"
 #include "app/command_line.h"
 #include "app/report.h"
+#include "platform/commit.h"
 #include "platform/files.h"
 #include "run/file_names.h"
 #include "run/run_sequence.h"
@@ -58,7 +59,7 @@ int main(int argc, char** argv) {
     static char stdout_buffer[1 << 16];
     if (!platform::is_terminal(stdout))
         std::setvbuf(stdout, stdout_buffer, _IOFBF, sizeof stdout_buffer);
-    platform::remove_temporary_on_signals(); // also lets a closed pipe cost no image
+    platform::clean_up_on_signals(); // also lets a closed pipe cost no image
     CommandLine line;
     std::string error = read_command_line(kConverterOptions, argc, argv, line);
     if (error.empty() && !line.help && !line.version && line.input != nullptr &&

@@ -19,6 +19,8 @@ class ChecksumSink final : public ImageSink {
         size_ += len;
     }
 
+    void check_room(std::uint64_t size) const override { next_.check_room(size); }
+
     // zlib's crc32 of every byte passed on so far, and how many they were.
     std::uint32_t crc32() const { return crc_; }
     std::uint64_t size() const { return size_; }

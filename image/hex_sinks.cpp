@@ -107,15 +107,17 @@ bool parse_address(std::string_view text, std::uint32_t& address) {
     return true;
 }
 
+void TextImageSink::check_room(std::uint64_t size) const {
+    if (base_ + size > kAddressLimit) {
+        fail(path_, "image offset " + hex(kAddressLimit - base_) +
+                        " lies past the 32-bit address range from base " + hex(base_));
+    }
+}
+
 void TextImageSink::put(const ImagePiece& where, const unsigned char* bytes, std::size_t len) {
     if (len == 0)
         return;
-    if (base_ + where.offset + len > kAddressLimit) {
-        const std::uint64_t first_out =
-            base_ + where.offset >= kAddressLimit ? where.offset : kAddressLimit - base_;
-        fail(path_, "image offset " + hex(first_out) + " lies past the 32-bit address range from " +
-                        "base " + hex(base_));
-    }
+    check_room(where.offset + len); // a caller that did not ask before the first piece
     if (line_len_ > 0 && line_offset_ + line_len_ != where.offset)
         flush_line(); // pieces come without gaps; should one not, no line spans it
     std::uint64_t off = where.offset;

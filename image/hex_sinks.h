@@ -49,6 +49,8 @@ bool parse_address(std::string_view text, std::uint32_t& address);
 class TextImageSink : public ImageSink {
   public:
     void put(const ImagePiece& where, const unsigned char* bytes, std::size_t len) override;
+    // Refuses an image whose last byte lies past the 32-bit addresses from the base.
+    void check_room(std::uint64_t size) const override;
 
     // Writes the last line and the end record. Throws Failure.
     void finish();

@@ -32,6 +32,11 @@ class ImageSink {
     // image order with no gap. Throws Failure to end the conversion.
     virtual void put(const ImagePiece& where, const unsigned char* bytes, std::size_t len) = 0;
 
+    // Throws Failure when an image of `size` bytes cannot be written in this sink's
+    // format, before the first piece: a format whose addresses run out refuses it here
+    // rather than at the piece that no longer fits.
+    virtual void check_room(std::uint64_t size) const { (void)size; }
+
   protected:
     ~ImageSink() = default;
 };

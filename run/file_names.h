@@ -83,6 +83,11 @@ void use_extension(std::string& output, std::string_view extension);
 // is opened. Throws Failure.
 FileNames resolve_file_names(const char* argv0, const NameChoice& choice);
 
+// Throws Failure when `path`, typed on the command line, did not arrive as typed: on
+// Windows a character the ANSI code page lacks arrives as '?' or as a look-alike
+// ("ｍａｐ.json" as "map.json"), and the path would name another file. Nothing for null.
+void check_typed_path(const char* path);
+
 // Throws Failure naming the output when its directory is missing and replacing ".out"
 // made it: the user typed no such name. Called once the input has opened.
 void check_output_directory(const FileNames& names);

@@ -11,6 +11,7 @@
 #include "run/json_descriptions.h"
 
 #include <new>
+#include <optional>
 
 namespace {
 
@@ -72,7 +73,15 @@ void convert(InputFile& in, ImageSink& sink, std::FILE* console, Warnings* warni
 
     compute_layout(g_SectTable, g_FileHead.usNumSect, g_Layout);
     check_image_size(in, g_Layout, max_size);
+    sink.check_room(g_Layout.image_size);
+    // A run that will refuse its image writes none of it. Warnings that need only the
+    // layout are told then; otherwise they follow the image's lines, as they always have.
+    if (warnings_refuse_image(warnings) || checks_refuse(CheckPoint::Layout, 0, in, warnings)) {
+        run_checks(CheckPoint::Layout, 0, in, console, warnings);
+        return;
+    }
     write_image(in, g_Layout, sink, console);
+    run_checks(CheckPoint::Layout, 0, in, console, warnings);
     run_checks(CheckPoint::Image, 0, in, console, warnings);
 }
 
@@ -89,22 +98,34 @@ bool convert_file(const FileNames& names, const RunOptions& options, std::FILE* 
     InputFile in = open_input(names.input);
     std::setvbuf(in.fp, g_InputBuffer, _IOFBF, sizeof g_InputBuffer);
 
-    // What stands at the output is known before a byte is written: an output that is the
-    // input or the profile under another name is refused before it could be truncated or
+    // Every output is known before a byte is written: one that is the input, the profile
+    // or another output under another name is refused before it could be truncated or
     // filled, and before a conversion that would only fail on a full disk.
     check_output_directory(names);
-    OutputFile file(names.output, options.temporary_prefix);
-    refuse_to_replace(file, in);
-    if (!names.config.empty())
-        refuse_to_replace(file, names.config, "the configuration file");
+    OutputSet outputs;
+    OutputFile file(names.output, options.temporary_prefix, "the image", true);
+    outputs.add(file);
+    std::optional<OutputFile> map;
+    if (options.map != nullptr) {
+        check_typed_path(options.map);
+        map.emplace(options.map, options.temporary_prefix, "the map", false);
+        outputs.add(*map);
+    }
+    platform::FileStatus status;
+    if (platform::file_status(in.fp, status))
+        outputs.refuse_to_replace(status, "the input");
+    if (!names.config.empty() && platform::path_status(names.config, status, true))
+        outputs.refuse_to_replace(status, "the configuration file");
 
     // A quiet run formats no listing at all; the image is the same either way. An image
-    // on standard output leaves no room there for the listing.
-    if (options.quiet || names.output == kStandardOutputName)
+    // on standard output, under any name, leaves no room there for the listing.
+    if (options.quiet || file.to_standard_output())
         console = nullptr;
 
     file.open();
     std::setvbuf(file.stream(), g_OutputBuffer, _IOFBF, sizeof g_OutputBuffer);
+    if (map)
+        map->open();
     // The image in the format asked for, its CRC-32 taken on the way for the map.
     StreamSink efw(file.stream(), file.target());
     IntelHexSink ihex(file.stream(), file.target(), options.base);
@@ -118,16 +139,14 @@ bool convert_file(const FileNames& names, const RunOptions& options, std::FILE* 
         text = &srec;
     ImageSink& out = text != nullptr ? *text : static_cast<ImageSink&>(efw);
     ChecksumSink tee(out); // only a map needs the sum, so only a map costs it
-    convert(in, options.map != nullptr ? tee : out, console, warnings, options.max_size);
+    convert(in, map ? tee : out, console, warnings, options.max_size);
+    if (warnings_refuse_image(warnings))
+        return false; // the temporaries go with their files; every old output stays
     if (text != nullptr)
         text->finish();
-    if (warnings_refuse_image(warnings))
-        return false; // the temporary goes with `file`; an existing image stays
-    MapFile map(options.map, options.temporary_prefix);
-    if (options.map != nullptr)
-        map.write(run_map_json(names, options.format, tee.crc32()), names, in);
-    file.commit();
-    map.commit(names);
+    if (map)
+        write_run_map(map->stream(), names, options.format, tee.crc32());
+    outputs.commit();
     return true;
 }
 
