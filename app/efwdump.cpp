@@ -6,9 +6,11 @@
 #include "base/failure.h"
 #include "image/image_reader.h"
 #include "platform/files.h"
+#include "run/file_names.h"
 #include "run/image_compare.h"
 #include "run/json_descriptions.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
@@ -80,9 +82,16 @@ int main(int argc, char** argv) {
         status >= 0)
         return status;
 
+    // Every answer of efwdump goes to standard output; with none there, it is lost.
+    if (platform::standard_output_was_closed()) {
+        report_error(reporter, "standard output: " + platform::error_text(EBADF));
+        return kStatusTrouble;
+    }
     reporter.operand = line.options_ended ? nullptr : line.input; // no hint after "--"
     reporter.subject = line.input;
     const int status = run_reported(reporter, [&] {
+        check_typed_path(line.input);
+        check_typed_path(line.against);
         if (line.against != nullptr)
             return check_image_against(line.against, line.input, stdout);
         if (line.json) { // complete before the first byte, so a malformed image prints none

@@ -484,7 +484,8 @@ TEST(EndToEnd, StandardOutputThatCannotBeWrittenIsAnError) {
         const char* program;
         std::vector<std::string> args;
         int status;
-        std::string err; // what standard error ends with
+        std::string err;     // what standard error ends with
+        bool closed = false; // standard output closed instead of full
     } cases[] = {
         {COFF2EFW_EXE, "coff2efw", {"--help"}, 1, "coff2efw" + lost},
         {COFF2EFW_EXE, "coff2efw", {"--version"}, 1, "coff2efw" + lost},
@@ -505,11 +506,26 @@ TEST(EndToEnd, StandardOutputThatCannotBeWrittenIsAnError) {
          "efwdump" + lost},
         // The image's own fault comes first and keeps its status.
         {EFWDUMP_EXE, "efwdump", {dir.file("broken.efw")}, 1, "efwdump" + lost},
+        // What must go to a closed standard output has nowhere to go.
+        {COFF2EFW_EXE,
+         "coff2efw",
+         {"-o", "-", dir.file("app.out")},
+         1,
+         "coff2efw: error: standard output: cannot write the image: Bad file descriptor\n",
+         true},
+        {EFWDUMP_EXE,
+         "efwdump",
+         {"--json", dir.file("app.efw")},
+         2,
+         "efwdump: error: standard output: Bad file descriptor\n",
+         true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
-        const auto r =
-            run_program(c.exe, c.program, c.args, "/", {}, {.stdout_to = harness::StdoutTo::Full});
+        harness::ChildSetup setup{.stdout_to = harness::StdoutTo::Full};
+        if (c.closed)
+            setup = {.closed = {1}};
+        const auto r = run_program(c.exe, c.program, c.args, "/", {}, setup);
         EXPECT_EQ(r.status, c.status) << r.err;
         ASSERT_GE(r.err.size(), c.err.size()) << r.err;
         EXPECT_EQ(r.err.substr(r.err.size() - c.err.size()), c.err);
@@ -755,6 +771,28 @@ INSTANTIATE_TEST_SUITE_P(
                  .image = nullptr,
                  .listing = false,
                  .out_is_image = true},
+        // Standard output under another name is standard output all the same.
+        ArgsCase{.label = "image_to_dev_stdout",
+                 .args = {"-o", "/dev/stdout", "fw/app.out"},
+                 .status = 0,
+                 .image = nullptr,
+                 .listing = false,
+                 .out_is_image = true},
+        ArgsCase{.label = "map_onto_standard_output",
+                 .args = {"-o", "-", "--map", "/dev/stdout", "fw/app.out"},
+                 .status = 1,
+                 .image = nullptr,
+                 .listing = false,
+                 .err = "coff2efw: error: /dev/stdout: the map needs a file; standard output "
+                        "takes the image or the listing\n"},
+        // Two spellings of one new file are one file.
+        ArgsCase{.label = "map_onto_the_image_not_yet_there",
+                 .args = {"-q", "-o", "img/x.efw", "--map", "img/./x.efw", "fw/app.out"},
+                 .status = 1,
+                 .image = nullptr,
+                 .listing = false,
+                 .err = "coff2efw: error: img/./x.efw: the map would replace the image; nothing "
+                        "was written\n"},
         ArgsCase{.label = "image_to_a_terminal",
                  .args = {"-o", "-", "fw/app.out"},
                  .status = 2,
