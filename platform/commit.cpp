@@ -85,7 +85,9 @@ int free_slot() {
 // Windows has no SIGPIPE, SIGHUP or SIGXFSZ, and its SIGINT handler runs on a thread of
 // its own while a temporary is still open without delete sharing, so a removal there
 // would fail. A Ctrl+C can leave a temporary; its name (".coff2efw-...") says whose it is.
-struct SignalsHeld {};
+struct SignalsHeld {
+    SignalsHeld() {} // a user-provided constructor: a guard that is used, if empty
+};
 
 #else
 
