@@ -124,6 +124,12 @@ std::string run_map_json(const FileNames& names, ImageFormat format, std::uint32
     map["target"] = g_FileHead.usTargId;
     map["entry"] = static_cast<std::uint32_t>(g_OptHead.lEntryPoint);
     map["image_size"] = g_Layout.image_size;
+    const std::uint64_t fill_from = g_Layout.terminator_offset + kTerminatorSize;
+    if (g_Layout.image_size > fill_from) {
+        map["fill"] = Json{{"offset", fill_from},
+                           {"size", g_Layout.image_size - fill_from},
+                           {"byte", g_Layout.fill}};
+    }
     map["crc32"] = crc;
     map["sections"] = std::move(sections);
     map["records"] = std::move(records);
@@ -158,6 +164,10 @@ std::string image_json(const std::string& path) {
         j["records"] = std::move(records);
         j["terminator_offset"] = pos;
         j["padding"] = std::move(padding);
+        if (image.fill_size > 0) {
+            j["fill"] = Json{
+                {"offset", pos + kTerminatorSize}, {"size", image.fill_size}, {"byte", image.fill}};
+        }
         return dump(j);
     } catch (const std::bad_alloc&) {
         fail(path, "out of memory", kStatusTrouble);

@@ -8,7 +8,7 @@
 
 #include "base/input_file.h"
 #include "base/output_file.h"
-#include "image/hex_sinks.h"
+#include "image/image_format.h"
 #include "run/file_names.h"
 
 #include <cstdint>
