@@ -255,8 +255,6 @@ TEST(Formats, EveryWayOfWritingLinesReadsBack) {
         const char* error;      // after "output.srec: ", or null
     } cases[] = {
         {"ihex_1_lf", ImageFormat::IntelHex, {.record_bytes = 1, .line_end = LineEnd::Lf}, 4},
-        {"ihex_16", ImageFormat::IntelHex, {.record_bytes = 16}, 4},
-        {"ihex_255_lf", ImageFormat::IntelHex, {.record_bytes = 255, .line_end = LineEnd::Lf}, 4},
         {"ihex_255_across_a_segment",
          ImageFormat::IntelHex,
          {.base = 0xFFF3, .record_bytes = 255},
@@ -265,11 +263,6 @@ TEST(Formats, EveryWayOfWritingLinesReadsBack) {
          ImageFormat::SRecord,
          {.base = 0, .srec_address = SRecordAddress::Auto, .srec_count = true},
          0},
-        {"srec_auto_24",
-         ImageFormat::SRecord,
-         {.base = 0xFFF3, .srec_address = SRecordAddress::Auto},
-         0},
-        {"srec_auto_32", ImageFormat::SRecord, {.srec_address = SRecordAddress::Auto}, 0},
         {"srec_16_255_count_lf",
          ImageFormat::SRecord,
          {.base = 0x100,
@@ -278,10 +271,6 @@ TEST(Formats, EveryWayOfWritingLinesReadsBack) {
           .srec_count = true,
           .line_end = LineEnd::Lf},
          2},
-        {"srec_24_1",
-         ImageFormat::SRecord,
-         {.base = 0, .record_bytes = 1, .srec_address = SRecordAddress::Bits24},
-         3},
         {"srec_32_255_count", ImageFormat::SRecord, {.record_bytes = 255, .srec_count = true}, 4},
         {"srec_16_too_narrow",
          ImageFormat::SRecord,
@@ -335,7 +324,6 @@ TEST(Formats, PaddingFillsUpToTheSizeAsked) {
         const char* error; // after "input.out: ", or null
     } cases[] = {
         {"exact_size", {.pad_to = size}, nullptr},
-        {"to_4k", {.pad_to = 0x1000}, nullptr},
         {"zero_fill", {.pad_to = 0x1000, .fill = 0x00}, nullptr},
         {"one_byte_short",
          {.pad_to = size - 1},
