@@ -84,6 +84,15 @@ for obj in $(find "$@" -maxdepth 1 -name '*.out' | sort); do
         cmp "$out.efw" "$out.back.bin" || { echo "srec_cat: -O $format $opts"; exit 1; }
         objcopy -I "$format" -O binary "$text" "$out.back.bin"
         cmp "$out.efw" "$out.back.bin" || { echo "objcopy: -O $format $opts"; exit 1; }
+        # What both readers take either way: the line ends, and the records asked for.
+        crs=$(grep -c $'\r$' "$text" || true)
+        case "$opts" in *"--line-end lf"*) want=0 ;; *) want=$(wc -l <"$text") ;; esac
+        [ "$crs" = "$want" ] || { echo "line ends: -O $format $opts"; exit 1; }
+        counts=$(grep -c '^S[56]' "$text" || true)
+        case "$opts" in *--srec-count) want=1 ;; *) want=0 ;; esac
+        case "$opts" in *"address 16"*) end=S9 ;; *"address 24"*) end=S8 ;; *"address 32"*) end=S7 ;; *) end=$(tail -n 1 "$text" | cut -c1-2) ;; esac
+        [ "$counts" = "$want" ] && [ "$(tail -n 1 "$text" | cut -c1-2)" = "$end" ] ||
+            { echo "records: -O $format $opts"; exit 1; }
         combinations=$((combinations + 1))
     done < <(options_table)
 
@@ -95,11 +104,13 @@ for obj in $(find "$@" -maxdepth 1 -name '*.out' | sort); do
     cmp "$out.pad.efw" "$out.fill.bin"
     srec_cat "$out.efw" -binary -fill 0xFF 0 "$pad" -crc32-l-e "$pad" -crop "$pad" $((pad + 4)) \
         -offset -"$pad" -o "$out.fill.crc" -binary
-    python3 - "$out.pad.json" "$out.fill.crc" "$out.pad.efw" <<'PY'
+    python3 - "$out.pad.json" "$out.fill.crc" "$out.pad.efw" "$size" <<'PY'
 import json, sys, zlib
 m = json.load(open(sys.argv[1], encoding="utf-8"))
 crc = int.from_bytes(open(sys.argv[2], "rb").read(), "little")
 assert m["crc32"] == crc == zlib.crc32(open(sys.argv[3], "rb").read()), (m["crc32"], crc)
+assert m["fill"] == {"offset": int(sys.argv[4]), "size": m["image_size"] - int(sys.argv[4]),
+                     "byte": 255}, m["fill"]
 PY
     "$bin/efwdump" "$out.pad.efw" | grep -qx "padding: 0x$(printf %x $((pad - size))) bytes of 0xff to 0x$(printf %x "$pad")"
     "$bin/efwdump" --against "$obj" --pad-to "$pad" "$out.pad.efw" >/dev/null
