@@ -737,6 +737,11 @@ INSTANTIATE_TEST_SUITE_P(
               "invalid argument 'bin' for '--format' (efw, ihex or srec)"),
         usage("base_without_text_format", {"--base", "0", "fw/app.out"},
               "--base applies to -O ihex and -O srec only"),
+        usage("line_end_without_text_format", {"--line-end=lf", "fw/app.out"},
+              "--line-end applies to -O ihex and -O srec only"),
+        usage("srec_count_with_ihex", {"-O", "ihex", "--srec-count", "fw/app.out"},
+              "--srec-count applies to -O srec only"),
+        usage("fill_without_pad_to", {"--fill", "0", "fw/app.out"}, "--fill goes with --pad-to"),
         usage("bad_base", {"-O", "srec", "--base=0x1g", "fw/app.out"},
               "invalid argument '0x1g' for '--base' (0x and hexadecimal digits, or decimal "
               "digits, up to 0xFFFFFFFF)"),

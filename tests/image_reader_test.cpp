@@ -722,6 +722,7 @@ TEST(Efwdump, Arguments) {
          2,
          "",
          refused("--json goes with neither --data nor --against")},
+        {{"--pad-to", "4K", "x.efw"}, 2, "", refused("--pad-to and --fill go with --against")},
         {{"--json"}, 2, "", refused("no image given")},
         {{"--against", "a.out", "--against=b.out", "x.efw"},
          2,
