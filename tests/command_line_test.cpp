@@ -135,17 +135,6 @@ TEST(CommandLine, ValuesAreReadIntoTheirTypes) {
             EXPECT_EQ(r.line.max_size, c.max_size);
         }
     }
-
-    const Read r = read(kConverterOptions, {"-O", "srec", "--base", "0", "--record-bytes", "255",
-                                            "--srec-address=auto", "--srec-count", "--line-end=lf",
-                                            "--pad-to=1MiB", "--fill=0"});
-    ASSERT_EQ(r.error, "");
-    EXPECT_EQ(r.line.record_bytes, 255u);
-    EXPECT_EQ(r.line.srec_address, SRecordAddress::Auto);
-    EXPECT_TRUE(r.line.srec_count);
-    EXPECT_EQ(r.line.line_end, LineEnd::Lf);
-    EXPECT_EQ(r.line.pad_to, 1024u * 1024u);
-    EXPECT_EQ(r.line.fill, 0);
 }
 
 // No long name of either program is a prefix of another's, so every prefix of each names

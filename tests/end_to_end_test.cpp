@@ -722,6 +722,16 @@ INSTANTIATE_TEST_SUITE_P(
         too_large("max_size_one_byte_short", {"--max-size=0xacf"},
                   "0x1 more than --max-size 0xacf"),
         too_large("max_size_2k", {"--max-size", "2K"}, "0x2d0 more than --max-size 0x800"),
+        // --pad-to fills behind the terminator; --max-size counts the filled size.
+        writes("pad_to_the_image_size", {"--pad-to", "2768", "fw/app.out"}, "fw/VELTARA-app.efw"),
+        too_large("pad_to_one_byte_short", {"--pad-to=0xacf"}, "0x1 more than --pad-to 0xacf"),
+        ArgsCase{"max_size_counts_the_fill",
+                 {"-q", "--pad-to=4K", "--max-size=0xfff", "fw/app.out"},
+                 1,
+                 nullptr,
+                 false,
+                 "coff2efw: error: fw/app.out: the image is 0x1000 bytes, 0x1 more than "
+                 "--max-size 0xfff\n"},
         refused("max_size_not_a_size", {"--max-size=12Q", "fw/app.out"},
                 "invalid size '12Q' for '--max-size': give bytes in decimal or 0x hexadecimal, "
                 "optionally followed by K, KiB, KB, M, MiB, MB, G, GiB or GB"),

@@ -4,7 +4,6 @@
 #include "base/failure.h"
 #include "image/image_format.h"
 #include "image/image_layout.h"
-#include "image/srecord_sink.h"
 #include "run/file_names.h"
 #include "run/json_descriptions.h"
 #include "run/run_sequence.h"
@@ -47,48 +46,37 @@ std::vector<unsigned> record_bytes(const std::string& line, std::size_t prefix, 
     return b;
 }
 
-// How a text is expected to be written: the options it was written with, and the
-// S-records' address width they come to.
-struct Expect {
-    unsigned record_bytes = kDefaultRecordBytes;
-    LineEnd line_end = LineEnd::CrLf;
-    unsigned address_bytes = 4; // S3 and S7; 2 for S1 and S9, 3 for S2 and S8
-    bool count = false;         // an S5 or S6 record before the end
-};
-
-// The lines of `text`, each of which must end in the line end expected.
-std::vector<std::string> text_lines(const std::string& text, LineEnd line_end) {
-    const std::string end = line_end == LineEnd::CrLf ? "\r\n" : "\n";
+// The lines of `text`, each of which must end in CR LF.
+std::vector<std::string> crlf_lines(const std::string& text) {
     std::vector<std::string> lines;
     std::size_t at = 0;
     while (at < text.size()) {
-        const std::size_t stop = text.find(end, at);
-        if (stop == std::string::npos) {
-            ADD_FAILURE() << "a line does not end in the line end: " << text.substr(at);
+        const std::size_t end = text.find("\r\n", at);
+        if (end == std::string::npos) {
+            ADD_FAILURE() << "a line does not end in CR LF: " << text.substr(at);
             break;
         }
-        lines.push_back(text.substr(at, stop - at));
+        lines.push_back(text.substr(at, end - at));
         EXPECT_EQ(lines.back().find_first_of("\r\n"), std::string::npos) << lines.back();
-        at = stop + end.size();
+        at = end + 2;
     }
     return lines;
 }
 
 // Checks that a data line of `n` bytes at `address` is where the writers put lines: the
-// next address, within one aligned block of `block` bytes and one 64 KiB segment.
-void check_data_line(std::uint64_t address, std::size_t n, std::uint64_t expected, unsigned block) {
+// next address, within one aligned 32-byte block.
+void check_data_line(std::uint64_t address, std::size_t n, std::uint64_t expected) {
     EXPECT_EQ(address, expected);
     EXPECT_GT(n, 0u);
-    EXPECT_LE(address % block + n, block) << "line crosses a block";
-    EXPECT_LE(address % 0x10000 + n, 0x10000u) << "line crosses a segment";
+    EXPECT_LE(address % kDefaultRecordBytes + n, kDefaultRecordBytes) << "line crosses a block";
 }
 
 // The bytes an Intel HEX text places, from `base` on.
-Bytes read_ihex(const std::string& text, std::uint32_t base, const Expect& e = {}) {
+Bytes read_ihex(const std::string& text, std::uint32_t base) {
     Bytes out;
     std::uint64_t upper = 0;
     bool upper_set = false, ended = false;
-    for (const std::string& line : text_lines(text, e.line_end)) {
+    for (const std::string& line : crlf_lines(text)) {
         EXPECT_FALSE(ended) << "a line after the end record";
         const std::vector<unsigned> b = record_bytes(line, 1, 0);
         if (line[0] != ':' || b.size() < 5 || b.size() != b[0] + 5u) {
@@ -105,8 +93,7 @@ Bytes read_ihex(const std::string& text, std::uint32_t base, const Expect& e = {
             break;
         case 0x00:
             EXPECT_TRUE(upper_set) << "data before any extended linear address";
-            check_data_line(upper << 16 | address, b[0], std::uint64_t{base} + out.size(),
-                            e.record_bytes);
+            check_data_line(upper << 16 | address, b[0], std::uint64_t{base} + out.size());
             out.insert(out.end(), b.begin() + 4, b.end() - 1);
             break;
         case 0x01:
@@ -122,44 +109,31 @@ Bytes read_ihex(const std::string& text, std::uint32_t base, const Expect& e = {
 }
 
 // The bytes an S-record text places, from `base` on; its S0 must carry `header`.
-Bytes read_srec(const std::string& text, std::uint32_t base, const std::string& header,
-                const Expect& e = {}) {
+Bytes read_srec(const std::string& text, std::uint32_t base, const std::string& header) {
     Bytes out;
-    const std::vector<std::string> lines = text_lines(text, e.line_end);
-    const char data_type = static_cast<char>('1' + (e.address_bytes - 2));
-    const char end_type = static_cast<char>('9' - (e.address_bytes - 2));
-    // An S-record's count byte covers the address and the checksum too.
-    const unsigned block = std::min(e.record_bytes, 255 - e.address_bytes - 1);
-    std::size_t data_records = 0;
+    const std::vector<std::string> lines = crlf_lines(text);
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const std::string& line = lines[i];
         const bool first = i == 0, last = i + 1 == lines.size();
-        const bool counted = e.count && i + 2 == lines.size();
         const std::vector<unsigned> b = record_bytes(line, 2, 0xFF);
-        if (line[0] != 'S' || b.size() < 3 || b.size() != b[0] + 1u) {
+        if (line[0] != 'S' || b.size() < 4 || b.size() != b[0] + 1u) {
             ADD_FAILURE() << "not a record: " << line;
             continue;
         }
         const char type = line[1];
         EXPECT_EQ(type == '0', first) << line;
-        EXPECT_EQ(type == end_type, last) << line;
-        EXPECT_EQ(type == '5' || type == '6', counted) << line;
-        std::uint32_t address = 0;
-        for (unsigned k = 0; k < e.address_bytes && k + 1 < b.size(); ++k)
-            address = address << 8 | b[1 + k];
+        EXPECT_EQ(type == '7', last) << line;
         if (type == '0') {
             EXPECT_EQ(std::string(b.begin() + 3, b.end() - 1), header);
-        } else if (type == end_type) {
-            EXPECT_EQ(b[0], e.address_bytes + 1);
-            EXPECT_EQ(address, base) << "the end record's address is the base";
-        } else if (type == data_type) {
-            check_data_line(address, b[0] - e.address_bytes - 1u, std::uint64_t{base} + out.size(),
-                            block);
-            out.insert(out.end(), b.begin() + 1 + e.address_bytes, b.end() - 1);
-            ++data_records;
-        } else if (counted) {
-            EXPECT_EQ(b[0], type == '5' ? 3u : 4u);
-            EXPECT_EQ(type == '5' ? b[1] << 8 | b[2] : b[1] << 16 | b[2] << 8 | b[3], data_records);
+        } else if (type == '3' || type == '7') {
+            const std::uint32_t address = b[1] << 24 | b[2] << 16 | b[3] << 8 | b[4];
+            if (type == '7') {
+                EXPECT_EQ(b[0], 5u);
+                EXPECT_EQ(address, base) << "the S7 address is the base";
+                continue;
+            }
+            check_data_line(address, b[0] - 5u, std::uint64_t{base} + out.size());
+            out.insert(out.end(), b.begin() + 5, b.end() - 1);
         } else {
             ADD_FAILURE() << "record type " << type << ": " << line;
         }
@@ -240,116 +214,6 @@ TEST(Formats, TextReadsBackAsTheImage) {
                                        : read_srec(t.text, base, "input.out");
                 EXPECT_EQ(back, image);
             }
-        }
-    }
-}
-
-// Each way of writing the lines reads back as the image, the example's 0xad0 bytes, on
-// every object; and an address width too narrow for the image is refused.
-TEST(Formats, EveryWayOfWritingLinesReadsBack) {
-    const struct {
-        const char* label;
-        ImageFormat format;
-        TextOptions text;
-        unsigned address_bytes; // S-records: the width they come to; 0 for the narrowest
-        const char* error;      // after "output.srec: ", or null
-    } cases[] = {
-        {"ihex_1_lf", ImageFormat::IntelHex, {.record_bytes = 1, .line_end = LineEnd::Lf}, 4},
-        {"ihex_255_across_a_segment",
-         ImageFormat::IntelHex,
-         {.base = 0xFFF3, .record_bytes = 255},
-         4},
-        {"srec_auto_16",
-         ImageFormat::SRecord,
-         {.base = 0, .srec_address = SRecordAddress::Auto, .srec_count = true},
-         0},
-        {"srec_16_255_count_lf",
-         ImageFormat::SRecord,
-         {.base = 0x100,
-          .record_bytes = 255,
-          .srec_address = SRecordAddress::Bits16,
-          .srec_count = true,
-          .line_end = LineEnd::Lf},
-         2},
-        {"srec_32_255_count", ImageFormat::SRecord, {.record_bytes = 255, .srec_count = true}, 4},
-        {"srec_16_too_narrow",
-         ImageFormat::SRecord,
-         {.base = 0xF800, .srec_address = SRecordAddress::Bits16},
-         2,
-         "image offset 0x800 lies past the 16-bit addresses of --srec-address from base 0xf800"},
-        {"srec_24_too_narrow",
-         ImageFormat::SRecord,
-         {.base = 0x1000000, .srec_address = SRecordAddress::Bits24},
-         3,
-         "image offset 0x0 lies past the 24-bit addresses of --srec-address from base "
-         "0x1000000"},
-    };
-    for (const ObjectCase& o : kObjects) {
-        const Bytes object = coffgen::build(o.object);
-        const Bytes image = harness::convert_ok(o.object).image;
-        for (const auto& c : cases) {
-            SCOPED_TRACE(std::string(o.label) + " " + c.label);
-            const std::uint64_t highest = c.text.base + image.size() - 1;
-            if (c.address_bytes == 2 && highest > 0xFFFF && c.error == nullptr)
-                continue; // the rows refused show a 16-bit width too narrow
-            const unsigned address_bytes = c.address_bytes != 0  ? c.address_bytes
-                                           : highest <= 0xFFFF   ? 2
-                                           : highest <= 0xFFFFFF ? 3
-                                                                 : 4;
-            const TextImage t = convert_to(object, c.format, c.text);
-            if (c.error != nullptr) {
-                EXPECT_EQ(t.error, std::string("output.srec: ") + c.error);
-                EXPECT_EQ(t.text, "") << "refused before the first line";
-                continue;
-            }
-            ASSERT_FALSE(t.error) << *t.error;
-            const Expect e{c.text.record_bytes, c.text.line_end, address_bytes, c.text.srec_count};
-            EXPECT_EQ(c.format == ImageFormat::IntelHex
-                          ? read_ihex(t.text, c.text.base, e)
-                          : read_srec(t.text, c.text.base, "input.out", e),
-                      image);
-        }
-    }
-}
-
-// The fill behind the terminator, as data in the text formats too; the size counted by
-// --max-size is the filled one.
-TEST(Formats, PaddingFillsUpToTheSizeAsked) {
-    const Bytes object = coffgen::build(coffgen::example_object());
-    const Bytes image = harness::convert_ok(coffgen::example_object()).image;
-    const std::uint64_t size = image.size(); // 0xad0
-    const struct {
-        const char* label;
-        SizeOptions sizes;
-        const char* error; // after "input.out: ", or null
-    } cases[] = {
-        {"exact_size", {.pad_to = size}, nullptr},
-        {"zero_fill", {.pad_to = 0x1000, .fill = 0x00}, nullptr},
-        {"one_byte_short",
-         {.pad_to = size - 1},
-         "the image is 0xad0 bytes, 0x1 more than --pad-to 0xacf"},
-        {"max_size_counts_the_fill",
-         {.max_size = 0xfff, .pad_to = 0x1000},
-         "the image is 0x1000 bytes, 0x1 more than --max-size 0xfff"},
-        {"max_size_at_the_filled_size", {.max_size = 0x1000, .pad_to = 0x1000}, nullptr},
-    };
-    for (const auto& c : cases) {
-        for (ImageFormat format : {ImageFormat::Efw, ImageFormat::IntelHex, ImageFormat::SRecord}) {
-            SCOPED_TRACE(std::string(c.label) + " " + format_name(format));
-            const TextImage t = convert_to(object, format, TextOptions{}, c.sizes);
-            if (c.error != nullptr) {
-                EXPECT_EQ(t.error, std::string("input.out: ") + c.error);
-                EXPECT_EQ(t.text, "");
-                continue;
-            }
-            ASSERT_FALSE(t.error) << *t.error;
-            Bytes padded = image;
-            padded.resize(c.sizes.pad_to, c.sizes.fill);
-            EXPECT_EQ(format == ImageFormat::IntelHex ? read_ihex(t.text, kDefaultImageBase)
-                      : format == ImageFormat::SRecord
-                          ? read_srec(t.text, kDefaultImageBase, "input.out")
-                          : Bytes(t.text.begin(), t.text.end()),
-                      padded);
         }
     }
 }
@@ -755,6 +619,12 @@ INSTANTIATE_TEST_SUITE_P(
                 1,
                 {},
                 "fw/../fw/app.out: the output is the input itself; nothing was replaced"},
+        RunCase{"srec_16_bits_too_narrow",
+                {"-O", "srec", "--srec-address", "16", "--base", "0xF800", "fw/app.out"},
+                1,
+                {},
+                "fw/VELTARA-app.srec: image offset 0x800 lies past the 16-bit addresses of "
+                "--srec-address from base 0xf800"},
         RunCase{"past_the_address_range",
                 {"-O", "ihex", "--base", "0xFFFFF800", "--map", "img/m.json", "fw/app.out"},
                 1,

@@ -88,6 +88,12 @@ for obj in $(find "$@" -maxdepth 1 -name '*.out' | sort); do
         crs=$(grep -c $'\r$' "$text" || true)
         case "$opts" in *"--line-end lf"*) want=0 ;; *) want=$(wc -l <"$text") ;; esac
         [ "$crs" = "$want" ] || { echo "line ends: -O $format $opts"; exit 1; }
+        if [ "$format" = ihex ]; then
+            bytes=$(echo "$opts" | cut -d' ' -f2)
+            longest=$(tr -d '\r' <"$text" |
+                awk 'substr($0, 8, 2) == "00" && length > m { m = length } END { print m }')
+            [ "$longest" = $((11 + 2 * bytes)) ] || { echo "line length: $opts"; exit 1; }
+        fi
         counts=$(grep -c '^S[56]' "$text" || true)
         case "$opts" in *--srec-count) want=1 ;; *) want=0 ;; esac
         case "$opts" in *"address 16"*) end=S9 ;; *"address 24"*) end=S8 ;; *"address 32"*) end=S7 ;; *) end=$(tail -n 1 "$text" | cut -c1-2) ;; esac
@@ -112,6 +118,9 @@ assert m["crc32"] == crc == zlib.crc32(open(sys.argv[3], "rb").read()), (m["crc3
 assert m["fill"] == {"offset": int(sys.argv[4]), "size": m["image_size"] - int(sys.argv[4]),
                      "byte": 255}, m["fill"]
 PY
+    "$bin/coff2efw" -q -O ihex --pad-to "$pad" "$obj" -o "$out.pad.hex" 2>/dev/null
+    srec_cat "$out.pad.hex" -intel -offset -0x90000000 -o "$out.pad.back" -binary
+    cmp "$out.pad.efw" "$out.pad.back"
     "$bin/efwdump" "$out.pad.efw" | grep -qx "padding: 0x$(printf %x $((pad - size))) bytes of 0xff to 0x$(printf %x "$pad")"
     "$bin/efwdump" --against "$obj" --pad-to "$pad" "$out.pad.efw" >/dev/null
 
