@@ -1,5 +1,9 @@
 #include "app/command_line.h"
 
+#include "base/failure.h"
+#include "base/numbers.h"
+#include "image/rom_image.h"
+
 #include <algorithm>
 #include <cstring>
 #include <string_view>
@@ -25,56 +29,118 @@ std::string take_warning(CommandLine& line, const std::string& spelled, const ch
            warning_name_list();
 }
 
-// SIZE: decimal, or hexadecimal after "0x", times 1024 after K and 1024 * 1024 after M.
-bool read_size(const char* text, std::uint64_t& size) {
-    const bool hex = text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    const char* p = hex ? text + 2 : text;
-    const unsigned base = hex ? 16 : 10;
-    std::uint64_t v = 0;
-    const char* digits = p;
-    for (;; ++p) {
-        unsigned d;
-        if (*p >= '0' && *p <= '9')
-            d = static_cast<unsigned>(*p - '0');
-        else if (hex && *p >= 'a' && *p <= 'f')
-            d = static_cast<unsigned>(*p - 'a' + 10);
-        else if (hex && *p >= 'A' && *p <= 'F')
-            d = static_cast<unsigned>(*p - 'A' + 10);
-        else
-            break;
-        if (v > (~std::uint64_t{0} - d) / base)
-            return false;
-        v = v * base + d;
+std::string twice(const std::string& spelled) {
+    return "option " + quoted(spelled) + " given twice";
+}
+
+std::string invalid(const char* value, const char* option, const char* takes) {
+    return "invalid argument " + quoted(value) + " for '--" + option + "' (" + takes + ")";
+}
+
+std::string take_format(CommandLine& line, const std::string& spelled, const char* value) {
+    ImageFormat format = ImageFormat::Efw;
+    if (line.format)
+        return twice(spelled);
+    if (!parse_image_format(value, format))
+        return invalid(value, "format", "efw, ihex or srec");
+    line.format = format;
+    return {};
+}
+
+std::string take_base(CommandLine& line, const std::string& spelled, const char* value) {
+    std::uint32_t base = 0;
+    if (line.base)
+        return twice(spelled);
+    if (!parse_address(value, base)) {
+        return invalid(value, "base",
+                       "0x and hexadecimal digits, or decimal digits, up to 0xFFFFFFFF");
     }
-    if (p == digits)
-        return false;
-    unsigned shift = 0;
-    if (*p == 'K' || *p == 'k')
-        shift = 10;
-    else if (*p == 'M' || *p == 'm')
-        shift = 20;
-    if (shift != 0 && (*++p != '\0' || v > (~std::uint64_t{0} >> shift)))
-        return false;
-    if (*p != '\0')
-        return false;
-    size = v << shift;
-    return true;
+    line.base = base;
+    return {};
+}
+
+// --max-size and --pad-to: bytes, with the units coreutils' programs take.
+std::string take_size(std::optional<std::uint64_t>& slot, const std::string& spelled,
+                      const char* value) {
+    std::uint64_t size = 0;
+    if (slot)
+        return twice(spelled);
+    if (!parse_size(value, size)) {
+        return "invalid size " + quoted(value) + " for " + quoted(spelled) +
+               ": give bytes in decimal or 0x hexadecimal, optionally followed by K, KiB, KB, "
+               "M, MiB, MB, G, GiB or GB";
+    }
+    slot = size;
+    return {};
 }
 
 std::string take_max_size(CommandLine& line, const std::string& spelled, const char* value) {
-    if (read_size(value, line.max_size))
-        return {};
-    return "invalid size " + quoted(value) + " for " + quoted(spelled) +
-           ": give bytes in decimal or 0x hexadecimal, or with K or M for KiB or MiB";
+    return take_size(line.max_size, spelled, value);
+}
+
+std::string take_pad_to(CommandLine& line, const std::string& spelled, const char* value) {
+    std::string error = take_size(line.pad_to, spelled, value);
+    if (error.empty() && *line.pad_to == 0)
+        error = "invalid size " + quoted(value) + " for " + quoted(spelled) +
+                ": no image is smaller than " + hex(kMinImageSize) + " bytes";
+    return error;
+}
+
+std::string take_record_bytes(CommandLine& line, const std::string& spelled, const char* value) {
+    std::uint64_t n = 0;
+    if (line.record_bytes)
+        return twice(spelled);
+    if (!parse_number(value, kMaxRecordBytes, n) || n == 0)
+        return invalid(value, "record-bytes", "1 to 255");
+    line.record_bytes = static_cast<unsigned>(n);
+    return {};
+}
+
+std::string take_srec_address(CommandLine& line, const std::string& spelled, const char* value) {
+    SRecordAddress width = SRecordAddress::Auto;
+    if (line.srec_address)
+        return twice(spelled);
+    if (!parse_srec_address(value, width))
+        return invalid(value, "srec-address", "auto, 16, 24 or 32");
+    line.srec_address = width;
+    return {};
+}
+
+std::string take_line_end(CommandLine& line, const std::string& spelled, const char* value) {
+    LineEnd end = LineEnd::CrLf;
+    if (line.line_end)
+        return twice(spelled);
+    if (!parse_line_end(value, end))
+        return invalid(value, "line-end", "crlf or lf");
+    line.line_end = end;
+    return {};
+}
+
+std::string take_fill(CommandLine& line, const std::string& spelled, const char* value) {
+    std::uint64_t byte = 0;
+    if (line.fill)
+        return twice(spelled);
+    if (!parse_number(value, 0xFF, byte))
+        return invalid(value, "fill", "a byte: 0 to 255, or 0x0 to 0xff");
+    line.fill = static_cast<unsigned char>(byte);
+    return {};
 }
 
 constexpr OptionRow kConverterRows[] = {
     {'o', "output", nullptr, nullptr, &CommandLine::output, "FILE", false,
      "write the image to FILE instead"},
-    {'O', "format", nullptr, nullptr, &CommandLine::format, "FORMAT", false,
-     "write the image as efw (the default), ihex or srec"},
-    {'\0', "base", nullptr, nullptr, &CommandLine::base, "ADDR", false,
-     "place ihex and srec bytes from ADDR (default 0x90000000)"},
+    {'O', "format", nullptr, nullptr, nullptr, "FORMAT", false,
+     "write the image as efw (the default), ihex or srec", take_format},
+    {'\0', "base", nullptr, nullptr, nullptr, "ADDR", false,
+     "place ihex and srec bytes from ADDR (default 0x90000000)", take_base},
+    {'\0', "record-bytes", nullptr, nullptr, nullptr, "N", false,
+     "put at most N (1-255) data bytes on a line (default 32)", take_record_bytes},
+    {'\0', "srec-address", nullptr, nullptr, nullptr, "WIDTH", false,
+     "write srec addresses in 16, 24, 32 bits or auto (default 32)", take_srec_address},
+    {'\0', "srec-count", nullptr, &CommandLine::srec_count, nullptr, nullptr, false,
+     "add the S5 or S6 record counting the srec data records"},
+    {'\0', "line-end", nullptr, nullptr, nullptr, "END", false,
+     "end ihex and srec lines in crlf (the default) or lf", take_line_end},
     {'\0', "map", nullptr, nullptr, &CommandLine::map, "FILE", false,
      "also write a JSON map of the run to FILE"},
     {'\0', "config", nullptr, nullptr, &CommandLine::config, "FILE", false,
@@ -86,7 +152,11 @@ constexpr OptionRow kConverterRows[] = {
     {'W', "", nullptr, nullptr, nullptr, "no-NAME", false,
      "silence the warning NAME (-WNAME: tell it again)", take_warning, true},
     {'\0', "max-size", nullptr, nullptr, nullptr, "SIZE", false,
-     "refuse an image of more than SIZE bytes (0x for hex, K, M)", take_max_size},
+     "refuse an image of more than SIZE bytes (0x for hex, K, KB, M...)", take_max_size},
+    {'\0', "pad-to", nullptr, nullptr, nullptr, "SIZE", false,
+     "fill the image behind its terminator up to SIZE bytes", take_pad_to},
+    {'\0', "fill", nullptr, nullptr, nullptr, "BYTE", false, "fill with BYTE instead of 0xff",
+     take_fill},
     {'h', "help", "/?", &CommandLine::help, nullptr, nullptr, true, "show this text"},
     {'\0', "version", nullptr, &CommandLine::version, nullptr, nullptr, true, "show the version"},
 };
@@ -94,6 +164,10 @@ constexpr OptionRow kConverterRows[] = {
 constexpr OptionRow kDumpRows[] = {
     {'\0', "against", nullptr, nullptr, &CommandLine::against, "OBJECT", false,
      "compare IMAGE with the image converted from OBJECT"},
+    {'\0', "pad-to", nullptr, nullptr, nullptr, "SIZE", false,
+     "with --against: the image was filled up to SIZE bytes", take_pad_to},
+    {'\0', "fill", nullptr, nullptr, nullptr, "BYTE", false,
+     "with --against: filled with BYTE instead of 0xff", take_fill},
     {'\0', "data", nullptr, &CommandLine::data, nullptr, nullptr, false,
      "also print each record's bytes as a hex dump"},
     {'\0', "json", nullptr, &CommandLine::json, nullptr, nullptr, false,

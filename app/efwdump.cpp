@@ -19,15 +19,16 @@ namespace {
 constexpr const char* kUsage =
     "usage: efwdump [--data] IMAGE\n"
     "       efwdump --json IMAGE\n"
-    "       efwdump --against OBJECT IMAGE\n"
+    "       efwdump --against OBJECT [--pad-to SIZE [--fill BYTE]] IMAGE\n"
     "\n"
     "Lists a ROM image written by coff2efw and checks its layout: the boot region (16-bit\n"
     "units up to the last non-zero one), the entry address, one line per load record\n"
     "(index, image offset, btad as coff2efw shows it, byte count, destination address,\n"
-    "offset behind its data), the terminator's offset, the file size and the file's\n"
-    "CRC-32, all numbers in lower-case hexadecimal but the record index, which is\n"
-    "decimal. A malformed image is listed up to its fault, which standard error names\n"
-    "with its image offset.\n"
+    "offset behind its data), the terminator's offset, the fill behind it (bytes of one\n"
+    "value, as coff2efw --pad-to writes them), the file size and the file's CRC-32, all\n"
+    "numbers in lower-case hexadecimal but the record index, which is decimal. A\n"
+    "malformed image is listed up to its fault, which standard error names with its\n"
+    "image offset.\n"
     "\n"
     "With --against, converts OBJECT as coff2efw would (without its listing) and compares\n"
     "the result with IMAGE byte for byte. A match prints \"IMAGE matches OBJECT (N bytes,\n"
@@ -35,6 +36,7 @@ constexpr const char* kUsage =
     "error names the first difference in the image's terms (boot region unit, entry word,\n"
     "record and section, padding byte, terminator or length) with its offset, the\n"
     "expected and the found byte; an object that does not convert gives coff2efw's error.\n"
+    "--pad-to and --fill compare with the image filled as coff2efw's options fill it.\n"
     "\n"
     "With --json, prints instead one JSON object for a well-formed image: image_size,\n"
     "crc32, entry, boot_units, records (each with image_offset, size and address),\n"
@@ -75,6 +77,10 @@ int main(int argc, char** argv) {
             error = "--data does not go with --against";
         else if (line.json && (line.against != nullptr || line.data))
             error = "--json goes with neither --data nor --against";
+        else if ((line.pad_to || line.fill) && line.against == nullptr)
+            error = "--pad-to and --fill go with --against";
+        else if (line.fill && !line.pad_to)
+            error = "--fill goes with --pad-to";
     }
     if (!error.empty())
         return report_usage_error(reporter, error);
@@ -93,7 +99,9 @@ int main(int argc, char** argv) {
         check_typed_path(line.input);
         check_typed_path(line.against);
         if (line.against != nullptr)
-            return check_image_against(line.against, line.input, stdout);
+            return check_image_against(
+                line.against, line.input, stdout,
+                SizeOptions{.pad_to = line.pad_to.value_or(0), .fill = line.fill.value_or(0xFF)});
         if (line.json) { // complete before the first byte, so a malformed image prints none
             std::fputs(image_json(line.input).c_str(), stdout);
             return 0;

@@ -13,13 +13,13 @@ class ChecksumSink final : public ImageSink {
   public:
     explicit ChecksumSink(ImageSink& next) : next_(next) {}
 
+    void begin(std::uint64_t size) override { next_.begin(size); }
+    void finish() override { next_.finish(); }
     void put(const ImagePiece& where, const unsigned char* bytes, std::size_t len) override {
         next_.put(where, bytes, len);
         crc_ = crc32_update(crc_, bytes, len);
         size_ += len;
     }
-
-    void check_room(std::uint64_t size) const override { next_.check_room(size); }
 
     // zlib's crc32 of every byte passed on so far, and how many they were.
     std::uint32_t crc32() const { return crc_; }

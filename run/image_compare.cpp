@@ -52,7 +52,7 @@ class CompareSink final : public ImageSink {
     }
 
     // The conversion is complete: the image must end with it.
-    void finish() {
+    void finish() override {
         if (found_.pos < found_.size) {
             unsigned char b = 0;
             read_input(found_, &b, 1, "image bytes");
@@ -102,14 +102,13 @@ InputFile open_for_comparison(const std::string& path, bool image) {
 } // namespace
 
 int check_image_against(const std::string& object_path, const std::string& image_path,
-                        std::FILE* out) {
+                        std::FILE* out, const SizeOptions& size) {
     // The image first: one that cannot be read is not worth a conversion.
     InputFile found = open_for_comparison(image_path, true);
     CompareSink compare(found, object_path);
     try {
         InputFile object = open_for_comparison(object_path, false);
-        convert(object, compare, nullptr); // no listing
-        compare.finish();
+        convert(object, compare, nullptr, nullptr, size); // no listing
     } catch (Failure& f) {
         // Only a difference is an answer; anything else means nothing could be compared.
         if (!compare.differed())

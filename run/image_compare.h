@@ -4,13 +4,15 @@
 // The first difference ends the conversion, named from the image's layout.
 #pragma once
 
+#include "image/image_format.h"
+
 #include <cstdio>
 #include <string>
 
-// Converts the object at `object_path` and compares the result with the image at
-// `image_path`. Equal: one line on `out` with the size, the record count and the CRC-32,
-// and 0 returned. A difference throws a Failure of status 1 that names the first one in
-// the image's own terms; an image or object that cannot be read, or an object that does
-// not convert, throws one of status 2 (nothing could be compared).
+// Converts the object at `object_path`, filled as `size` asks, and compares the result
+// with the image at `image_path`. Equal: one line on `out` with the size, the record count and the
+// CRC-32, and 0 returned. A difference throws a Failure of status 1 that names the first one in the
+// image's own terms; an image or object that cannot be read, or an object that does not convert,
+// throws one of status 2 (nothing could be compared).
 int check_image_against(const std::string& object_path, const std::string& image_path,
-                        std::FILE* out);
+                        std::FILE* out, const SizeOptions& size = {});

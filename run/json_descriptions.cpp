@@ -77,6 +77,14 @@ void write_run_map(std::FILE* out, const FileNames& names, ImageFormat format, s
     w.value("target", g_FileHead.usTargId);
     w.value("entry", static_cast<std::uint32_t>(g_OptHead.lEntryPoint));
     w.value("image_size", g_Layout.image_size);
+    const std::uint64_t fill_from = g_Layout.terminator_offset + kTerminatorSize;
+    if (g_Layout.image_size > fill_from) {
+        w.begin_object("fill");
+        w.value("offset", fill_from);
+        w.value("size", g_Layout.image_size - fill_from);
+        w.value("byte", g_Layout.fill);
+        w.end_object();
+    }
     w.value("crc32", crc);
     w.begin_array("sections");
     for (unsigned i = 0; i < g_FileHead.usNumSect; ++i) {
@@ -142,6 +150,10 @@ std::string image_json(const std::string& path) {
         j["records"] = std::move(records);
         j["terminator_offset"] = pos;
         j["padding"] = std::move(padding);
+        if (image.fill_size > 0) {
+            j["fill"] = Json{
+                {"offset", pos + kTerminatorSize}, {"size", image.fill_size}, {"byte", image.fill}};
+        }
         return dump(j);
     } catch (const std::bad_alloc&) {
         fail(path, "out of memory", kStatusTrouble);

@@ -7,7 +7,7 @@
 #pragma once
 
 #include "base/json_writer.h"
-#include "image/hex_sinks.h"
+#include "image/image_format.h"
 #include "run/file_names.h"
 
 #include <cstdint>

@@ -4,12 +4,14 @@
 #include "base/output_file.h"
 #include "coff/header_listing.h"
 #include "image/checksum_sink.h"
+#include "image/rom_image.h"
 #include "image/warning_checks.h"
 #include "platform/files.h"
 #include "platform/mbstring.h"
 #include "run/file_names.h"
 #include "run/json_descriptions.h"
 
+#include <memory>
 #include <new>
 #include <optional>
 
@@ -42,8 +44,20 @@ void check_image_size(const InputFile& in, const ImageLayout& layout, std::uint6
 
 } // namespace
 
+void pad_image(const InputFile& in, ImageLayout& layout, const SizeOptions& size) {
+    if (size.pad_to == 0)
+        return;
+    if (size.pad_to < layout.image_size) {
+        fail(in.path, "the image is " + hex(layout.image_size) + " bytes, " +
+                          hex(layout.image_size - size.pad_to) + " more than --pad-to " +
+                          hex(size.pad_to));
+    }
+    layout.image_size = size.pad_to;
+    layout.fill = size.fill;
+}
+
 void convert(InputFile& in, ImageSink& sink, std::FILE* console, Warnings* warnings,
-             std::uint64_t max_size) {
+             const SizeOptions& size) {
     const bool listing = console != nullptr;
     read_file_head(in);
     if (listing)
@@ -72,8 +86,8 @@ void convert(InputFile& in, ImageSink& sink, std::FILE* console, Warnings* warni
     }
 
     compute_layout(g_SectTable, g_FileHead.usNumSect, g_Layout);
-    check_image_size(in, g_Layout, max_size);
-    sink.check_room(g_Layout.image_size);
+    pad_image(in, g_Layout, size);
+    check_image_size(in, g_Layout, size.max_size);
     // A run that will refuse its image writes none of it. Warnings that need only the
     // layout are told then; otherwise they follow the image's lines, as they always have.
     if (warnings_refuse_image(warnings) || checks_refuse(CheckPoint::Layout, 0, in, warnings)) {
@@ -81,6 +95,7 @@ void convert(InputFile& in, ImageSink& sink, std::FILE* console, Warnings* warni
         return;
     }
     write_image(in, g_Layout, sink, console);
+    sink.finish();
     run_checks(CheckPoint::Layout, 0, in, console, warnings);
     run_checks(CheckPoint::Image, 0, in, console, warnings);
 }
@@ -127,41 +142,17 @@ bool convert_file(const FileNames& names, const RunOptions& options, std::FILE* 
     if (map)
         map->open();
     // The image in the format asked for, its CRC-32 taken on the way for the map.
-    StreamSink efw(file.stream(), file.target());
-    IntelHexSink ihex(file.stream(), file.target(), options.base);
-    SRecordSink srec(
-        file.stream(), file.target(), options.base,
+    const std::unique_ptr<ImageSink> out = make_image_sink(
+        options.format, options.text, file.stream(), file.target(),
         platform::file_name_start(names.input.c_str(), platform::code_page_for_text(names.input)));
-    TextImageSink* text = nullptr;
-    if (options.format == ImageFormat::IntelHex)
-        text = &ihex;
-    else if (options.format == ImageFormat::SRecord)
-        text = &srec;
-    ImageSink& out = text != nullptr ? *text : static_cast<ImageSink&>(efw);
-    ChecksumSink tee(out); // only a map needs the sum, so only a map costs it
-    convert(in, map ? tee : out, console, warnings, options.max_size);
+    ChecksumSink tee(*out); // only a map needs the sum, so only a map costs it
+    convert(in, map ? tee : *out, console, warnings, options.size);
     if (warnings_refuse_image(warnings))
         return false; // the temporaries go with their files; every old output stays
-    if (text != nullptr)
-        text->finish();
     if (map)
         write_run_map(map->stream(), names, options.format, tee.crc32());
     outputs.commit();
     return true;
-}
-
-std::string read_format_options(const char* format, const char* base, RunOptions& options) {
-    if (format != nullptr && !parse_image_format(format, options.format))
-        return "invalid argument '" + std::string(format) + "' for '--format' (efw, ihex or srec)";
-    if (base == nullptr)
-        return {};
-    if (options.format == ImageFormat::Efw)
-        return "--base applies to -O ihex and -O srec only";
-    if (!parse_address(base, options.base)) {
-        return "invalid argument '" + std::string(base) +
-               "' for '--base' (0x and hexadecimal digits, or decimal digits, up to 0xFFFFFFFF)";
-    }
-    return {};
 }
 
 int run_sequence(const char* argv0, const NameChoice& choice, const RunOptions& options,

@@ -365,8 +365,9 @@ TEST(Signals, AtAnyMomentLeaveTheOutputsAllOldOrAllNew) {
     const Bytes input = many_sections();
     ScratchDir dir;
     coffgen::write_file(dir.file("app.out"), input);
-    const std::vector<std::string> args{harness::converter_path(), "-q", "-o", dir.file("img.efw"),
-                                        "--map", dir.file("m.json"), dir.file("app.out")};
+    const std::vector<std::string> args{harness::converter_path(), "-q",    "-o",
+                                        dir.file("img.efw"),       "--map", dir.file("m.json"),
+                                        dir.file("app.out")};
     std::vector<char*> argv;
     for (const std::string& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));

@@ -475,8 +475,9 @@ TEST(EndToEnd, StandardOutputThatCannotBeWrittenIsAnError) {
     coffgen::write_file(dir.file("app.out"), example());
     const auto converted = harness::convert_bytes(example());
     coffgen::write_file(dir.file("app.efw"), converted.image);
-    coffgen::Bytes broken = converted.image;
+    coffgen::Bytes broken = converted.image; // a tail of more than one value is no fill
     broken.push_back(0x41);
+    broken.push_back(0x42);
     coffgen::write_file(dir.file("broken.efw"), broken);
     const std::string lost = ": error: standard output: No space left on device\n";
     const struct {
@@ -731,17 +732,28 @@ INSTANTIATE_TEST_SUITE_P(
                "fw/VELTARA-app.efw"),
         writes("max_size_hexadecimal", {"--max-size=0xAD0", "fw/app.out"}, "fw/VELTARA-app.efw"),
         writes("max_size_in_kib", {"--max-size=3K", "fw/app.out"}, "fw/VELTARA-app.efw"),
-        writes("max_size_in_mib_last_wins", {"--max-size=1", "--max-size=1M", "fw/app.out"},
-               "fw/VELTARA-app.efw"),
+        // Given twice it is a usage error, as every option with a value is.
+        refused("max_size_twice", {"--max-size=1", "--max-size=1M", "fw/app.out"},
+                "option '--max-size' given twice"),
         too_large("max_size_one_byte_short", {"--max-size=0xacf"},
                   "0x1 more than --max-size 0xacf"),
         too_large("max_size_2k", {"--max-size", "2K"}, "0x2d0 more than --max-size 0x800"),
+        // --pad-to fills behind the terminator; --max-size counts the filled size.
+        writes("pad_to_the_image_size", {"--pad-to", "2768", "fw/app.out"}, "fw/VELTARA-app.efw"),
+        too_large("pad_to_one_byte_short", {"--pad-to=0xacf"}, "0x1 more than --pad-to 0xacf"),
+        ArgsCase{"max_size_counts_the_fill",
+                 {"-q", "--pad-to=4K", "--max-size=0xfff", "fw/app.out"},
+                 1,
+                 nullptr,
+                 false,
+                 "coff2efw: error: fw/app.out: the image is 0x1000 bytes, 0x1 more than "
+                 "--max-size 0xfff\n"},
         refused("max_size_not_a_size", {"--max-size=12Q", "fw/app.out"},
                 "invalid size '12Q' for '--max-size': give bytes in decimal or 0x hexadecimal, "
-                "or with K or M for KiB or MiB"),
+                "optionally followed by K, KiB, KB, M, MiB, MB, G, GiB or GB"),
         refused("max_size_past_64_bits", {"--max-size=0x10000000000000000"},
                 "invalid size '0x10000000000000000' for '--max-size': give bytes in decimal or "
-                "0x hexadecimal, or with K or M for KiB or MiB"),
+                "0x hexadecimal, optionally followed by K, KiB, KB, M, MiB, MB, G, GiB or GB"),
         refused("max_size_without_value", {"fw/app.out", "--max-size"},
                 "option '--max-size' needs a value"),
         writes("werror_clean_object", {"-Werror", "fw/app.out"}, "fw/VELTARA-app.efw"),

@@ -84,14 +84,15 @@ struct Checked {
 };
 
 // `efwdump --against app.out image.efw` in-process, the two files in `dir`.
-Checked check_against(const harness::ScratchDir& dir, const Bytes& object, const Bytes& image) {
+Checked check_against(const harness::ScratchDir& dir, const Bytes& object, const Bytes& image,
+                      const SizeOptions& size = {}) {
     coffgen::write_file(dir.file("app.out"), object);
     coffgen::write_file(dir.file("image.efw"), image);
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
     Checked c;
     try {
-        c.status = check_image_against(dir.file("app.out"), dir.file("image.efw"), out);
+        c.status = check_image_against(dir.file("app.out"), dir.file("image.efw"), out, size);
     } catch (const Failure& f) {
         std::fprintf(err, "efwdump: error: %s: %s\n", f.path.c_str(), f.cause.c_str());
         c.status = f.status;
@@ -416,16 +417,70 @@ TEST(ImageReader, MalformedImagesNameTheFaultAndItsOffset) {
          "byte count 0x5 runs past the end of the file (0x80c bytes) at offset 0x804"},
         {"terminator address not zero", changed(odd_then_even(), [](Bytes& b) { b[0x822] = 1; }),
          "terminator address 0x1 is not zero at offset 0x822"},
-        {"byte after the terminator", changed(odd_then_even(), [](Bytes& b) { b.push_back(0x41); }),
-         "0x1 bytes after the terminator record at offset 0x826"},
-        {"zero bytes after the terminator",
-         changed(even_then_even(), [](Bytes& b) { b.resize(b.size() + 4); }),
-         "0x4 bytes after the terminator record at offset 0x824"},
+        // Behind the terminator only a fill of one value may stand.
+        {"two values after the terminator",
+         changed(odd_then_even(),
+                 [](Bytes& b) {
+                     b.push_back(0x41);
+                     b.push_back(0x42);
+                 }),
+         "0x2 bytes after the terminator record at offset 0x826"},
+        {"zero bytes and another after the terminator",
+         changed(even_then_even(),
+                 [](Bytes& b) {
+                     b.resize(b.size() + 4);
+                     b.push_back(0xFF);
+                 }),
+         "0x5 bytes after the terminator record at offset 0x824"},
     };
     for (const auto& c : cases) {
         const Dump d = dump(c.image);
         ASSERT_TRUE(d.error) << c.why;
         EXPECT_EQ(*d.error, c.error) << c.why;
+    }
+}
+
+// A fill of one value behind the terminator, as --pad-to writes it: listed, and matched by
+// --against with the same --pad-to and --fill, whether the terminator stands aligned,
+// unaligned or behind a padding byte.
+TEST(ImageReader, FillBehindTheTerminator) {
+    const struct {
+        const char* why;
+        Object object;
+        std::uint64_t pad_to;
+        unsigned char fill;
+    } cases[] = {
+        {"the example to 4 KiB", coffgen::example_object(), 0x1000, 0xFF},
+        {"padding byte before the terminator, zero fill",
+         with_sections({Section{.name = ".text", .data = coffgen::pattern(5, 1)},
+                        Section{.name = ".bss", .flags = 0x80, .size = 0x40}}),
+         0x900, 0x00},
+        {"unaligned terminator, fill of 0x5a",
+         with_sections({Section{.name = ".text", .data = coffgen::pattern(5, 1)}}), 0x2000, 0x5A},
+    };
+    harness::ScratchDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        const Bytes image = convert_ok(c.object);
+        Bytes padded = image;
+        padded.resize(c.pad_to, c.fill);
+        const std::uint64_t fill_size = c.pad_to - image.size();
+        const Dump d = dump(padded);
+        ASSERT_FALSE(d.error) << *d.error;
+        const std::string tail = "terminator: " + hex(image.size() - 8).substr(2) +
+                                 "\npadding: " + hex(fill_size) + " bytes of " + hex(c.fill) +
+                                 " to " + hex(c.pad_to) + "\n";
+        // A zero fill cannot tell a padding byte before the terminator from one more fill
+        // byte: the listing may name either, the bytes are the same.
+        if (c.fill != 0) {
+            EXPECT_NE(d.listing.find(tail), std::string::npos) << d.listing;
+        }
+        EXPECT_TRUE(d.listing.ends_with("\ncrc32: " + crc_of(padded) + "\n"));
+
+        const Bytes object = coffgen::build(c.object);
+        const Checked same =
+            check_against(dir, object, padded, {.pad_to = c.pad_to, .fill = c.fill});
+        EXPECT_EQ(same.status, 0) << same.err;
     }
 }
 
@@ -515,8 +570,9 @@ TEST(Efwdump, ListsAGoodImageAndRefusesABrokenOne) {
     harness::ScratchDir dir;
     const Bytes image = convert_ok(coffgen::example_object());
     coffgen::write_file(dir.file("good.efw"), image);
-    Bytes broken = image;
+    Bytes broken = image; // a tail of more than one value is no fill
     broken.push_back(0x41);
+    broken.push_back(0x42);
     coffgen::write_file(dir.file("broken.efw"), broken);
 
     auto r = efwdump({dir.file("good.efw")});
@@ -537,7 +593,7 @@ TEST(Efwdump, ListsAGoodImageAndRefusesABrokenOne) {
     EXPECT_EQ(r.status, 1);
     char expected[256];
     std::snprintf(expected, sizeof expected,
-                  "efwdump: error: %s: 0x1 bytes after the terminator record at offset 0x%zx\n",
+                  "efwdump: error: %s: 0x2 bytes after the terminator record at offset 0x%zx\n",
                   dir.file("broken.efw").c_str(), image.size());
     EXPECT_EQ(r.err, expected);
 
@@ -664,6 +720,7 @@ TEST(Efwdump, Arguments) {
          2,
          "",
          refused("--json goes with neither --data nor --against")},
+        {{"--pad-to", "4K", "x.efw"}, 2, "", refused("--pad-to and --fill go with --against")},
         {{"--json"}, 2, "", refused("no image given")},
         {{"--against", "a.out", "--against=b.out", "x.efw"},
          2,
@@ -703,8 +760,9 @@ TEST(Efwdump, ReadsStandardInput) {
         big.push_back(Section{.name = ".text", .data = coffgen::pattern(30000, k)});
     const Bytes large = convert_ok(with_sections(big));
     ASSERT_GT(large.size(), 4 * kImageReadPiece);
-    Bytes broken = image;
+    Bytes broken = image; // a tail of more than one value is no fill
     broken.push_back(0x41);
+    broken.push_back(0x42);
     coffgen::write_file(dir.file("app.out"), coffgen::build(coffgen::example_object()));
     const auto text = [](const Bytes& b) { return std::string(b.begin(), b.end()); };
     const std::string matches = "- matches " + dir.file("app.out") +
@@ -715,7 +773,7 @@ TEST(Efwdump, ReadsStandardInput) {
     ASSERT_NE(broken_out, "");
     char after_end[128];
     std::snprintf(after_end, sizeof after_end,
-                  "efwdump: error: standard input: 0x1 bytes after the terminator record at "
+                  "efwdump: error: standard input: 0x2 bytes after the terminator record at "
                   "offset 0x%zx\n",
                   image.size());
 
