@@ -1,5 +1,6 @@
 // The built program started as its users start it: a chosen argument zero, config.ini
 // beside it, exit status and messages pinned, and no output lost on failure.
+#include "coff2efw_version.h"
 #include "support/harness.h"
 #include "tools/coff_builder.h"
 

@@ -2,6 +2,7 @@
 // sections the object says belong in the image, and every way an image can break must
 // be reported with its cause and offset.
 #include "base/failure.h"
+#include "coff2efw_version.h"
 #include "image/image_reader.h"
 #include "image/rom_image.h"
 #include "run/image_compare.h"
