@@ -4,6 +4,7 @@
 #include "app/command_line.h"
 #include "app/report.h"
 #include "base/failure.h"
+#include "image/file_kind.h"
 #include "image/image_reader.h"
 #include "platform/files.h"
 #include "run/image_compare.h"
@@ -54,6 +55,30 @@ int dump(const char* path, bool with_data) {
     return 0;
 }
 
+// The kind of the file a path names; standard input is read once, by the run itself.
+FileKind kind_of(const char* path) {
+    return std::string(path) == kStandardInputName ? FileKind::Other : file_kind(path);
+}
+
+// An image where --against wants the object, and the image's place holding none: the
+// arguments were swapped. Empty text when they were not.
+std::string swapped_arguments(const CommandLine& line) {
+    if (line.against == nullptr || kind_of(line.against) != FileKind::RomImage ||
+        kind_of(line.input) == FileKind::RomImage)
+        return {};
+    return std::string("the arguments are swapped: --against names the object, and '") +
+           line.against + "' is a ROM image; try 'efwdump --against " + line.input + " " +
+           line.against + "'";
+}
+
+// An object given as the image is named for what it is before anything is listed, rather
+// than by the first fault its header makes in the boot region.
+void refuse_object(const CommandLine& line) {
+    if (kind_of(line.input) == FileKind::CoffObject)
+        fail(line.input, "a COFF object, not a ROM image (coff2efw converts it into one)",
+             line.against != nullptr ? kStatusTrouble : kStatusFaulty);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -80,9 +105,13 @@ int main(int argc, char** argv) {
         status >= 0)
         return status;
 
+    if (const std::string swapped = swapped_arguments(line); !swapped.empty())
+        return report_usage_error(reporter, swapped);
+
     reporter.operand = line.options_ended ? nullptr : line.input; // no hint after "--"
     reporter.subject = line.input;
     const int status = run_reported(reporter, [&] {
+        refuse_object(line);
         if (line.against != nullptr)
             return check_image_against(line.against, line.input, stdout);
         if (line.json) { // complete before the first byte, so a malformed image prints none

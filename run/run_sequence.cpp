@@ -4,6 +4,7 @@
 #include "base/output_file.h"
 #include "coff/header_listing.h"
 #include "image/checksum_sink.h"
+#include "image/file_kind.h"
 #include "image/warning_checks.h"
 #include "platform/files.h"
 #include "platform/mbstring.h"
@@ -44,6 +45,7 @@ void check_image_size(const InputFile& in, const ImageLayout& layout, std::uint6
 void convert(InputFile& in, ImageSink& sink, std::FILE* console, Warnings* warnings,
              std::uint64_t max_size) {
     const bool listing = console != nullptr;
+    refuse_rom_image(in);
     read_file_head(in);
     if (listing)
         list_file_head(console);
