@@ -62,7 +62,6 @@ TEST(CommandLine, ReadsTheGnuWay) {
         // A misspelt name is answered with the nearest one, a far one with none.
         {{"--configs=c"}, "unknown option '--configs'; did you mean '--config'?"},
         {{"--ouptut", "x"}, "unknown option '--ouptut'; did you mean '--output'?"},
-        {{"--qiet"}, "unknown option '--qiet'; did you mean '--quiet'?"},
         {{"-qoa", "x"}, "", "x", "a", "(null)", "(null)", true},
         {{"-q", "-o", "a"}, "", "(null)", "a", "(null)", "(null)", true},
         {{"-oa", "-ob"}, "option '-o' given twice"},

@@ -654,7 +654,6 @@ TEST(Efwdump, Arguments) {
         {{}, 2, "", refused("no image given")},
         {{"-x", "a.efw"}, 2, "", refused("unknown option '-x'")},
         {{"--bogus", "a.efw"}, 2, "", refused("unknown option '--bogus'")},
-        {{"--jsno", "a.efw"}, 2, "", refused("unknown option '--jsno'; did you mean '--json'?")},
         {{object},
          1,
          "",

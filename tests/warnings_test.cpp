@@ -174,18 +174,14 @@ std::vector<WarningCase> rows() {
     };
 }
 
-// What a command line makes of a warning. Default and Quiet depend on the warning: the
-// one it is given as with no option naming it (word-target is an error, the others are
-// warnings), and under -w the same but for warnings, which -w silences.
-enum class Fate { Warned, Silent, Error, Default, Quiet };
+// What a command line makes of a warning; Default is what it is given as when no option
+// names it: word-target an error, the others warnings.
+enum class Fate { Warned, Silent, Error, Default };
 
 Fate fate_of(Fate fate, const std::string& name) {
-    const Fate by_default = name == "word-target" ? Fate::Error : Fate::Warned;
-    if (fate == Fate::Default)
-        return by_default;
-    if (fate == Fate::Quiet)
-        return by_default == Fate::Error ? Fate::Error : Fate::Silent;
-    return fate;
+    if (fate != Fate::Default)
+        return fate;
+    return name == "word-target" ? Fate::Error : Fate::Warned;
 }
 
 struct Mode {
@@ -197,13 +193,12 @@ struct Mode {
 
 // Each line plain, as --strict and -Werror make it, and for each warning of the row the
 // options that single it out, alone and after one another, where the later wins; -w
-// silences what no option made an error by name.
+// silences all but word-target, an error by its own setting.
 std::vector<Mode> modes(const WarningCase& c) {
     std::vector<Mode> out = {{{}, "", Fate::Default, Fate::Default},
                              {{"--strict"}, "", Fate::Error, Fate::Error},
                              {{"-Werror"}, "", Fate::Error, Fate::Error},
-                             {{"-w"}, "", Fate::Quiet, Fate::Quiet},
-                             {{"-Werror", "-w"}, "", Fate::Quiet, Fate::Quiet}};
+                             {{"-w"}, "word-target", Fate::Error, Fate::Silent}};
     std::vector<std::string> names;
     for (const Told& w : c.warnings) {
         if (std::find(names.begin(), names.end(), w.name) == names.end())
@@ -219,8 +214,6 @@ std::vector<Mode> modes(const WarningCase& c) {
             {{"-Werror", "-Wno-error=" + n}, n, Fate::Warned, Fate::Error},
             {{"-Wno-" + n, "-W" + n}, n, Fate::Default, Fate::Default},
             {{"-Wno-error=" + n}, n, Fate::Warned, Fate::Default},
-            {{"-w", "-Werror=" + n}, n, Fate::Error, Fate::Quiet},
-            {{"-Wno-error=" + n, "-w"}, n, Fate::Silent, Fate::Quiet},
         };
         out.insert(out.end(), more.begin(), more.end());
     }
