@@ -42,50 +42,43 @@ bool is_coff_version(std::uint16_t version) {
     return version >= 0xC0 && version <= kVersion48;
 }
 
-// What the file holds; with `objects` false an object is not told from Other, which
-// spares the converter a walk over every object it reads.
-FileKind kind_from_start(InputFile& in, bool objects) {
+bool of_kind_from_start(InputFile& in, FileKind kind) {
     unsigned char version[2];
     if (!in_file(in, 0, sizeof version))
-        return FileKind::Other;
+        return false;
     read_input_at(in, 0, version, sizeof version, "file header");
     if (!is_coff_version(get_le16(version)))
-        return reads_as_image(in, true) ? FileKind::RomImage : FileKind::Other;
+        return kind == FileKind::RomImage && reads_as_image(in, true);
     // An object's header and section table put non-zero bytes where the boot units of an
     // image have their zero high bytes, or the object is shorter than any image; a
     // damaged image that starts like an object keeps its own fault.
-    return objects && !reads_as_image(in, false) ? FileKind::CoffObject : FileKind::Other;
-}
-
-// kind_from_start with the stream put back where it was.
-FileKind examine(InputFile& in, bool objects) {
-    const std::uint64_t start = in.pos;
-    FileKind kind = FileKind::Other;
-    try {
-        kind = kind_from_start(in, objects);
-    } catch (const Failure&) {
-        kind = FileKind::Other;
-    }
-    seek_input(in, start);
-    return kind;
+    return kind == FileKind::CoffObject && !reads_as_image(in, false);
 }
 
 } // namespace
 
-FileKind file_kind(InputFile& in) {
-    return examine(in, true);
+bool is_of_kind(InputFile& in, FileKind kind) {
+    const std::uint64_t start = in.pos;
+    bool is = false;
+    try {
+        is = of_kind_from_start(in, kind);
+    } catch (const Failure&) {
+        is = false;
+    }
+    seek_input(in, start);
+    return is;
 }
 
-FileKind file_kind(const std::string& path) {
+bool is_of_kind(const std::string& path, FileKind kind) {
     try {
         InputFile in = open_input(path);
-        return file_kind(in);
+        return is_of_kind(in, kind);
     } catch (const Failure&) {
-        return FileKind::Other;
+        return false;
     }
 }
 
 void refuse_rom_image(InputFile& in) {
-    if (examine(in, false) == FileKind::RomImage)
+    if (is_of_kind(in, FileKind::RomImage))
         fail(in.path, "a ROM image, not a COFF object (efwdump reads it)");
 }

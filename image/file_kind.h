@@ -9,14 +9,15 @@
 
 #include <string>
 
-enum class FileKind : unsigned char { RomImage, CoffObject, Other };
+enum class FileKind : unsigned char { RomImage, CoffObject };
 
-// What `in` holds. The stream is read from its start and put back where it was; a file
-// that cannot be read is Other, left for the run to report in its own words.
-FileKind file_kind(InputFile& in);
+// Whether `in` holds a file of `kind`. The stream is read from its start and put back
+// where it was; a file that cannot be read is of neither kind, left for the run to report
+// in its own words. Only the look for an image walks the whole file.
+bool is_of_kind(InputFile& in, FileKind kind);
 
-// The same for the file at `path`, opened for the look alone; Other when it cannot be.
-FileKind file_kind(const std::string& path);
+// The same for the file at `path`, opened for the look alone; false when it cannot be.
+bool is_of_kind(const std::string& path, FileKind kind);
 
 // Throws the converter's refusal of a ROM image given as the object, before any header
 // of it is read.
