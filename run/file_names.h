@@ -84,8 +84,8 @@ void use_extension(std::string& output, std::string_view extension);
 // whichever output the other names lead to, which otherwise ends in `choice.extension`.
 // A profile file named on the command line must exist: falling back to the default name
 // would convert a file nobody named. A default input that does not exist fails with
-// `choice.no_profile_hint`, saying where config.ini was looked for. A path the host's code page
-// cannot hold fails before anything is opened. Throws Failure.
+// `choice.no_profile_hint`, saying where config.ini was looked for. A path the host's
+// code page cannot hold fails before anything is opened. Throws Failure.
 FileNames resolve_file_names(const char* argv0, const NameChoice& choice);
 
 // Throws Failure naming the output when its directory is missing and replacing ".out"
