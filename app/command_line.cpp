@@ -22,11 +22,81 @@ std::string take_strict(CommandLine& line, const std::string&, const char*) {
     return {};
 }
 
+// The restricted edit distance between two names (insertions, deletions, changes and
+// swaps of neighbours), as the compilers measure a misspelling.
+std::size_t edit_distance(std::string_view a, std::string_view b) {
+    constexpr std::size_t kLongest = 64; // longer than any name; longer text is no typo
+    if (a.size() >= kLongest || b.size() >= kLongest)
+        return kLongest;
+    std::size_t d[kLongest + 1][kLongest + 1];
+    for (std::size_t i = 0; i <= a.size(); ++i)
+        d[i][0] = i;
+    for (std::size_t j = 0; j <= b.size(); ++j)
+        d[0][j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t change = a[i - 1] == b[j - 1] ? 0 : 1;
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + change});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    }
+    return d[a.size()][b.size()];
+}
+
+// Whether `typed` is near enough to `name` to be taken for a misspelling of it: about a
+// third of the longer one's letters may differ, and always one where both are of about
+// the same length, but never for one-letter names.
+bool near_enough(std::string_view typed, std::string_view name) {
+    const std::size_t longer = std::max(typed.size(), name.size());
+    const std::size_t shorter = std::min(typed.size(), name.size());
+    if (longer <= 1 || shorter == 0)
+        return false;
+    const std::size_t cutoff =
+        longer - shorter <= 1 ? std::max<std::size_t>(longer / 3, 1) : (longer + 2) / 3;
+    return edit_distance(typed, name) <= cutoff;
+}
+
+// Keeps `name` in `best` when it is nearer to `typed` than what `best` holds.
+void consider(std::string_view typed, std::string_view name, std::string_view& best) {
+    if (!near_enough(typed, name))
+        return;
+    if (best.empty() || edit_distance(typed, name) < edit_distance(typed, best))
+        best = name;
+}
+
+std::string did_you_mean(std::string_view spelled) {
+    return "; did you mean " + quoted(spelled) + "?";
+}
+
 std::string take_warning(CommandLine& line, const std::string& spelled, const char* value) {
     if (apply_warning_option(line.warnings, value))
         return {};
-    return "unknown warning option " + quoted(spelled + value) + "; the warning names are " +
-           warning_name_list();
+    // The name after the prefixes that apply_warning_option takes, compared alone.
+    std::string_view name = value;
+    std::size_t prefix = 0;
+    bool error_prefix = false;
+    for (const std::string_view p : {"no-", "error="}) {
+        if (name.substr(prefix, p.size()) == p) {
+            prefix += p.size();
+            error_prefix = p == "error=";
+        }
+    }
+    name.remove_prefix(prefix);
+    std::string_view best;
+    for (const char* known : kWarningNames)
+        consider(name, known, best);
+    if (!error_prefix) // -Werror and -Wno-error themselves
+        consider(name, "error", best);
+    const std::string unknown = "unknown warning option " + quoted(spelled + value);
+    if (!best.empty())
+        return unknown + did_you_mean(spelled + std::string(value, prefix) + std::string(best));
+    return unknown + "; the warning names are " + warning_name_list();
+}
+
+std::string take_silence(CommandLine& line, const std::string&, const char*) {
+    line.warnings.silenced = true;
+    return {};
 }
 
 std::string twice(const std::string& spelled) {
@@ -151,6 +221,8 @@ constexpr OptionRow kConverterRows[] = {
      "treat every warning as an error (-Werror)", take_strict},
     {'W', "", nullptr, nullptr, nullptr, "no-NAME", false,
      "silence the warning NAME (-WNAME: tell it again)", take_warning, true},
+    {'w', "", nullptr, nullptr, nullptr, nullptr, false,
+     "silence every warning not made an error by name", take_silence},
     {'\0', "max-size", nullptr, nullptr, nullptr, "SIZE", false,
      "refuse an image of more than SIZE bytes (0x for hex, K, KB, M...)", take_max_size},
     {'\0', "pad-to", nullptr, nullptr, nullptr, "SIZE", false,
@@ -210,6 +282,11 @@ const OptionRow* find_long(const OptionTable& table, std::string_view name, std:
     const std::string spelled = "--" + std::string(name);
     if (matches == 0) {
         error = "unknown option " + quoted(spelled);
+        std::string_view best;
+        for (std::size_t k = 0; k < table.count && !name.empty(); ++k)
+            consider(name, table.rows[k].long_name, best);
+        if (!best.empty())
+            error += did_you_mean("--" + std::string(best));
     } else if (matches > 1) {
         error = "option " + quoted(spelled) + " is ambiguous; possibilities:";
         for (std::size_t k = 0; k < table.count; ++k) {
@@ -256,8 +333,9 @@ std::string apply(const OptionRow& row, const std::string& spelled, const char* 
 
 // "-o, --output FILE": how the usage text spells `row`.
 std::string spellings(const OptionRow& row) {
-    if (*row.long_name == '\0') // -Wno-NAME: the value is part of the option
-        return std::string("-") + row.short_name + row.value_name;
+    if (*row.long_name == '\0') // -w, or -Wno-NAME, whose value is part of the option
+        return std::string("-") + row.short_name +
+               (row.value_name != nullptr ? row.value_name : "");
     std::string text = row.short_name != '\0' ? std::string("-") + row.short_name + ", " : "    ";
     text += std::string("--") + row.long_name;
     if (row.whole_spelling != nullptr)
@@ -274,7 +352,11 @@ void print_warning_lines(std::FILE* out, int column) {
     std::fprintf(out, "  %-*s  %s\n", column, "-Werror",
                  "make every warning an error, as --strict does; of two");
     std::fprintf(out, "  %-*s  %s\n", column, "", "options on one warning the later wins");
-    const std::string list = "NAME is one of " + warning_name_list();
+    std::string list = "NAME is one of " + warning_name_list();
+    for (std::size_t k = 0; k < kWarningNameCount; ++k) {
+        if (kErrorByDefault[k])
+            list += std::string("; ") + kWarningNames[k] + " is an error by default";
+    }
     std::size_t from = 0;
     while (from < list.size()) {
         std::size_t end = list.size();

@@ -4,6 +4,7 @@
 #include "app/command_line.h"
 #include "app/report.h"
 #include "base/failure.h"
+#include "image/file_kind.h"
 #include "image/image_reader.h"
 #include "platform/files.h"
 #include "run/file_names.h"
@@ -50,12 +51,48 @@ constexpr const char* kUsageEnd =
     "malformed image or a difference; 2 trouble: a file that cannot be opened or read, an\n"
     "object that does not convert (nothing could be compared), a usage error, memory.\n";
 
+// An object given as the image is named for what it is before anything is listed, rather
+// than by the first fault its header makes in the boot region.
+constexpr const char* kObjectNotImage =
+    "a COFF object, not a ROM image (coff2efw converts it into one)";
+
+void refuse_object(InputFile& in, int status) {
+    if (is_of_kind(in, FileKind::CoffObject))
+        fail(in.path, kObjectNotImage, status);
+}
+
 // Lists and checks the image at `path`; the listing stays as far as it got when the
 // image breaks. Throws Failure.
 int dump(const char* path, bool with_data) {
     ImageFile image{open_image(path)};
+    refuse_object(image.in, kStatusFaulty); // standard input too, once it is a file here
     dump_image(image, stdout, with_data);
     return 0;
+}
+
+// Whether the file a path names is of `kind`; standard input is read once, by the run
+// itself, and is of neither.
+bool path_is_of_kind(const char* path, FileKind kind) {
+    return std::string(path) != kStandardInputName && is_of_kind(std::string(path), kind);
+}
+
+// An image where --against wants the object, and the image's place holding none: the
+// arguments were swapped. Empty text when they were not, or when the image comes from
+// standard input, which is not looked at ahead of the run.
+std::string swapped_arguments(const CommandLine& line) {
+    if (line.against == nullptr || std::string(line.input) == kStandardInputName ||
+        !path_is_of_kind(line.against, FileKind::RomImage) ||
+        path_is_of_kind(line.input, FileKind::RomImage))
+        return {};
+    return std::string("the arguments are swapped: --against names the object, and '") +
+           line.against + "' is a ROM image; try 'efwdump --against " + line.input + " " +
+           line.against + "'";
+}
+
+// The same for --json and --against, which open the image themselves.
+void refuse_object(const char* path, int status) {
+    if (path_is_of_kind(path, FileKind::CoffObject))
+        fail(path, kObjectNotImage, status);
 }
 
 } // namespace
@@ -93,11 +130,16 @@ int main(int argc, char** argv) {
         report_error(reporter, "standard output: " + platform::error_text(EBADF));
         return kStatusTrouble;
     }
+    if (const std::string swapped = swapped_arguments(line); !swapped.empty())
+        return report_usage_error(reporter, swapped);
+
     reporter.operand = line.options_ended ? nullptr : line.input; // no hint after "--"
     reporter.subject = line.input;
     const int status = run_reported(reporter, [&] {
         check_typed_path(line.input);
         check_typed_path(line.against);
+        if (line.against != nullptr || line.json)
+            refuse_object(line.input, line.against != nullptr ? kStatusTrouble : kStatusFaulty);
         if (line.against != nullptr)
             return check_image_against(
                 line.against, line.input, stdout,

@@ -80,6 +80,15 @@ void report_warning_line(void* reporter, const char* path, const char* what, con
     report_warning(*static_cast<const Reporter*>(reporter), path, what, name, as_error);
 }
 
+// A run given options but no input converts what config.ini beside the program names,
+// which the user may have forgotten is there: the note says which object and why.
+void note_profile_input(void* reporter, const FileNames& names) {
+    const std::string what = "no input given: converting " + names.input;
+    report_note(*static_cast<const Reporter*>(reporter),
+                names.default_input ? what + ", the default name (" + names.config + " names none)"
+                                    : what + ", named by " + names.config);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -129,6 +138,10 @@ int main(int argc, char** argv) {
     NameChoice choice{line.input, line.config, line.output};
     choice.extension = extension;
     choice.no_profile_hint = "try 'coff2efw app.out'";
+    if (argc > 1) { // the run without arguments stays as quiet as it always was
+        choice.profile_input = note_profile_input;
+        choice.context = &reporter;
+    }
     Warnings warnings = line.warnings;
     warnings.report = report_warning_line;
     warnings.context = &reporter;

@@ -298,8 +298,9 @@ bool next_record(ImageFile& image, std::uint64_t& pos, LoadRecord& rec) {
 
 void dump_image(ImageFile& image, std::FILE* out, bool with_data) {
     const BootSummary boot = read_boot_region(image);
-    std::fprintf(out, "boot region: %x units up to the last non-zero one (of %x), ", boot.units,
-                 kBootCapacity);
+    // The counts carry their 0x, as the listing's other numbers are offsets and sizes.
+    std::fprintf(out, "boot region: 0x%x unit%s up to the last non-zero one (of 0x%x), ",
+                 boot.units, boot.units == 1 ? "" : "s", kBootCapacity);
     if (boot.high_byte_set)
         std::fprintf(out, "high byte not zero at %llx\n",
                      static_cast<unsigned long long>(boot.first_high));

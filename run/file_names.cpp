@@ -162,10 +162,15 @@ FileNames resolve_file_names(const char* argv0, const NameChoice& choice) {
         platform::FileStatus status;
         if (names.default_input && choice.no_profile_hint != nullptr &&
             !platform::path_status(names.input, status, true) && errno == ENOENT) {
+            // Started by a bare name, the program looked in the working directory.
+            const bool bare = names.config == kConfigFileName;
             fail(names.input, "cannot open: " + platform::error_text(ENOENT) + " (no " +
-                                  kConfigFileName + " beside the program named an input; " +
-                                  choice.no_profile_hint + ")");
+                                  kConfigFileName +
+                                  (bare ? " in the working directory" : " beside the program") +
+                                  " named an input; " + choice.no_profile_hint + ")");
         }
+        if (choice.profile_input != nullptr)
+            choice.profile_input(choice.context, names);
     }
     if (choice.output != nullptr) {
         names.output = choice.output;

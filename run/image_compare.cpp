@@ -119,8 +119,8 @@ int check_image_against(const std::string& object_path, const std::string& image
     }
     // One formatted print, as hex() would call into another part of the C library and map
     // its pages for this one line.
-    std::fprintf(out, "%s matches %s (0x%llx bytes, %u records, crc32 %08x)\n", image_path.c_str(),
+    std::fprintf(out, "%s matches %s (0x%llx bytes, %u record%s, crc32 %08x)\n", image_path.c_str(),
                  object_path.c_str(), static_cast<unsigned long long>(found.size),
-                 g_Layout.record_count, compare.crc());
+                 g_Layout.record_count, g_Layout.record_count == 1 ? "" : "s", compare.crc());
     return 0;
 }

@@ -4,6 +4,7 @@
 #include "base/output_file.h"
 #include "coff/header_listing.h"
 #include "image/checksum_sink.h"
+#include "image/file_kind.h"
 #include "image/rom_image.h"
 #include "image/warning_checks.h"
 #include "platform/files.h"
@@ -59,6 +60,7 @@ void pad_image(const InputFile& in, ImageLayout& layout, const SizeOptions& size
 void convert(InputFile& in, ImageSink& sink, std::FILE* console, Warnings* warnings,
              const SizeOptions& size) {
     const bool listing = console != nullptr;
+    refuse_rom_image(in);
     read_file_head(in);
     if (listing)
         list_file_head(console);

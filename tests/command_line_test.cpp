@@ -60,7 +60,9 @@ TEST(CommandLine, ReadsTheGnuWay) {
         {{"--conf", "c", "x"}, "", "x", "(null)", "(null)", "c"},
         {{"--confi=c"}, "", "(null)", "(null)", "c"},
         {{"--con=c"}, "option '--con' is ambiguous; possibilities: '--conf' '--config'"},
-        {{"--configs=c"}, "unknown option '--configs'"},
+        // A misspelt name is answered with the nearest one, a far one with none.
+        {{"--configs=c"}, "unknown option '--configs'; did you mean '--config'?"},
+        {{"--ouptut", "x"}, "unknown option '--ouptut'; did you mean '--output'?"},
         {{"-qoa", "x"}, "", "x", "a", "(null)", "(null)", true},
         {{"-q", "-o", "a"}, "", "(null)", "a", "(null)", "(null)", true},
         {{"-oa", "-ob"}, "option '-o' given twice"},

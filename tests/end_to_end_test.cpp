@@ -308,6 +308,9 @@ INSTANTIATE_TEST_SUITE_P(
                     bytes_of("S00F000068656C6C6F202020202000003C\nS9030000FC\n"), "VELTARA-app.efw",
                     "app.out: an S-record file (text lines starting with 'S0' to 'S9'), not a "
                     "COFF object"},
+        FailureCase{"rom_image_as_the_object", kAppConfig, true,
+                    harness::convert_bytes(example()).image, "VELTARA-app.efw",
+                    "app.out: a ROM image, not a COFF object (efwdump reads it)"},
         FailureCase{"big_endian_coff", kAppConfig, true, big_endian_example(), "VELTARA-app.efw",
                     "app.out: a big-endian COFF object (its first bytes are 00 c2); only "
                     "little-endian objects are converted"},
@@ -565,6 +568,7 @@ struct ArgsCase {
     bool gbk = false;          // run in a GBK locale, where 0x81 leads a two-byte character
     bool out_is_image = false; // standard output holds the image instead
     harness::StdoutTo stdout_to = harness::StdoutTo::Captured;
+    bool bare_name = false; // started as "coff2efw", found on PATH, not as bin/coff2efw
 };
 
 // A GBK locale made for this process by localedef, as LOCPATH takes it; empty when
@@ -613,9 +617,9 @@ ArgsCase too_large(const char* label, std::vector<std::string> args, const std::
 class ArgumentLines : public testing::TestWithParam<ArgsCase> {};
 
 // Each line runs in the same tree, the working directory: the converter's directory bin/
-// with a config.ini naming app.out, the same object in other places, two more profiles
-// naming it, and empty directories to write into. What a row does not name must stay as
-// it was, byte for byte.
+// (it is started as bin/coff2efw) with a config.ini naming app.out, the same object in other
+// places, two more profiles naming it, and empty directories to write into. What a row does not
+// name must stay as it was, byte for byte.
 TEST_P(ArgumentLines, WriteWhatTheyNameAndTouchNothingElse) {
     const ArgsCase& c = GetParam();
     ScratchDir dir;
@@ -644,8 +648,8 @@ TEST_P(ArgumentLines, WriteWhatTheyNameAndTouchNothingElse) {
         args.push_back(a[0] == '@' ? dir.path + a.substr(1) : a);
 
     const harness::ChildSetup setup{.stdout_to = c.stdout_to, .time_limit = 60};
-    const auto r = run_program(harness::converter_path(), dir.file("bin/coff2efw"), args, dir.path,
-                               env, setup);
+    const auto r = run_program(harness::converter_path(), c.bare_name ? "coff2efw" : "bin/coff2efw",
+                               args, dir.path, env, setup);
     EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(r.err, c.err);
     const std::string image(expected.image.begin(), expected.image.end());
@@ -662,7 +666,14 @@ INSTANTIATE_TEST_SUITE_P(
         writes("output_elsewhere", {"-o", "img/x.efw", "fw/app.out"}, "img/x.efw"),
         writes("config_elsewhere", {"--config", "cfg/c.ini"}, "cfg/VELTARA-app.efw"),
         writes("config_whole_path_rule", {"--config=cfg.out/c.ini"}, "cfg.efw/VELTARA-app.efw"),
-        writes("quiet", {"-q"}, "bin/VELTARA-app.efw", false),
+        // Options without an input: the profile's object is converted, and named.
+        ArgsCase{"quiet",
+                 {"-q"},
+                 0,
+                 "bin/VELTARA-app.efw",
+                 false,
+                 "coff2efw: note: no input given: converting bin/app.out, named by "
+                 "bin/config.ini\n"},
         writes("quiet_cluster_after_input", {"fw/app.out", "-qo", "img/x.efw"}, "img/x.efw", false),
         writes("strict_clean_object", {"--strict", "fw/app.out"}, "fw/VELTARA-app.efw"),
         writes("double_dash", {"--", "-odd.out"}, "VELTARA--odd.efw"),
@@ -692,6 +703,16 @@ INSTANTIATE_TEST_SUITE_P(
         // line `other.out -x`: a named input is the one converted or reported, and an
         // unknown option is refused.
         fails("missing_input", {"other.out"}, "other.out"),
+        // Started by a bare name, it looked for config.ini in the working directory.
+        ArgsCase{.label = "no_profile_in_the_working_directory",
+                 .args = {},
+                 .status = 1,
+                 .image = nullptr,
+                 .listing = false,
+                 .err = "coff2efw: error: ZOV-KARN.efw: cannot open: No such file or directory "
+                        "(no config.ini in the working directory named an input; try 'coff2efw "
+                        "app.out')\n",
+                 .bare_name = true},
         refused("unknown_short", {"other.out", "-x"}, "unknown option '-x'"),
         fails("missing_config", {"--config", "cfg/none.ini"}, "cfg/none.ini"),
         refused("unknown_long", {"--bogus=1"}, "unknown option '--bogus'"),
@@ -711,7 +732,8 @@ INSTANTIATE_TEST_SUITE_P(
         refused("prefix_no_value", {"fw/app.out", "--out"}, "option '--output' needs a value"),
         refused("prefix_twice", {"--out", "img/a.efw", "-oimg/b.efw"}, "option '-o' given twice"),
         refused("empty_long_name", {"--=x"}, "unknown option '--'"),
-        refused("longer_than_any_option", {"--quieter"}, "unknown option '--quieter'"),
+        refused("longer_than_any_option", {"--quieter"},
+                "unknown option '--quieter'; did you mean '--quiet'?"),
         refused("input_after_double_dash_is_one_more", {"fw/app.out", "--", "-odd.out"},
                 "more than one input: 'fw/app.out' and '-odd.out'"),
         refused("double_dash_twice", {"--", "--", "fw/app.out"},
@@ -764,6 +786,9 @@ INSTANTIATE_TEST_SUITE_P(
                 "unknown warning option '-Wno-bogus'; the warning names are left-out, version, "
                 "word-target, unlinked, boot-offset-0, empty-image, listing, opt-header, "
                 "overlap"),
+        refused("misspelt_warning_name", {"-Wno-error=word-targte", "fw/app.out"},
+                "unknown warning option '-Wno-error=word-targte'; did you mean "
+                "'-Wno-error=word-target'?"),
         refused("warning_option_without_a_name", {"-W", "left-out", "fw/app.out"},
                 "option '-W' needs a value"),
         refused("unknown_option_with_a_control_byte",

@@ -270,7 +270,8 @@ TEST(ImageReader, ListsExactlyTheSectionsThatBelongInTheImage) {
         std::snprintf(size, sizeof size, "0x%zx", image.size());
         EXPECT_EQ(against.out, dir.file("image.efw") + " matches " + dir.file("app.out") + " (" +
                                    size + " bytes, " + std::to_string(expected.size()) +
-                                   " records, crc32 " + crc_of(image) + ")\n");
+                                   (expected.size() == 1 ? " record" : " records") + ", crc32 " +
+                                   crc_of(image) + ")\n");
     }
 }
 
@@ -282,12 +283,13 @@ TEST(ImageReader, ListingOfTheExample) {
     std::snprintf(tail, sizeof tail, "terminator: %zx\nsize: %zx\ncrc32: %s\n", image.size() - 8,
                   image.size(), crc_of(image).c_str());
     // .boot_L holds 0x25 bytes; .text (0x1f3 bytes at 0x3f0000) is the first record.
-    EXPECT_EQ(d.listing.rfind("boot region: 25 units up to the last non-zero one (of 400), high "
-                              "bytes zero\nentry point: 3f0040\nrecord\toffset\tbtad\t\tsize\tdest"
-                              "\tend\n0\t804\t90000804\t1f3\t3f0000\t9ff\n1\ta00\t90000a00\t4d\t"
-                              "8000\ta55\n",
-                              0),
-              0u)
+    EXPECT_EQ(
+        d.listing.rfind("boot region: 0x25 units up to the last non-zero one (of 0x400), high "
+                        "bytes zero\nentry point: 3f0040\nrecord\toffset\tbtad\t\tsize\tdest"
+                        "\tend\n0\t804\t90000804\t1f3\t3f0000\t9ff\n1\ta00\t90000a00\t4d\t"
+                        "8000\ta55\n",
+                        0),
+        0u)
         << d.listing;
     EXPECT_TRUE(d.listing.ends_with(tail)) << d.listing;
 }
@@ -498,7 +500,7 @@ TEST(ImageReader, ListingStopsAtTheFault) {
     image = odd_then_even();
     image[3] = 2;
     const Dump boot = dump(image);
-    EXPECT_EQ(boot.listing, "boot region: 2 units up to the last non-zero one (of 400), high "
+    EXPECT_EQ(boot.listing, "boot region: 0x2 units up to the last non-zero one (of 0x400), high "
                             "byte not zero at 3\n");
 }
 
@@ -685,6 +687,11 @@ TEST(Efwdump, Arguments) {
     const auto refused = [](const std::string& what) {
         return "efwdump: error: " + what + "\nTry 'efwdump --help'.\n";
     };
+    // An object and its image, for the lines that mix the two up.
+    harness::ScratchDir dir;
+    const std::string object = dir.file("app.out"), image = dir.file("app.efw");
+    coffgen::write_file(object, coffgen::build(coffgen::example_object()));
+    coffgen::write_file(image, convert_ok(coffgen::example_object()));
     const struct {
         std::vector<std::string> args;
         int status;
@@ -704,6 +711,16 @@ TEST(Efwdump, Arguments) {
         {{}, 2, "", refused("no image given")},
         {{"-x", "a.efw"}, 2, "", refused("unknown option '-x'")},
         {{"--bogus", "a.efw"}, 2, "", refused("unknown option '--bogus'")},
+        {{object},
+         1,
+         "",
+         "efwdump: error: " + object +
+             ": a COFF object, not a ROM image (coff2efw converts it into one)\n"},
+        {{"--against", image, object},
+         2,
+         "",
+         refused("the arguments are swapped: --against names the object, and '" + image +
+                 "' is a ROM image; try 'efwdump --against " + object + " " + image + "'")},
         {{"a.efw", "b.efw"}, 2, "", refused("more than one image: 'a.efw' and 'b.efw'")},
         {{"x.efw", "--against"}, 2, "", refused("option '--against' needs a value")},
         {{"x.efw", "--ag="}, 2, "", refused("option '--against' needs a value")},

@@ -10,8 +10,8 @@
 #   srec_readback.sh BIN_DIR WORK_DIR OBJECT_DIR...
 #
 # BIN_DIR holds coff2efw and efwdump; every *.out in the OBJECT_DIRs is converted, and
-# one the converter refuses must leave no output of any format. Exit status 77 (skipped)
-# without srec_cat, objcopy or python3.
+# one the converter refuses must leave no output of any format; none may be refused as a
+# ROM image. Exit status 77 (skipped) without srec_cat, objcopy or python3.
 set -euo pipefail
 
 if ! command -v srec_cat >/dev/null || ! command -v objcopy >/dev/null ||
@@ -44,7 +44,9 @@ combinations=0
 for obj in $(find "$@" -maxdepth 1 -name '*.out' | sort); do
     name=$(basename "$obj" .out)
     out=$work/$name
-    if ! "$bin/coff2efw" -q "$obj" -o "$out.efw" 2>/dev/null; then
+    if ! "$bin/coff2efw" -q "$obj" -o "$out.efw" 2>"$out.err"; then
+        # An object, however damaged, is never taken for a ROM image.
+        ! grep -q ': a ROM image, not a COFF object' "$out.err" || { cat "$out.err"; exit 1; }
         if "$bin/coff2efw" -q -O ihex --map "$out.json" "$obj" -o "$out.hex" 2>/dev/null ||
             "$bin/coff2efw" -q -O srec "$obj" -o "$out.srec" 2>/dev/null; then
             echo "$obj: refused as efw, yet converted as text"
