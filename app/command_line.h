@@ -20,11 +20,14 @@ struct CommandLine {
     const char* base = nullptr;    // coff2efw --base
     const char* map = nullptr;     // coff2efw --map
     const char* against = nullptr; // efwdump --against
+    const char* report = nullptr;  // --report, both programs
     bool quiet = false;
     Warnings warnings;                   // coff2efw -W and --strict, applied in their order
     std::uint64_t max_size = kNoMaxSize; // coff2efw --max-size
     bool data = false;                   // efwdump --data
     bool json = false;                   // efwdump --json
+    bool sections = false;               // coff2efw --sections
+    bool dry_run = false;                // coff2efw -n
     bool help = false;
     bool version = false;
     bool options_ended = false; // "--" was given: the user knows how options are written

@@ -5,6 +5,7 @@
 #include "image/image_layout.h"
 #include "image/image_reader.h"
 #include "image/rom_image.h"
+#include "image/section_fate.h"
 #include "platform/files.h"
 #include "platform/mbstring.h"
 
@@ -107,6 +108,12 @@ std::string run_map_json(const FileNames& names, ImageFormat format, std::uint32
             j["reason"] = reason_name(place.reason);
         if (place.use == SectionUse::Boot || place.use == SectionUse::Record)
             j["image_offset"] = place.image_offset;
+        const SectionFate fate = section_fate(g_Layout, i);
+        j["fate"] = fate_text(fate).text;
+        if (fate.kind == SectionUse::Record)
+            j["record"] = fate.record;
+        if (fate.warning != nullptr)
+            j["warning"] = fate.warning;
         sections.push_back(std::move(j));
     }
     Json records = Json::array();
@@ -164,7 +171,8 @@ std::string image_json(const std::string& path) {
     }
 }
 
-void MapFile::write(const std::string& text, const FileNames& names, const InputFile& in) {
+void MapFile::write(const std::string& text, const FileNames& names, const InputFile& in,
+                    bool dry_run) {
     if (path_ == nullptr)
         return;
     if (names.output == path_)
@@ -175,6 +183,8 @@ void MapFile::write(const std::string& text, const FileNames& names, const Input
     refuse_to_replace(*file_, in);
     refuse_to_replace(*file_, names.config, "the configuration file");
     refuse_to_replace(*file_, names.output, "the image");
+    if (dry_run)
+        return;
     file_->open();
     if (std::fwrite(text.data(), 1, text.size(), file_->stream()) != text.size() ||
         std::fflush(file_->stream()) != 0)

@@ -41,7 +41,9 @@ class MapFile {
 
     // Writes `text` to the temporary and flushes it, each write checked; refuses a map
     // that is the image, the input or the configuration file. Throws Failure.
-    void write(const std::string& text, const FileNames& names, const InputFile& in);
+    // A dry run stops after the checks.
+    void write(const std::string& text, const FileNames& names, const InputFile& in,
+               bool dry_run = false);
 
     // Renames the map into place, after the image's commit. Throws Failure.
     void commit(const FileNames& names);

@@ -8,9 +8,14 @@
 #include "platform/files.h"
 #include "platform/mbstring.h"
 #include "run/file_names.h"
+#include "run/html_report.h"
 #include "run/json_descriptions.h"
+#include "run/section_table.h"
 
+#include <cerrno>
+#include <memory>
 #include <new>
+#include <optional>
 
 namespace {
 
@@ -103,13 +108,21 @@ bool convert_file(const FileNames& names, const RunOptions& options, std::FILE* 
     if (options.quiet || names.output == kStandardOutputName)
         console = nullptr;
 
-    file.open();
-    std::setvbuf(file.stream(), g_OutputBuffer, _IOFBF, sizeof g_OutputBuffer);
+    // A dry run writes the image to the null device, so that every check of the writing
+    // still runs, and puts nothing in place.
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> null_output(
+        options.dry_run ? platform::open_null_output() : nullptr, std::fclose);
+    if (options.dry_run && null_output == nullptr)
+        fail(names.output, "cannot open the null device: " + platform::error_text(errno));
+    if (!options.dry_run)
+        file.open();
+    std::FILE* const stream = options.dry_run ? null_output.get() : file.stream();
+    std::setvbuf(stream, g_OutputBuffer, _IOFBF, sizeof g_OutputBuffer);
     // The image in the format asked for, its CRC-32 taken on the way for the map.
-    StreamSink efw(file.stream(), file.target());
-    IntelHexSink ihex(file.stream(), file.target(), options.base);
+    StreamSink efw(stream, file.target());
+    IntelHexSink ihex(stream, file.target(), options.base);
     SRecordSink srec(
-        file.stream(), file.target(), options.base,
+        stream, file.target(), options.base,
         platform::file_name_start(names.input.c_str(), platform::code_page_for_text(names.input)));
     TextImageSink* text = nullptr;
     if (options.format == ImageFormat::IntelHex)
@@ -117,17 +130,38 @@ bool convert_file(const FileNames& names, const RunOptions& options, std::FILE* 
     else if (options.format == ImageFormat::SRecord)
         text = &srec;
     ImageSink& out = text != nullptr ? *text : static_cast<ImageSink&>(efw);
-    ChecksumSink tee(out); // only a map needs the sum, so only a map costs it
-    convert(in, options.map != nullptr ? tee : out, console, warnings, options.max_size);
+    ChecksumSink tee(out); // only a map or a report needs the sum, so only they cost it
+    const ReportWarnings report_warnings(options.report != nullptr ? warnings : nullptr);
+    convert(in, options.map != nullptr || options.report != nullptr ? tee : out, console, warnings,
+            options.max_size);
     if (text != nullptr)
         text->finish();
+    if (options.sections != nullptr)
+        print_section_table(options.sections, g_Layout);
     if (warnings_refuse_image(warnings))
         return false; // the temporary goes with `file`; an existing image stays
     MapFile map(options.map, options.temporary_prefix);
     if (options.map != nullptr)
-        map.write(run_map_json(names, options.format, tee.crc32()), names, in);
+        map.write(run_map_json(names, options.format, tee.crc32()), names, in, options.dry_run);
+    // The HTML report: one more output, checked and written after the image as the map is.
+    std::optional<OutputFile> report;
+    if (options.report != nullptr) {
+        report.emplace(options.report, options.temporary_prefix);
+        check_report_target(*report, options.report, names, in, options.map);
+        if (!options.dry_run) {
+            report->open();
+            const RunFacts facts{names, options.format, tee.crc32(), options.max_size};
+            write_run_report(report->stream(), facts, g_Layout, &report_warnings);
+        }
+    }
+    if (options.dry_run)
+        return true;
     file.commit();
     map.commit(names);
+    if (report) {
+        refuse_to_replace(*report, names.output, "the image");
+        report->commit();
+    }
     return true;
 }
 

@@ -33,6 +33,9 @@ struct RunOptions {
     ImageFormat format = ImageFormat::Efw;
     std::uint32_t base = kDefaultImageBase; // the address of image offset 0 in a text format
     const char* map = nullptr;              // where the run's JSON map goes; null for none
+    const char* report = nullptr;           // where the run's HTML report goes; null for none
+    std::FILE* sections = nullptr;          // where --sections lists every section's fate
+    bool dry_run = false;                   // -n: everything checked, nothing written
     // The start of the temporary's name, which says whose it is should a crash leave one.
     const char* temporary_prefix = ".tmp-";
 };
