@@ -262,8 +262,8 @@ class AddressAxis {
         }
         n_ = m;
         const double gaps = static_cast<double>(n_ - 1);
-        const double gap = gaps > 0 ? std::min(12.0, 250.0 / gaps) : 0;
-        const double room = kWidth - gap * gaps;
+        gap_ = gaps > 0 ? std::min(12.0, 250.0 / gaps) : 0;
+        const double room = kWidth - gap_ * gaps;
         const double least = std::min(room / n_ / 2, 24.0);
         double bytes = 0;
         for (unsigned k = 0; k < n_; ++k)
@@ -273,7 +273,7 @@ class AddressAxis {
             Stretch& st = g_Stretches[k];
             st.x = x;
             st.w = least + (room - least * n_) * static_cast<double>(st.end - st.start) / bytes;
-            x += st.w + gap;
+            x += st.w + gap_;
         }
     }
 
@@ -301,12 +301,12 @@ class AddressAxis {
         double free_from = 0;
         for (unsigned k = 0; k < n_; ++k) {
             const Stretch& st = g_Stretches[k];
-            if (k > 0)
+            if (k > 0 && gap_ >= 4)
                 std::fprintf(out,
                              "<line class=\"gap\" x1=\"%.1f\" x2=\"%.1f\" y1=\"0\" "
                              "y2=\"%u\"/>\n",
                              st.x - 3, st.x - 3, y);
-            if (st.x >= free_from) {
+            if (st.x >= free_from && st.x + 60 <= kWidth) {
                 std::fprintf(out, "<text x=\"%.1f\" y=\"%u\">0x%llx</text>\n", st.x, y + 10,
                              static_cast<unsigned long long>(st.start));
                 free_from = st.x + 70;
@@ -322,6 +322,7 @@ class AddressAxis {
     std::uint64_t hi_ = 0;
     unsigned n_ = 0;
     bool linear_ = false;
+    double gap_ = 0; // between stretches
 };
 
 // The sections in the order of page and address, and the lane each stands in.
