@@ -155,7 +155,7 @@ void put_padding(std::FILE* out, const Scale& s, std::uint64_t off) {
     end_piece(out, off, 1);
 }
 
-void end_bar(std::FILE* out, const Scale& s, std::uint64_t terminator) {
+void end_bar(std::FILE* out, const Scale& s, std::uint64_t terminator, const char* records) {
     put_piece(out, s, terminator, kTerminatorSize, "#555", 0, "terminator");
     std::fputs("terminator", out);
     end_piece(out, terminator, kTerminatorSize);
@@ -163,9 +163,10 @@ void end_bar(std::FILE* out, const Scale& s, std::uint64_t terminator) {
                "bytes</span><span><i style=\"background:#dfe6f0\"></i>boot region fill</span>"
                "<span><i style=\"background:#000\"></i>entry word</span><span><i "
                "style=\"background:#bbb\"></i>padding</span><span><i "
-               "style=\"background:#555\"></i>terminator</span><span>records in their "
-               "section's colour; a tick below marks each one</span></p>\n",
+               "style=\"background:#555\"></i>terminator</span><span>",
                out);
+    std::fputs(records, out);
+    std::fputs("; a tick below marks each one</span></p>\n", out);
 }
 
 // How full the ROM is, with --max-size.
@@ -639,7 +640,7 @@ void write_run_report(std::FILE* out, const RunFacts& facts, const ImageLayout& 
     }
     if (layout.pad_before_terminator)
         put_padding(out, s, layout.terminator_offset - 1);
-    end_bar(out, s, layout.terminator_offset);
+    end_bar(out, s, layout.terminator_offset, "records in their section's colour");
     put_memory(out, layout);
     put_section_table(out, layout);
     put_end(out);
@@ -701,7 +702,7 @@ void write_image_report(std::FILE* out, const std::string& image_path) {
     }
     if (pos != end)
         put_padding(out, s, end);
-    end_bar(out, s, pos);
+    end_bar(out, s, pos, "records each in a colour of its own");
 
     std::fputs("<h2 id=\"memory\">Destinations</h2>\n", out);
     if (records > 0) {

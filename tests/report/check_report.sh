@@ -9,8 +9,9 @@
 #
 #   check_report.sh BIN_DIR WORK_DIR [SCREENSHOT]
 #
-# BIN_DIR holds coff2efw, efwdump and make_example. With SCREENSHOT, the demo report's
-# screenshot is also copied there: docs/report.png is made by
+# BIN_DIR holds coff2efw, efwdump and make_example. With SCREENSHOT (relative to the
+# directory it is started in), the demo report's screenshot is also copied there:
+# docs/report.png is made, from the top of the source tree, by
 #   tests/report/check_report.sh build/test/bin build/test/report_check docs/report.png
 # Exit status 77 (skipped) without chromium or python3.
 set -euo pipefail
@@ -19,11 +20,12 @@ if ! command -v chromium >/dev/null || ! command -v python3 >/dev/null; then
     echo "chromium or python3 not found (Debian: chromium, python3): skipped"
     exit 77
 fi
-bin=$1
+bin=$(cd "$1" && pwd)
 work=$2
 save=${3:-}
 rm -rf "$work" && mkdir -p "$work"
 work=$(cd "$work" && pwd)
+cd "$work" # the pages name their files as given: relative, as a user would give them
 
 browse() { # browse PAGE ARGS...: chromium on a page, its own profile, no network
     local page=$1
@@ -33,19 +35,18 @@ browse() { # browse PAGE ARGS...: chromium on a page, its own profile, no networ
         --user-data-dir="$(mktemp -d "$work/profile.XXXXXX")" "$@" "file://$page" 2>/dev/null
 }
 
-"$bin/make_example" "$work/demo.out"
-"$bin/make_example" --full-table "$work/full.out"
-"$bin/coff2efw" -q --map "$work/demo.json" --report "$work/demo.html" "$work/demo.out"
-"$bin/coff2efw" -q --max-size 1M --map "$work/full.json" --report "$work/full.html" \
-    "$work/full.out" 2>/dev/null
-"$bin/efwdump" --report "$work/demo-image.html" "$work/VELTARA-demo.efw"
-"$bin/efwdump" --report "$work/full-image.html" "$work/VELTARA-full.efw"
+"$bin/make_example" demo.out
+"$bin/make_example" --full-table full.out
+"$bin/coff2efw" -q --map demo.json --report demo.html demo.out
+"$bin/coff2efw" -q --max-size 1M --map full.json --report full.html full.out 2>/dev/null
+"$bin/efwdump" --report demo-image.html VELTARA-demo.efw
+"$bin/efwdump" --report full-image.html VELTARA-full.efw
 
 status=0
 for page in demo full demo-image full-image; do
     html=$work/$page.html
     map=$work/${page%-image}.json
-    browse "$html" --window-size=1200,1400 --screenshot="$work/$page.png" >/dev/null
+    browse "$html" --window-size=1200,1120 --screenshot="$work/$page.png" >/dev/null
     browse "$html" --dump-dom >"$work/$page.dom"
     if ! python3 - "$html" "$work/$page.png" "$work/$page.dom" "$map" "$page" <<'PY'; then
 import html.parser, json, struct, sys, zlib
@@ -155,6 +156,7 @@ PY
     fi
 done
 if [ -n "$save" ]; then
+    cd - >/dev/null
     cp "$work/demo.png" "$save"
 fi
 exit $status
