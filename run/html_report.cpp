@@ -648,12 +648,14 @@ void write_run_report(std::FILE* out, const RunFacts& facts, const ImageLayout& 
 
 void write_image_report(std::FILE* out, const std::string& image_path) {
     // The first walk checks the image and finds what the drawing is scaled by: the CRC-32
-    // and the destinations' reach. The second draws as it walks.
+    // and the destinations' reach. The next two draw the bar and the destinations as they
+    // walk again over the records' headers.
     std::uint32_t crc = 0, entry = 0, units = 0, records = 0;
     std::uint64_t size = 0;
     AddressAxis axis;
+    // One open image serves every walk: standard input that is a pipe can be opened once.
+    ImageFile image{open_image(image_path)};
     {
-        ImageFile image{open_image(image_path)};
         const BootSummary boot = read_boot_region(image);
         check_boot_region(image, boot);
         units = boot.units;
@@ -667,11 +669,11 @@ void write_image_report(std::FILE* out, const std::string& image_path) {
         crc = image_crc32(image);
         size = image.in.size;
     }
-    put_head(
-        out, "efwdump report",
-        platform::file_name_start(image_path.c_str(), platform::code_page_for_text(image_path)));
+    const std::string& name = image.in.path; // "standard input" for "-"
+    put_head(out, "efwdump report",
+             platform::file_name_start(name.c_str(), platform::code_page_for_text(name)));
     std::fputs("<h2 id=\"run\">The image</h2>\n<dl>\n", out);
-    put_fact(out, "image", image_path);
+    put_fact(out, "image", name);
     put_hex_fact(out, "size", size, " bytes");
     std::fprintf(out, "<dt>CRC-32</dt><dd><code>0x%08x</code></dd>\n", crc);
     put_hex_fact(out, "entry point", entry);
@@ -681,9 +683,6 @@ void write_image_report(std::FILE* out, const std::string& image_path) {
                "memory pages.</p>\n",
                out);
 
-    ImageFile image{open_image(image_path)};
-    read_boot_region(image);
-    read_entry_word(image);
     start_bar(out, size, units);
     const Scale s{0, kWidth / static_cast<double>(size)};
     std::uint64_t pos = kFirstRecordOffset;
@@ -717,11 +716,8 @@ void write_image_report(std::FILE* out, const std::string& image_path) {
                    "stroke=\"#ccc\"/>\n",
                    out);
         axis.put_labels(out, 20);
-        ImageFile again{open_image(image_path)};
-        read_boot_region(again);
-        read_entry_word(again);
         pos = kFirstRecordOffset;
-        for (k = 0; next_record(again, pos, rec); ++k) {
+        for (k = 0; next_record(image, pos, rec); ++k) {
             std::fprintf(out,
                          "<rect class=\"record\" x=\"%.2f\" y=\"3\" width=\"%.2f\" "
                          "height=\"14\" fill-opacity=\"0.6\" fill=\"",
