@@ -368,8 +368,10 @@ std::uint32_t zlib_crc(const Bytes& b) {
     return static_cast<std::uint32_t>(crc32(0L, b.data(), static_cast<uInt>(b.size())));
 }
 
-// Runs convert_file on `object` in `dir` with a map, and returns the map parsed.
-json converted_map(const harness::ScratchDir& dir, const Object& object, ImageFormat format) {
+// Runs convert_file on `object` in `dir` with a map (and a report, where `report` names
+// one), and returns the map parsed.
+json converted_map(const harness::ScratchDir& dir, const Object& object, ImageFormat format,
+                   Warnings* warnings = nullptr, const char* report = nullptr) {
     coffgen::write_file(dir.file("app.out"), coffgen::build(object));
     FileNames names{"", dir.file("app.out"),
                     dir.file(std::string("app") + format_extension(format))};
@@ -378,7 +380,8 @@ json converted_map(const harness::ScratchDir& dir, const Object& object, ImageFo
     options.format = format;
     const std::string map_path = dir.file("app.json");
     options.map = map_path.c_str();
-    EXPECT_TRUE(convert_file(names, options, nullptr));
+    options.report = report;
+    EXPECT_TRUE(convert_file(names, options, nullptr, warnings));
     return json::parse(harness::read_text(map_path));
 }
 
@@ -502,16 +505,26 @@ TEST(Json, TheMapNamesEverySectionsUse) {
         SCOPED_TRACE(target);
         with_leading.target_id = static_cast<std::uint16_t>(target);
         harness::ScratchDir dir;
-        const json map = converted_map(dir, with_leading, ImageFormat::Efw);
+        ::Warnings told;
+        const std::string report = dir.file("app.html");
+        const json map = converted_map(dir, with_leading, ImageFormat::Efw, &told, report.c_str());
         std::FILE* fp = std::tmpfile();
         print_section_table(fp, g_Layout);
         const std::string table = harness::slurp(fp);
         std::fclose(fp);
-        fp = std::tmpfile();
-        const FileNames names{"", "app.out", "app.efw"};
-        write_run_report(fp, {names, ImageFormat::Efw, 0, kNoMaxSize}, g_Layout, nullptr);
-        const std::string page = harness::slurp(fp);
-        std::fclose(fp);
+        const std::string page = harness::read_text(report);
+        // The report lists the run's warnings by name: the five leading sections', and on
+        // the word target the one about sizes in words.
+        const auto count = [&](const std::string& what) {
+            std::size_t n = 0;
+            for (std::size_t at = page.find(what); at != std::string::npos;
+                 at = page.find(what, at + 1))
+                ++n;
+            return n;
+        };
+        EXPECT_EQ(count("<li>"), told.count);
+        EXPECT_EQ(count("<code>[-Wleft-out]</code>"), 5u);
+        EXPECT_EQ(count("<code>[-Wword-target]</code>"), target == 0x98 ? 1u : 0u);
         for (const auto& c : cases) {
             SCOPED_TRACE(c.index);
             const json& s = map["sections"][c.index];
