@@ -40,7 +40,7 @@ tr.left-out td{background:#fff3e0}tr.not-loaded td{color:#777}
 ul.warnings{padding-left:1.2em}ul.warnings li{margin:.2em 0}.err{color:#b00020;font-weight:600}
 .legend span{display:inline-block;margin-right:1.2em}.legend i{display:inline-block;width:1em;height:.8em;margin-right:.3em;border:1px solid #666;vertical-align:middle}
 .meter{display:flex;align-items:center;gap:1em}.meter svg{width:60%}
-@media print{body{margin:0;font-size:10pt}h2{break-after:avoid}tr{break-inside:avoid}}
+@media print{body{margin:0;font-size:10pt;print-color-adjust:exact;-webkit-print-color-adjust:exact}h2{break-after:avoid}tr{break-inside:avoid}}
 </style>
 )";
 

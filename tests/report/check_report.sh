@@ -139,6 +139,9 @@ records = len(m["records"])
 sections = 0 if label.endswith("-image") else len(m["sections"])
 missing = [f"s{i}" for i in range(sections) if f'id="s{i}"' not in dom]
 missing += [f"r{k}" for k in range(records) if f'id="r{k}"' not in dom]
+# Each section's name stands in its row (the plain ones; the hostile one is checked below).
+plain = [x["name"] for x in m["sections"][:sections] if x["name"].replace("_", "").replace(".", "").isalnum()]
+missing += [name for name in plain if f'<td class="name">{name}</td>' not in dom]
 if missing:
     faults.append(f"{len(missing)} labels or marks missing from the DOM, the first {missing[:5]}")
 if "<script" in dom:
