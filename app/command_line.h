@@ -21,6 +21,7 @@ struct CommandLine {
     const char* config = nullptr;  // coff2efw --config
     const char* map = nullptr;     // coff2efw --map
     const char* against = nullptr; // efwdump --against
+    const char* report = nullptr;  // --report, both programs
     bool quiet = false;
     Warnings warnings;                          // coff2efw -W and --strict, applied in their order
     std::optional<ImageFormat> format;          // coff2efw -O
@@ -34,6 +35,8 @@ struct CommandLine {
     std::optional<unsigned char> fill;          // --fill, both programs
     bool data = false;                          // efwdump --data
     bool json = false;                          // efwdump --json
+    bool sections = false;                      // coff2efw --sections
+    bool dry_run = false;                       // coff2efw -n
     bool help = false;
     bool version = false;
     bool options_ended = false; // "--" was given: the user knows how options are written

@@ -8,6 +8,7 @@
 #include "image/image_reader.h"
 #include "platform/files.h"
 #include "run/file_names.h"
+#include "run/html_report.h"
 #include "run/image_compare.h"
 #include "run/json_descriptions.h"
 
@@ -21,6 +22,7 @@ constexpr const char* kUsage =
     "usage: efwdump [--data] IMAGE\n"
     "       efwdump --json IMAGE\n"
     "       efwdump --against OBJECT [--pad-to SIZE [--fill BYTE]] IMAGE\n"
+    "       efwdump --report FILE IMAGE\n"
     "\n"
     "Lists a ROM image written by coff2efw and checks its layout: the boot region (16-bit\n"
     "units up to the last non-zero one), the entry address, one line per load record\n"
@@ -43,6 +45,9 @@ constexpr const char* kUsage =
     "crc32, entry, boot_units, records (each with image_offset, size and address),\n"
     "terminator_offset and padding (the offsets of padding bytes), all numbers integers;\n"
     "a malformed image prints nothing on standard output.\n"
+    "\n"
+    "With --report, draws a well-formed image as one self-contained HTML page in FILE (its\n"
+    "records to scale and by destination) and prints nothing.\n"
     "\n";
 
 constexpr const char* kUsageEnd =
@@ -118,6 +123,8 @@ int main(int argc, char** argv) {
             error = "--pad-to and --fill go with --against";
         else if (line.fill && !line.pad_to)
             error = "--fill goes with --pad-to";
+        else if (line.report != nullptr && (line.against != nullptr || line.data || line.json))
+            error = "--report goes with none of --data, --against and --json";
     }
     if (!error.empty())
         return report_usage_error(reporter, error);
@@ -144,6 +151,10 @@ int main(int argc, char** argv) {
             return check_image_against(
                 line.against, line.input, stdout,
                 SizeOptions{.pad_to = line.pad_to.value_or(0), .fill = line.fill.value_or(0xFF)});
+        if (line.report != nullptr) {
+            write_image_report_file(line.report, line.input);
+            return 0;
+        }
         if (line.json) { // complete before the first byte, so a malformed image prints none
             std::fputs(image_json(line.input).c_str(), stdout);
             return 0;

@@ -31,7 +31,9 @@ constexpr const char* kUsage =
     "\n"
     "With -O ihex or -O srec the image is written as Intel HEX or S-records, its bytes\n"
     "placed from the --base address, and a derived name ends in \".hex\" or \".srec\"\n"
-    "instead of \".efw\". --map writes a JSON description of the run.\n"
+    "instead of \".efw\". --map writes a JSON description of the run, --report an HTML\n"
+    "page that draws it. --sections lists every section and what became of it; -n checks\n"
+    "the whole run and writes nothing.\n"
     "\n";
 
 constexpr const char* kUsageEnd =
@@ -71,6 +73,9 @@ RunOptions run_options(const CommandLine& line) {
     options.size.pad_to = line.pad_to.value_or(0);
     options.size.fill = line.fill.value_or(SizeOptions{}.fill);
     options.map = line.map;
+    options.report = line.report;
+    options.dry_run = line.dry_run;
+    options.sections = line.sections ? stdout : nullptr;
     options.temporary_prefix = ".coff2efw-";
     return options;
 }
@@ -133,6 +138,10 @@ int main(int argc, char** argv) {
     if (!combination_error.empty())
         return report_usage_error(reporter, combination_error);
     const RunOptions options = run_options(line);
+    if (line.sections && line.output != nullptr && std::strcmp(line.output, "-") == 0 &&
+        !line.dry_run)
+        return report_usage_error(reporter, "--sections needs standard output, which -o - "
+                                            "takes for the image");
     const char* extension =
         options.format == ImageFormat::Efw ? nullptr : format_extension(options.format);
     NameChoice choice{line.input, line.config, line.output};

@@ -45,12 +45,12 @@ OutputFile::OutputFile(std::string target, const char* temporary_prefix, const c
         to_stdout_ = is_standard_output(existing_);
     }
     if (to_stdout_) {
-        if (target_ == kStandardOutputName)
-            target_ = "standard output";
         if (!may_be_standard_output) {
             fail(target_, std::string(what_) +
                               " needs a file; standard output takes the image or the listing");
         }
+        if (target_ == kStandardOutputName)
+            target_ = "standard output";
         if (platform::standard_output_was_closed())
             fail(target_,
                  "cannot write " + std::string(what_) + ": " + platform::error_text(EBADF));

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <iterator>
 
 FileHead g_FileHead;
 OptHead g_OptHead;
@@ -341,4 +342,45 @@ SectionSubject section_subject(unsigned index, const char* what) {
 
 std::string section_label(unsigned index) {
     return section_subject(index, "").text;
+}
+
+SectionSubject section_name_shown(unsigned index, bool as_text_only) {
+    SectionSubject subject;
+    TextWriter w{subject.text, subject.text + sizeof subject.text - 1};
+    const SectHead& sect = g_SectTable[index];
+    std::string_view name = long_name_text(sect);
+    if (name.empty())
+        name = sect_name_text(sect);
+    if (as_text_only) {
+        put_name(w, name);
+    } else {
+        for (const char c : name) {
+            const auto b = static_cast<unsigned char>(c);
+            if (b < 0x20 || b == 0x7F) {
+                const char escaped[4] = {'\\', 'x', "0123456789abcdef"[b >> 4],
+                                         "0123456789abcdef"[b & 0xF]};
+                w.put(std::string_view(escaped, 4));
+            } else {
+                w.put(std::string_view(&c, 1));
+            }
+        }
+    }
+    *w.p = '\0';
+    return subject;
+}
+
+namespace {
+
+constexpr std::uint16_t kWordTargets[] = {0x98, 0x9D};
+constexpr std::uint16_t kByteCounted = 8;
+
+} // namespace
+
+bool is_word_target() {
+    return std::find(std::begin(kWordTargets), std::end(kWordTargets), g_FileHead.usTargId) !=
+           std::end(kWordTargets);
+}
+
+bool counts_words(const SectHead& s) {
+    return is_word_target() && s.Reserved != kByteCounted;
 }

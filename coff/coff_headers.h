@@ -116,3 +116,14 @@ SectionSubject section_subject(unsigned index, const char* what);
 
 // The same, for messages put together as strings.
 std::string section_label(unsigned index);
+
+// Section `index`'s name alone, the long name where the string table has one, for a line
+// of a table: with `as_text_only` escaped as messages escape it (and cut likewise), else
+// its bytes as they are but for control bytes, written \xHH so that a line stays one.
+// Empty for an unnamed section.
+SectionSubject section_name_shown(unsigned index, bool as_text_only);
+
+// Targets whose section sizes count 16-bit words, where a section whose Reserved field
+// marks it byte-counted counts bytes all the same.
+bool is_word_target();
+bool counts_words(const SectHead& s);

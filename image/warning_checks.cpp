@@ -36,20 +36,6 @@ struct Check {
     CheckFn run;
 };
 
-// Targets whose section sizes count 16-bit words; a section whose Reserved field is
-// kByteCounted counts bytes even there.
-constexpr std::uint16_t kWordTargets[] = {0x98, 0x9D};
-constexpr std::uint16_t kByteCounted = 8;
-
-bool is_word_target() {
-    return std::find(std::begin(kWordTargets), std::end(kWordTargets), g_FileHead.usTargId) !=
-           std::end(kWordTargets);
-}
-
-bool counts_words(const SectHead& s) {
-    return is_word_target() && s.Reserved != kByteCounted;
-}
-
 // snprintf's count, held to what the buffer took.
 std::size_t used(int n, std::size_t size) {
     return n < 0 ? 0 : static_cast<std::size_t>(n) < size ? static_cast<std::size_t>(n) : size - 1;

@@ -482,6 +482,10 @@ bool is_terminal(std::FILE* fp) {
     return h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode) != 0;
 }
 
+std::FILE* open_null_output() {
+    return std::fopen("NUL", "wb");
+}
+
 void use_binary_mode(std::FILE* fp) {
     _setmode(_fileno(fp), _O_BINARY);
     SetLastError(ERROR_SUCCESS); // the stream is about to take the image: see last_error_text
@@ -737,6 +741,10 @@ std::FILE* open_stream_output(const std::string& path) {
 
 bool is_terminal(std::FILE* fp) {
     return isatty(fileno(fp)) != 0;
+}
+
+std::FILE* open_null_output() {
+    return std::fopen("/dev/null", "wb");
 }
 
 void use_binary_mode(std::FILE*) {}

@@ -135,6 +135,10 @@ std::FILE* open_stream_output(const std::string& path);
 // Whether `fp` is an interactive terminal (a console on Windows).
 bool is_terminal(std::FILE* fp);
 
+// The null device, opened for writing: what a dry run writes its image to, so that every
+// check of the writing runs and nothing lands anywhere. Null with errno set.
+std::FILE* open_null_output();
+
 // Makes a standard stream carry bytes unchanged: on Windows it is in text mode, which
 // would turn every 0x0A of an image into 0x0D 0x0A. Nothing on POSIX hosts.
 void use_binary_mode(std::FILE* fp);

@@ -5,6 +5,7 @@
 #include "image/image_layout.h"
 #include "image/image_reader.h"
 #include "image/rom_image.h"
+#include "image/section_fate.h"
 #include "platform/files.h"
 #include "platform/mbstring.h"
 
@@ -104,6 +105,12 @@ void write_run_map(std::FILE* out, const FileNames& names, ImageFormat format, s
             w.value("reason", reason_name(place.reason));
         if (place.use == SectionUse::Boot || place.use == SectionUse::Record)
             w.value("image_offset", place.image_offset);
+        const SectionFate fate = section_fate(g_Layout, i);
+        w.value("fate", fate_text(fate).text);
+        if (fate.kind == SectionUse::Record)
+            w.value("record", fate.record);
+        if (fate.warning != nullptr)
+            w.value("warning", fate.warning);
         w.end_object();
     }
     w.end_array();

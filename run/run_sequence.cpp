@@ -10,8 +10,11 @@
 #include "platform/files.h"
 #include "platform/mbstring.h"
 #include "run/file_names.h"
+#include "run/html_report.h"
 #include "run/json_descriptions.h"
+#include "run/section_table.h"
 
+#include <cerrno>
 #include <memory>
 #include <new>
 #include <optional>
@@ -122,11 +125,19 @@ bool convert_file(const FileNames& names, const RunOptions& options, std::FILE* 
     OutputSet outputs;
     OutputFile file(names.output, options.temporary_prefix, "the image", true);
     outputs.add(file);
+    if (options.sections != nullptr && file.to_standard_output() && !options.dry_run)
+        fail(file.target(), "--sections needs standard output, which takes the image");
     std::optional<OutputFile> map;
     if (options.map != nullptr) {
         check_typed_path(options.map);
         map.emplace(options.map, options.temporary_prefix, "the map", false);
         outputs.add(*map);
+    }
+    std::optional<OutputFile> report;
+    if (options.report != nullptr) {
+        check_typed_path(options.report);
+        report.emplace(options.report, options.temporary_prefix, "the report", false);
+        outputs.add(*report);
     }
     platform::FileStatus status;
     if (platform::file_status(in.fp, status))
@@ -139,20 +150,41 @@ bool convert_file(const FileNames& names, const RunOptions& options, std::FILE* 
     if (options.quiet || file.to_standard_output())
         console = nullptr;
 
-    file.open();
-    std::setvbuf(file.stream(), g_OutputBuffer, _IOFBF, sizeof g_OutputBuffer);
-    if (map)
-        map->open();
-    // The image in the format asked for, its CRC-32 taken on the way for the map.
+    // A dry run writes the image to the null device, so that every check of the writing
+    // still runs, and puts nothing in place.
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> null_output(
+        options.dry_run ? platform::open_null_output() : nullptr, std::fclose);
+    if (options.dry_run && null_output == nullptr)
+        fail(names.output, "cannot open the null device: " + platform::error_text(errno));
+    if (!options.dry_run) {
+        file.open();
+        if (map)
+            map->open();
+        if (report)
+            report->open();
+    }
+    std::FILE* const stream = options.dry_run ? null_output.get() : file.stream();
+    std::setvbuf(stream, g_OutputBuffer, _IOFBF, sizeof g_OutputBuffer);
+    // The image in the format asked for, its CRC-32 taken on the way for the map and the
+    // report.
     const std::unique_ptr<ImageSink> out = make_image_sink(
-        options.format, options.text, file.stream(), file.target(),
+        options.format, options.text, stream, file.target(),
         platform::file_name_start(names.input.c_str(), platform::code_page_for_text(names.input)));
-    ChecksumSink tee(*out); // only a map needs the sum, so only a map costs it
-    convert(in, map ? tee : *out, console, warnings, options.size);
+    ChecksumSink tee(*out); // only a map or a report needs the sum, so only they cost it
+    const ReportWarnings report_warnings(report ? warnings : nullptr);
+    convert(in, map || report ? tee : *out, console, warnings, options.size);
+    if (options.sections != nullptr)
+        print_section_table(options.sections, g_Layout);
     if (warnings_refuse_image(warnings))
         return false; // the temporaries go with their files; every old output stays
+    if (options.dry_run)
+        return true;
     if (map)
         write_run_map(map->stream(), names, options.format, tee.crc32());
+    if (report) {
+        const RunFacts facts{names, options.format, tee.crc32(), options.size.max_size};
+        write_run_report(report->stream(), facts, g_Layout, &report_warnings);
+    }
     outputs.commit();
     return true;
 }

@@ -25,9 +25,12 @@ struct RunOptions {
     bool quiet = false;  // nothing on the console; failures are still reported
     bool strict = false; // every warning is an error (-Werror)
     ImageFormat format = ImageFormat::Efw;
-    TextOptions text;          // how ihex and srec lines are written
-    SizeOptions size;          // --max-size, --pad-to, --fill
-    const char* map = nullptr; // where the run's JSON map goes; null for none
+    TextOptions text;              // how ihex and srec lines are written
+    SizeOptions size;              // --max-size, --pad-to, --fill
+    const char* map = nullptr;     // where the run's JSON map goes; null for none
+    const char* report = nullptr;  // where the run's HTML report goes; null for none
+    std::FILE* sections = nullptr; // where --sections lists every section's fate
+    bool dry_run = false;          // -n: everything checked, nothing written
     // The start of the temporary's name, which says whose it is should a crash leave one.
     const char* temporary_prefix = ".tmp-";
 };

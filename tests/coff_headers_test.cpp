@@ -313,18 +313,24 @@ TEST(CoffHeaders, OtherFormatsAreToldByTheirFirstBytes) {
     }
 }
 
-// Control bytes never reach a message, whatever the console; a long name is cut.
+// Control bytes never reach a message, whatever the console; a long name is cut. The
+// --sections table shows a name the same way on a terminal, and elsewhere escapes only
+// its control bytes.
 TEST(CoffHeaders, SectionLabelsEscapeControlBytesAndCutLongNames) {
     const std::string long_name(150, 'n');
     const struct {
         std::string name;
         std::string label;
+        std::string off_terminal; // section_name_shown for a file or a pipe
     } cases[] = {
-        {"a\nb\x1b[2J", "section 5 (a\\x0ab\\x1b[2J)"},
-        {std::string("\t\x7f\x01", 3), "section 5 (\\x09\\x7f\\x01)"},
-        {long_name, "section 5 (" + std::string(120, 'n') + "...)"},
-        {std::string(117, 'n') + "\x1b", "section 5 (" + std::string(117, 'n') + "...)"},
-        {std::string(116, 'n') + "\x1b", "section 5 (" + std::string(116, 'n') + "\\x1b)"},
+        {"a\nb\x1b[2J", "section 5 (a\\x0ab\\x1b[2J)", "a\\x0ab\\x1b[2J"},
+        {std::string("\t\x7f\x01", 3), "section 5 (\\x09\\x7f\\x01)", "\\x09\\x7f\\x01"},
+        {long_name, "section 5 (" + std::string(120, 'n') + "...)", long_name},
+        {std::string(117, 'n') + "\x1b", "section 5 (" + std::string(117, 'n') + "...)",
+         std::string(117, 'n') + "\\x1b"},
+        {std::string(116, 'n') + "\x1b", "section 5 (" + std::string(116, 'n') + "\\x1b)",
+         std::string(116, 'n') + "\\x1b"},
+        {"\xE9t\xC3\xA9", "section 5 (\\xe9t\\xc3\\xa9)", "\xE9t\xC3\xA9"}, // an ASCII console
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
@@ -333,6 +339,8 @@ TEST(CoffHeaders, SectionLabelsEscapeControlBytesAndCutLongNames) {
         ASSERT_FALSE(r.error) << *r.error;
         EXPECT_EQ(section_label(5), c.label);
         EXPECT_EQ(section_subject(5, "data").text, c.label + " data");
+        EXPECT_EQ("section 5 (" + std::string(section_name_shown(5, true).text) + ")", c.label);
+        EXPECT_EQ(section_name_shown(5, false).text, c.off_terminal);
     }
 }
 

@@ -5,8 +5,10 @@
 #include "image/image_format.h"
 #include "image/image_layout.h"
 #include "run/file_names.h"
+#include "run/html_report.h"
 #include "run/json_descriptions.h"
 #include "run/run_sequence.h"
+#include "run/section_table.h"
 #include "support/harness.h"
 #include "tools/coff_builder.h"
 
@@ -316,23 +318,39 @@ TEST(Formats, DerivedNamesEndInTheFormatsExtension) {
 
 // --- JSON ---------------------------------------------------------------------------
 
+// What put_html_text writes for `bytes`.
+std::string html_text(const std::string& bytes) {
+    std::FILE* fp = std::tmpfile();
+    put_html_text(fp, bytes);
+    const std::string text = harness::slurp(fp);
+    std::fclose(fp);
+    return text;
+}
+
+// Names and paths as JSON strings and as HTML text: any bytes give valid text, and none
+// can end a string or open an element.
 TEST(Json, AnyBytesGiveAValidString) {
     const struct {
         std::string bytes;
         std::string utf8;
+        std::string html;
     } cases[] = {
-        {"", ""},
-        {".text", ".text"},
-        {"\xE9\x1B", "\xC3\xA9\x1B"},                             // Latin-1 e-acute, escape
-        {"\xC3\xA9", "\xC3\xA9"},                                 // already UTF-8: kept
-        {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},                 // four bytes, kept
-        {"\xC3", "\xC3\x83"},                                     // cut short
-        {"\xC3(", "\xC3\x83("},                                   // no continuation
-        {"\xC0\x80", "\xC3\x80\xC2\x80"},                         // overlong
-        {"\xED\xA0\x80", "\xC3\xAD\xC2\xA0\xC2\x80"},             // a surrogate
-        {"\xF4\x90\x80\x80", "\xC3\xB4\xC2\x90\xC2\x80\xC2\x80"}, // above U+10FFFF
-        {"\xFF\xFE", "\xC3\xBF\xC3\xBE"},
-        {"a\x80z", "a\xC2\x80z"},
+        {"", "", ""},
+        {".text", ".text", ".text"},
+        {"\xE9\x1B", "\xC3\xA9\x1B", "\\xe9\\x1b"},                      // Latin-1 e-acute, escape
+        {"\xC3\xA9", "\xC3\xA9", "\xC3\xA9"},                            // already UTF-8: kept
+        {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},    // four bytes, kept
+        {"\xC3", "\xC3\x83", "\\xc3"},                                   // cut short
+        {"\xC3(", "\xC3\x83(", "\\xc3("},                                // no continuation
+        {"\xC0\x80", "\xC3\x80\xC2\x80", "\\xc0\\x80"},                  // overlong
+        {"\xED\xA0\x80", "\xC3\xAD\xC2\xA0\xC2\x80", "\\xed\\xa0\\x80"}, // a surrogate
+        {"\xF4\x90\x80\x80", "\xC3\xB4\xC2\x90\xC2\x80\xC2\x80",
+         "\\xf4\\x90\\x80\\x80"}, // above U+10FFFF
+        {"\xFF\xFE", "\xC3\xBF\xC3\xBE", "\\xff\\xfe"},
+        {"a\x80z", "a\xC2\x80z", "a\\x80z"},
+        {"\xC2\x85", "\xC2\x85", "\\xc2\\x85"}, // a C1 control: UTF-8, but no text
+        {"<script>\"&'</script>", "<script>\"&'</script>",
+         "&lt;script&gt;&quot;&amp;&#39;&lt;/script&gt;"},
     };
     for (const auto& c : cases) {
         const std::string text = json_text(c.bytes);
@@ -340,6 +358,7 @@ TEST(Json, AnyBytesGiveAValidString) {
         std::string dumped;
         EXPECT_NO_THROW(dumped = json(text).dump()) << c.bytes;
         EXPECT_EQ(json::parse(dumped).get<std::string>(), c.utf8);
+        EXPECT_EQ(html_text(c.bytes), c.html) << c.bytes;
     }
 }
 
@@ -347,8 +366,10 @@ std::uint32_t zlib_crc(const Bytes& b) {
     return static_cast<std::uint32_t>(crc32(0L, b.data(), static_cast<uInt>(b.size())));
 }
 
-// Runs convert_file on `object` in `dir` with a map, and returns the map parsed.
-json converted_map(const harness::ScratchDir& dir, const Object& object, ImageFormat format) {
+// Runs convert_file on `object` in `dir` with a map (and a report, where `report` names
+// one), and returns the map parsed.
+json converted_map(const harness::ScratchDir& dir, const Object& object, ImageFormat format,
+                   Warnings* warnings = nullptr, const char* report = nullptr) {
     coffgen::write_file(dir.file("app.out"), coffgen::build(object));
     FileNames names{"", dir.file("app.out"),
                     dir.file(std::string("app") + format_extension(format))};
@@ -357,7 +378,8 @@ json converted_map(const harness::ScratchDir& dir, const Object& object, ImageFo
     options.format = format;
     const std::string map_path = dir.file("app.json");
     options.map = map_path.c_str();
-    EXPECT_TRUE(convert_file(names, options, nullptr));
+    options.report = report;
+    EXPECT_TRUE(convert_file(names, options, nullptr, warnings));
     return json::parse(harness::read_text(map_path));
 }
 
@@ -437,6 +459,20 @@ TEST(Json, TheMapAgreesWithTheLayoutAndTheImage) {
     }
 }
 
+// Lines of `text` that start with `prefix`.
+std::vector<std::string> lines_starting(const std::string& text, const std::string& prefix) {
+    std::vector<std::string> found;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t end = std::min(text.find('\n', at), text.size());
+        if (text.compare(at, prefix.size(), prefix) == 0)
+            found.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    return found;
+}
+
+// Each fate as the map, the --sections table and the HTML report give it: one wording.
 TEST(Json, TheMapNamesEverySectionsUse) {
     const Object o = with_sections({Section{.name = ".boot_L", .data = pattern(3, 1)},
                                     Section{.name = ".text", .data = pattern(5, 2)},
@@ -447,31 +483,81 @@ TEST(Json, TheMapNamesEverySectionsUse) {
                                     Section{.name = ".neg", .data = pattern(8, 6), .size = -8}});
     Object with_leading = o;
     with_leading.sections[1].data = pattern(4, 9); // a leading section that would carry data
-    harness::ScratchDir dir;
-    const json map = converted_map(dir, with_leading, ImageFormat::Efw);
     const struct {
         unsigned index;
         const char* use;
         const char* reason; // null: none given
+        const char* fate;
     } cases[] = {
-        {1, "left-out", "leading-section"},
-        {5, "boot", nullptr},
-        {6, "record", nullptr},
-        {7, "not-loaded", "copy"},
-        {8, "not-loaded", "dummy"},
-        {9, "not-loaded", "no-data"},
-        {10, "not-loaded", "no-data"},
-        {11, "not-loaded", "empty"},
+        {1, "left-out", "leading-section",
+         "left out: sections 0 to 4 never become records [-Wleft-out]"},
+        {5, "boot", nullptr, "boot"},
+        {6, "record", nullptr, "record 0 at 0x804"},
+        {7, "not-loaded", "copy", "not loaded: copy section (flag 0x10)"},
+        {8, "not-loaded", "dummy", "not loaded: dummy section (flag 0x01)"},
+        {9, "not-loaded", "no-data", "not loaded: no data in the file"},
+        {10, "not-loaded", "no-data", "not loaded: no data in the file"},
+        {11, "not-loaded", "empty", "not loaded: empty (size 0 or less)"},
     };
-    for (const auto& c : cases) {
-        const json& s = map["sections"][c.index];
-        EXPECT_EQ(s["use"], c.use) << c.index;
-        if (c.reason != nullptr) {
-            EXPECT_EQ(s["reason"], c.reason) << c.index;
+    for (const unsigned target : {0x99u, 0x98u}) { // bytes, then 16-bit words
+        SCOPED_TRACE(target);
+        with_leading.target_id = static_cast<std::uint16_t>(target);
+        harness::ScratchDir dir;
+        ::Warnings told;
+        apply_warning_option(told, "no-error=word-target"); // the image of half the data
+        const std::string report = dir.file("app.html");
+        const json map = converted_map(dir, with_leading, ImageFormat::Efw, &told, report.c_str());
+        std::FILE* fp = std::tmpfile();
+        print_section_table(fp, g_Layout);
+        const std::string table = harness::slurp(fp);
+        std::fclose(fp);
+        const std::string page = harness::read_text(report);
+        // The report lists the run's warnings by name: the five leading sections', and on
+        // the word target the one about sizes in words.
+        const auto count = [&](const std::string& what) {
+            std::size_t n = 0;
+            for (std::size_t at = page.find(what); at != std::string::npos;
+                 at = page.find(what, at + 1))
+                ++n;
+            return n;
+        };
+        EXPECT_EQ(count("<li>"), told.count);
+        EXPECT_EQ(count("<code>[-Wleft-out]</code>"), 5u);
+        EXPECT_EQ(count("<code>[-Wword-target]</code>"), target == 0x98 ? 1u : 0u);
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.index);
+            const json& s = map["sections"][c.index];
+            EXPECT_EQ(s["use"], c.use);
+            if (c.reason != nullptr) {
+                EXPECT_EQ(s["reason"], c.reason);
+            }
+            EXPECT_EQ(s["fate"], c.fate);
+            char index[8];
+            std::snprintf(index, sizeof index, "%5u  ", c.index);
+            const auto line = lines_starting(table, index);
+            ASSERT_EQ(line.size(), 1u) << table;
+            EXPECT_TRUE(line[0].ends_with(std::string("  ") + c.fate)) << line[0];
+            const std::string row =
+                "<tr id=\"s" + std::to_string(c.index) + "\" class=\"" + c.use + "\">";
+            const std::size_t at = page.find(row);
+            ASSERT_NE(at, std::string::npos) << row;
+            EXPECT_NE(page.find(std::string("<td>") + c.fate + "</td></tr>", at),
+                      std::string::npos);
         }
+        EXPECT_EQ(map["sections"][6]["record"], 0);
+        EXPECT_EQ(map["sections"][1]["warning"], "left-out");
+        EXPECT_EQ(map["sections"][5]["image_offset"], 0);
+        EXPECT_EQ(map["sections"][11]["size"], -8);
+        // Sizes carry their unit on a word target; the data left out (the five leading
+        // sections' 37 bytes or words) counts bytes.
+        const bool words = target == 0x98;
+        EXPECT_NE(lines_starting(table, "    6  .text ")[0].find(words ? " 0x5 words " : " 0x5 "),
+                  std::string::npos);
+        EXPECT_EQ(lines_starting(table, "image ")[0],
+                  "image " + hex(map["image_size"].get<std::uint64_t>()) +
+                      " bytes, 1 records, 0x8 bytes of data in the image, " +
+                      (words ? "0x4a" : "0x25") + " bytes of data left out");
     }
-    EXPECT_EQ(map["sections"][5]["image_offset"], 0);
-    EXPECT_EQ(map["sections"][11]["size"], -8);
 }
 
 // --- the programs ---------------------------------------------------------------------
@@ -501,6 +587,20 @@ TEST(Json, EfwdumpPrintsNothingForAMalformedImage) {
         const std::string path = dir.file(std::string(c.label) + ".efw");
         coffgen::write_file(path, c.image);
         const auto r = harness::run_program(EFWDUMP_EXE, "efwdump", {"--json", path}, "/");
+        // --report draws a well-formed image, every record marked, and writes nothing for
+        // a malformed one.
+        const std::string page = path + ".html";
+        const auto drawn =
+            harness::run_program(EFWDUMP_EXE, "efwdump", {"--report", page, path}, "/");
+        EXPECT_EQ(drawn.status, c.fault == nullptr ? 0 : 1) << drawn.err;
+        EXPECT_EQ(drawn.out, "");
+        EXPECT_EQ(harness::file_exists(page), c.fault == nullptr);
+        if (c.fault == nullptr) {
+            const std::string text = harness::read_text(page);
+            EXPECT_NE(text.find("id=\"r3\""), std::string::npos);
+            EXPECT_EQ(text.find("id=\"r4\""), std::string::npos);
+            EXPECT_TRUE(text.ends_with("</html>\n"));
+        }
         if (c.fault == nullptr) {
             EXPECT_EQ(r.status, 0) << r.err;
             EXPECT_EQ(r.out, image_json(path));
@@ -559,6 +659,9 @@ TEST_P(FormatRuns, WriteWhatTheyNameOrNothing) {
         const std::string text = harness::read_text(dir.file(name));
         if (name.ends_with(".json"))
             EXPECT_EQ(json::parse(text)["crc32"], zlib_crc(image));
+        else if (name.ends_with(".html"))
+            EXPECT_TRUE(text.ends_with("</html>\n") && text.find("id=\"r3\"") != std::string::npos)
+                << text;
         else if (given("ihex"))
             EXPECT_EQ(read_ihex(text, base), image);
         else if (given("srec") || given("--format=srec"))
@@ -597,6 +700,39 @@ INSTANTIATE_TEST_SUITE_P(
                 0,
                 {"fw/VELTARA-app.efw", "img/m.json"},
                 ""},
+        RunCase{"report_beside_map",
+                {"--map", "img/m.json", "--report=img/r.html", "fw/app.out"},
+                0,
+                {"fw/VELTARA-app.efw", "img/m.json", "img/r.html"},
+                ""},
+        RunCase{"dry_run_writes_nothing",
+                {"-n", "-O", "ihex", "--map", "img/m.json", "--report", "img/r.html", "fw/app.out"},
+                0,
+                {},
+                ""},
+        RunCase{"dry_run_checks_the_writing",
+                {"--dry-run", "-O", "ihex", "--base", "0xFFFFF800", "fw/app.out"},
+                1,
+                {},
+                "fw/VELTARA-app.hex: image offset 0x800 lies past the 32-bit address range "
+                "from base 0xfffff800"},
+        RunCase{"dry_run_checks_the_report",
+                {"-n", "--report", "fw/./app.out", "fw/app.out"},
+                1,
+                {},
+                "fw/./app.out: the output is the input itself; nothing was replaced"},
+        RunCase{"report_is_the_image",
+                {"--report", "fw/VELTARA-app.efw", "fw/app.out"},
+                1,
+                {},
+                "fw/VELTARA-app.efw: the report would replace the image; nothing was written"},
+        RunCase{"report_on_standard_output",
+                {"-q", "--report", "-", "fw/app.out"},
+                1,
+                {},
+                "-: the report needs a file; standard output takes the image or the listing"},
+        usage("sections_and_image_on_standard_output", {"--sections", "-o", "-", "fw/app.out"},
+              "--sections needs standard output, which -o - takes for the image"),
         usage("unknown_format", {"-O", "bin", "fw/app.out"},
               "invalid argument 'bin' for '--format' (efw, ihex or srec)"),
         usage("base_without_text_format", {"--base", "0", "fw/app.out"},

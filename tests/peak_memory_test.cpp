@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -49,8 +50,8 @@ Measured measure(const char* label, const Object& object,
     harness::ScratchDir dir;
     harness::write_text(dir.file("config.ini"), config);
     coffgen::write_file(dir.file("app.out"), coffgen::build(object));
-    const std::string report = dir.file("peak");
-    std::vector<std::string> args{report, harness::converter_path(), dir.file("coff2efw")};
+    const std::string peak = dir.file("peak");
+    std::vector<std::string> args{peak, harness::converter_path(), dir.file("coff2efw")};
     args.insert(args.end(), options.begin(), options.end());
     for (std::string& a : args)
         a = a[0] == '@' ? dir.file(a.substr(1)) : a;
@@ -60,8 +61,10 @@ Measured measure(const char* label, const Object& object,
     Measured m{label, 0, 0};
     if (harness::file_exists(dir.file("VELTARA-app.efw")))
         m.image_size = coffgen::read_file(dir.file("VELTARA-app.efw")).size();
-    if (harness::file_exists(report))
-        m.peak_rss_kib = std::stol(harness::read_text(report));
+    if (harness::file_exists(peak))
+        m.peak_rss_kib = std::stol(harness::read_text(peak));
+    const bool report = std::find(options.begin(), options.end(), "--report") != options.end();
+    EXPECT_EQ(harness::file_exists(dir.file("app.html")), report) << label;
     return m;
 }
 
@@ -108,6 +111,8 @@ TEST(PeakMemory, StaysFlatAsSectionsAndDataGrow) {
         measure("2048 sections of 16 bytes", full_table(16)),
         measure("2048 sections of 32 KiB", full_table(each)),
         measure("example object, 100 MB config.ini", coffgen::example_object(), huge_config()),
+        measure("2048 sections of 16 bytes, --report", full_table(16), harness::kAppConfig,
+                {"--report", "@app.html"}),
     };
     ASSERT_EQ(runs[2].image_size, 0x804 + 2043 * (8 + each) + 8) << "not the whole data copied";
     ASSERT_EQ(runs[3].image_size, runs[0].image_size) << "the value after 100 MB was not found";
@@ -124,6 +129,7 @@ TEST(PeakMemory, StaysFlatAsSectionsAndDataGrow) {
     // Allocator and stream noise stay far below this; one buffer per section or a copy
     // of the data would not.
     EXPECT_LE(highest - lowest, 4 * 1024) << "peak resident size grows with the input";
+    EXPECT_LE(runs[4].peak_rss_kib - runs[1].peak_rss_kib, 1024) << "the report holds the page";
 }
 
 } // namespace

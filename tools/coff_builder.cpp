@@ -211,4 +211,37 @@ Object example_object() {
     return o;
 }
 
+Object full_table_object() {
+    Object o = example_object();
+    o.sections.resize(5);
+    o.sections[3].data = pattern(6, 0x70); // a leading section with data: left out
+    o.sections[3].flags = 0x20;
+    o.sections.push_back({.name = "<script>alert(\"&'\")</script>\xE9\xFF",
+                          .data = pattern(3, 0x71),
+                          .virt = 0x100});
+    for (unsigned i = static_cast<unsigned>(o.sections.size()); i < 2048; ++i) {
+        Section s{.name = ".sect_" + std::to_string(i) + "_data",
+                  .data = pattern(1 + (i * 37) % 300, static_cast<std::uint8_t>(i)),
+                  .virt = static_cast<std::int32_t>(0x10000 + i * 0x200),
+                  .mem_page = static_cast<std::uint16_t>(i % 2)};
+        s.phy = s.virt;
+        if (i % 97 == 0)
+            s.virt -= 0x300; // lands on the section before it on its page
+        if (i % 13 == 0)
+            s.flags = 0x10;
+        else if (i % 29 == 0)
+            s.flags = 0x01;
+        else if (i % 31 == 0)
+            s = Section{.name = ".bss_" + std::to_string(i),
+                        .virt = s.virt,
+                        .flags = 0x80,
+                        .size = 0x40,
+                        .mem_page = 1};
+        else if (i % 211 == 0)
+            s.data.clear();
+        o.sections.push_back(std::move(s));
+    }
+    return o;
+}
+
 } // namespace coffgen

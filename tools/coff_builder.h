@@ -84,4 +84,10 @@ void write_config_naming(const std::string& ini_path, const std::string& object_
 // and data of odd sizes, an uninitialised section, a copy section and an unnamed one.
 Object example_object();
 
+// The most sections a table holds (2048), with every fate among them: a leading section
+// that would carry data, a boot section, records on two pages (some overlapping, some
+// only a few bytes), copy, dummy, empty and uninitialised sections, and long names that
+// live in the string table, one of them full of markup and bytes that are not UTF-8.
+Object full_table_object();
+
 } // namespace coffgen
