@@ -94,6 +94,10 @@ constexpr OptionRow kConverterRows[] = {
 constexpr OptionRow kDumpRows[] = {
     {'\0', "against", nullptr, nullptr, &CommandLine::against, "OBJECT", false,
      "compare IMAGE with the image converted from OBJECT"},
+    {'\0', "diff", nullptr, nullptr, &CommandLine::diff, "OLD", false,
+     "compare the image OLD with IMAGE by their structure"},
+    {'\0', "base", nullptr, nullptr, &CommandLine::base, "ADDR", false,
+     "read Intel HEX and S-records from ADDR (default 0x90000000)"},
     {'\0', "data", nullptr, &CommandLine::data, nullptr, nullptr, false,
      "also print each record's bytes as a hex dump"},
     {'\0', "json", nullptr, &CommandLine::json, nullptr, nullptr, false,

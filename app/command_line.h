@@ -17,9 +17,10 @@ struct CommandLine {
     const char* output = nullptr;  // coff2efw -o
     const char* config = nullptr;  // coff2efw --config
     const char* format = nullptr;  // coff2efw -O, as given; main checks it
-    const char* base = nullptr;    // coff2efw --base
+    const char* base = nullptr;    // coff2efw and efwdump --base
     const char* map = nullptr;     // coff2efw --map
     const char* against = nullptr; // efwdump --against
+    const char* diff = nullptr;    // efwdump --diff: the older image
     bool quiet = false;
     Warnings warnings;                   // coff2efw -W and --strict, applied in their order
     std::uint64_t max_size = kNoMaxSize; // coff2efw --max-size

@@ -4,9 +4,12 @@
 #include "app/command_line.h"
 #include "app/report.h"
 #include "base/failure.h"
-#include "image/image_reader.h"
+#include "image/hex_sinks.h"
+#include "image/image_input.h"
+#include "image/image_listing.h"
 #include "platform/files.h"
 #include "run/image_compare.h"
+#include "run/image_diff.h"
 #include "run/json_descriptions.h"
 
 #include <cstdio>
@@ -18,6 +21,7 @@ constexpr const char* kUsage =
     "usage: efwdump [--data] IMAGE\n"
     "       efwdump --json IMAGE\n"
     "       efwdump --against OBJECT IMAGE\n"
+    "       efwdump [--json] --diff OLD IMAGE\n"
     "\n"
     "Lists a ROM image written by coff2efw and checks its layout: the boot region (16-bit\n"
     "units up to the last non-zero one), the entry address, one line per load record\n"
@@ -27,12 +31,24 @@ constexpr const char* kUsage =
     "decimal. A malformed image is listed up to its fault, which standard error names\n"
     "with its image offset.\n"
     "\n"
+    "IMAGE (and OLD) may also be Intel HEX or S-records, told from their content: their\n"
+    "bytes from the --base address on are the image, in address order, without gaps or\n"
+    "overlaps. Everything below then holds for the binary image they carry.\n"
+    "\n"
     "With --against, converts OBJECT as coff2efw would (without its listing) and compares\n"
     "the result with IMAGE byte for byte. A match prints \"IMAGE matches OBJECT (N bytes,\n"
-    "K records, crc32 C)\" with N in hexadecimal (0x...), K in decimal. Otherwise standard\n"
-    "error names the first difference in the image's terms (boot region unit, entry word,\n"
-    "record and section, padding byte, terminator or length) with its offset, the\n"
-    "expected and the found byte; an object that does not convert gives coff2efw's error.\n"
+    "K records, crc32 C)\" with N in hexadecimal (0x...), K in decimal. Otherwise, as cmp,\n"
+    "\"IMAGE OBJECT differ: \" and the first difference in the image's terms (boot region\n"
+    "unit, entry word, record and section, padding byte, terminator or length) with its\n"
+    "offset, the expected and the found byte; an object that does not convert gives\n"
+    "coff2efw's error on standard error.\n"
+    "\n"
+    "With --diff, compares OLD with IMAGE by their structure: the boot units that changed,\n"
+    "the entry word, and the records, matched by destination address and then by their\n"
+    "place, each line one record changed (with its count of differing bytes and the\n"
+    "first), resized, added, removed or moved (its order among the others changed); a\n"
+    "note where one destination has several records; then both sizes and CRC-32s. With\n"
+    "--json the same comes as one JSON object.\n"
     "\n"
     "With --json, prints instead one JSON object for a well-formed image: image_size,\n"
     "crc32, entry, boot_units, records (each with image_offset, size and address),\n"
@@ -42,14 +58,15 @@ constexpr const char* kUsage =
 
 constexpr const char* kUsageEnd =
     "\n"
-    "Exit status, as cmp's: 0 a well-formed image, or with --against a match; 1 a\n"
-    "malformed image or a difference; 2 trouble: a file that cannot be opened or read, an\n"
-    "object that does not convert (nothing could be compared), a usage error, memory.\n";
+    "Exit status, as cmp's: 0 a well-formed image, or with --against or --diff the same;\n"
+    "1 a malformed image or a difference; 2 trouble: a file that cannot be opened or read,\n"
+    "an object that does not convert or an image that is malformed (nothing could be\n"
+    "compared), a usage error, memory.\n";
 
 // Lists and checks the image at `path`; the listing stays as far as it got when the
 // image breaks. Throws Failure.
-int dump(const char* path, bool with_data) {
-    ImageFile image{open_image(path)};
+int dump(const char* path, std::uint32_t base, bool with_data) {
+    ImageFile image{open_image(path, base)};
     dump_image(image, stdout, with_data);
     return 0;
 }
@@ -73,6 +90,13 @@ int main(int argc, char** argv) {
             error = "--data does not go with --against";
         else if (line.json && (line.against != nullptr || line.data))
             error = "--json goes with neither --data nor --against";
+        else if (line.diff != nullptr && (line.against != nullptr || line.data))
+            error = "--diff goes with neither --data nor --against";
+    }
+    std::uint32_t base = kDefaultImageBase;
+    if (error.empty() && line.base != nullptr && !parse_address(line.base, base)) {
+        error = "invalid argument '" + std::string(line.base) +
+                "' for '--base' (0x and hexadecimal digits, or decimal digits, up to 0xFFFFFFFF)";
     }
     if (!error.empty())
         return report_usage_error(reporter, error);
@@ -84,12 +108,14 @@ int main(int argc, char** argv) {
     reporter.subject = line.input;
     const int status = run_reported(reporter, [&] {
         if (line.against != nullptr)
-            return check_image_against(line.against, line.input, stdout);
-        if (line.json) { // complete before the first byte, so a malformed image prints none
-            std::fputs(image_json(line.input).c_str(), stdout);
+            return check_image_against(line.against, line.input, base, stdout);
+        if (line.diff != nullptr)
+            return diff_images(line.diff, line.input, base, line.json, stdout);
+        if (line.json) {
+            write_image_json(line.input, base, stdout);
             return 0;
         }
-        return dump(line.input, line.data);
+        return dump(line.input, base, line.data);
     });
     return close_standard_output(reporter, status);
 }

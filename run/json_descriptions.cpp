@@ -2,21 +2,18 @@
 
 #include "base/failure.h"
 #include "coff/coff_headers.h"
+#include "image/image_input.h"
 #include "image/image_layout.h"
 #include "image/image_reader.h"
 #include "image/rom_image.h"
 #include "platform/files.h"
 #include "platform/mbstring.h"
-
-#include <nlohmann/json.hpp>
+#include "run/json_stream.h"
 
 #include <cerrno>
 #include <new>
 
 namespace {
-
-// Keys in the order the documentation lists them.
-using Json = nlohmann::ordered_json;
 
 // The one place the map takes a section's name from: the linker's long name from the
 // string table where the object has one, as its map file shows it.
@@ -130,38 +127,57 @@ std::string run_map_json(const FileNames& names, ImageFormat format, std::uint32
     return dump(map);
 }
 
-std::string image_json(const std::string& path) {
-    try {
-        ImageFile image{open_image(path)};
-        const BootSummary boot = read_boot_region(image);
-        check_boot_region(image, boot);
-        const std::uint32_t entry = read_entry_word(image);
-        Json records = Json::array();
-        Json padding = Json::array();
-        std::uint64_t pos = kFirstRecordOffset;
-        std::uint64_t end = pos; // where the content before the next header ends
-        LoadRecord rec;
-        while (next_record(image, pos, rec)) {
-            if (rec.offset != end)
-                padding.push_back(end);
-            records.push_back(
+namespace {
+
+// The image's records and then its padding bytes, each walk reading only the headers.
+class RecordsJson final : public ImageVisitor {
+  public:
+    RecordsJson(JsonStream& json, bool padding) : json_(json), padding_(padding) {}
+
+    void record(unsigned, const LoadRecord& rec, std::uint64_t from) override {
+        if (!padding_)
+            json_.element(
                 Json{{"image_offset", rec.offset}, {"size", rec.count}, {"address", rec.dest}});
-            end = pos;
-        }
-        if (pos != end)
-            padding.push_back(end);
-        Json j;
-        j["image_size"] = image.in.size;
-        j["crc32"] = image_crc32(image);
-        j["entry"] = entry;
-        j["boot_units"] = boot.units;
-        j["records"] = std::move(records);
-        j["terminator_offset"] = pos;
-        j["padding"] = std::move(padding);
-        return dump(j);
-    } catch (const std::bad_alloc&) {
-        fail(path, "out of memory", kStatusTrouble);
+        else if (rec.offset != from)
+            json_.element(from);
     }
+    void terminator(std::uint64_t offset, std::uint64_t from) override {
+        terminator_ = offset;
+        if (padding_ && offset != from)
+            json_.element(from);
+    }
+    std::uint64_t terminator_offset() const { return terminator_; }
+
+  private:
+    JsonStream& json_;
+    bool padding_;
+    std::uint64_t terminator_ = 0;
+};
+
+} // namespace
+
+void write_image_json(const std::string& path, std::uint32_t base, std::FILE* out) {
+    ImageFile image{open_image(path, base)};
+    // A malformed image prints nothing: the whole image is checked before the first
+    // byte, and then the records are streamed by walks that read only their headers.
+    check_image(image);
+    const BootSummary boot = read_boot_region(image);
+    JsonStream json(out);
+    json.begin_object();
+    json.value("image_size", image.in.size);
+    json.value("crc32", image_crc32(image));
+    json.value("entry", read_entry_word(image));
+    json.value("boot_units", boot.units);
+    json.begin_array("records");
+    RecordsJson records(json, false);
+    walk_image(image, records);
+    json.end();
+    json.value("terminator_offset", records.terminator_offset());
+    json.begin_array("padding");
+    RecordsJson padding(json, true);
+    walk_image(image, padding);
+    json.end();
+    json.end();
 }
 
 void MapFile::write(const std::string& text, const FileNames& names, const InputFile& in) {

@@ -27,9 +27,10 @@ std::string json_text(std::string_view bytes);
 // CRC-32 `crc`. Ends in a newline.
 std::string run_map_json(const FileNames& names, ImageFormat format, std::uint32_t crc);
 
-// The description of the image at `path`, checked as efwdump checks it: nothing is
-// returned for a malformed image, whose fault is thrown as Failure. Ends in a newline.
-std::string image_json(const std::string& path);
+// Writes the description of the image at `path` (text read from `base`) to `out`, checked
+// as efwdump checks it: nothing is written for a malformed image, whose fault is thrown
+// as Failure. Ends in a newline.
+void write_image_json(const std::string& path, std::uint32_t base, std::FILE* out);
 
 // The map file of a run, put in place with the image's care: written to a temporary
 // beside its path, renamed only once the image is in place; never written on a failed

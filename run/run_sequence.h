@@ -5,6 +5,7 @@
 #include "coff/coff_headers.h"
 #include "image/hex_sinks.h"
 #include "image/image_passes.h"
+#include "image/rom_image.h"
 #include "run/file_names.h"
 
 #include <cstddef>
@@ -21,7 +22,7 @@ inline constexpr std::size_t kOutputBufferSize = 1 << 16;
 
 // The largest image the format can hold: its offsets are 32-bit signed. No --max-size
 // lets a larger one through.
-inline constexpr std::uint64_t kFormatMaxSize = 0x7FFFFFFF;
+inline constexpr std::uint64_t kFormatMaxSize = kMaxImageSize;
 inline constexpr std::uint64_t kNoMaxSize = ~std::uint64_t{0};
 
 // How a run goes, as the command line sets it. Warnings go to the errors stream whether

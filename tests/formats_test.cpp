@@ -350,6 +350,15 @@ std::uint32_t zlib_crc(const Bytes& b) {
 }
 
 // Runs convert_file on `object` in `dir` with a map, and returns the map parsed.
+// efwdump's description of the image at `path`, in-process.
+std::string image_json(const std::string& path) {
+    std::FILE* out = std::tmpfile();
+    write_image_json(path, kDefaultImageBase, out);
+    std::string text = harness::slurp(out);
+    std::fclose(out);
+    return text;
+}
+
 json converted_map(const harness::ScratchDir& dir, const Object& object, ImageFormat format) {
     coffgen::write_file(dir.file("app.out"), coffgen::build(object));
     FileNames names{"", dir.file("app.out"),

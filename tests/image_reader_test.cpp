@@ -2,7 +2,8 @@
 // sections the object says belong in the image, and every way an image can break must
 // be reported with its cause and offset.
 #include "base/failure.h"
-#include "image/image_reader.h"
+#include "image/image_input.h"
+#include "image/image_listing.h"
 #include "image/rom_image.h"
 #include "run/image_compare.h"
 #include "support/harness.h"
@@ -91,7 +92,8 @@ Checked check_against(const harness::ScratchDir& dir, const Bytes& object, const
     std::FILE* err = std::tmpfile();
     Checked c;
     try {
-        c.status = check_image_against(dir.file("app.out"), dir.file("image.efw"), out);
+        c.status =
+            check_image_against(dir.file("app.out"), dir.file("image.efw"), kDefaultImageBase, out);
     } catch (const Failure& f) {
         std::fprintf(err, "efwdump: error: %s: %s\n", f.path.c_str(), f.cause.c_str());
         c.status = f.status;
@@ -499,9 +501,9 @@ TEST(Against, NamesTheFirstDifferenceInTheImagesTerms) {
     for (const auto& c : cases) {
         const Checked r = check_against(dir, coffgen::build(coffgen::example_object()), c.image);
         EXPECT_EQ(r.status, 1) << c.why;
-        EXPECT_EQ(r.out, "") << c.why;
-        EXPECT_EQ(r.err, "efwdump: error: " + dir.file("image.efw") + ": does not match " +
-                             dir.file("app.out") + ": " + c.where + "\n")
+        EXPECT_EQ(r.err, "") << c.why;
+        EXPECT_EQ(r.out,
+                  dir.file("image.efw") + " " + dir.file("app.out") + " differ: " + c.where + "\n")
             << c.why;
     }
 }
@@ -588,10 +590,11 @@ TEST(Efwdump, ChecksAnImageAgainstItsObject) {
         EFWDUMP_EXE, "efwdump", {"--against", dir.file("app.out"), dir.file("flipped.efw")}, "/",
         {"TMPDIR=" + dir.file("none")});
     EXPECT_EQ(differs.status, 1) << differs.err;
-    EXPECT_EQ(differs.err, "efwdump: error: " + dir.file("flipped.efw") + ": does not match " +
-                               dir.file("app.out") +
-                               ": boot region unit 0x8 (low byte) at offset 0x10: expected " +
-                               hex(image[0x10]) + ", found " + hex(flipped[0x10]) + "\n");
+    EXPECT_EQ(differs.err, "");
+    EXPECT_EQ(differs.out,
+              dir.file("flipped.efw") + " " + dir.file("app.out") +
+                  " differ: boot region unit 0x8 (low byte) at offset 0x10: expected " +
+                  hex(image[0x10]) + ", found " + hex(flipped[0x10]) + "\n");
 
     // A file that cannot be opened is trouble, whichever of the two it is; a difference is
     // not.
@@ -608,9 +611,8 @@ TEST(Efwdump, ChecksAnImageAgainstItsObject) {
     coffgen::write_file(dir.file("changed.efw"), changed);
     r = efwdump({"--ag", dir.file("app.out"), "--", dir.file("changed.efw")});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err.rfind("efwdump: error: " + dir.file("changed.efw") + ": does not match ", 0),
-              0u)
-        << r.err;
+    EXPECT_EQ(r.out.rfind(dir.file("changed.efw") + " " + dir.file("app.out") + " differ: ", 0), 0u)
+        << r.out;
 
     // An object that does not convert fails as the converter fails on it, as trouble:
     // nothing could be compared.
@@ -655,7 +657,7 @@ TEST(Efwdump, Arguments) {
          2,
          "",
          refused("--data does not go with --against")},
-        {{"--ag", "a.out", "--d", "x.efw"}, 2, "", refused("--data does not go with --against")},
+        {{"--ag", "a.out", "--da", "x.efw"}, 2, "", refused("--data does not go with --against")},
         {{"--json", "--data", "x.efw"},
          2,
          "",

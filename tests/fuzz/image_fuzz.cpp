@@ -5,7 +5,8 @@
 // leak, a hang, another exception) is a finding. The CRC-32 the reader gives, with or
 // without a walk before it, must be zlib's over the whole file.
 #include "base/failure.h"
-#include "image/image_reader.h"
+#include "image/image_input.h"
+#include "image/image_listing.h"
 
 #include <cstddef>
 #include <cstdint>
