@@ -6,10 +6,12 @@
 #include "image/image_listing.h"
 #include "image/rom_image.h"
 #include "run/image_compare.h"
+#include "run/image_diff.h"
 #include "support/harness.h"
 #include "tools/coff_builder.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cstdio>
 #include <functional>
@@ -23,6 +25,7 @@ namespace {
 
 using coffgen::Bytes;
 using coffgen::Object;
+using coffgen::pattern;
 using coffgen::Section;
 using harness::slurp;
 
@@ -506,6 +509,103 @@ TEST(Against, NamesTheFirstDifferenceInTheImagesTerms) {
                   dir.file("image.efw") + " " + dir.file("app.out") + " differ: " + c.where + "\n")
             << c.why;
     }
+}
+
+// --- comparing two images by their structure ------------------------------------------
+
+// Sections of 16 bytes each, named by their destinations.
+std::vector<Section> records_at(const std::vector<std::int32_t>& dests, std::size_t each = 16) {
+    std::vector<Section> sections;
+    for (const std::int32_t dest : dests)
+        sections.push_back(Section{.name = ".text",
+                                   .data = pattern(each, static_cast<std::uint8_t>(dest >> 8)),
+                                   .virt = dest});
+    return sections;
+}
+
+// The kind of each record line, the word before its ':', and the last line.
+struct DiffSeen {
+    int status = -1;
+    std::vector<std::string> kinds;
+    std::string last;
+};
+
+DiffSeen diff(const Object& old_object, const Object& new_object, bool json = false) {
+    harness::ScratchDir dir;
+    coffgen::write_file(dir.file("old.efw"), convert_ok(old_object));
+    coffgen::write_file(dir.file("new.efw"), convert_ok(new_object));
+    std::FILE* out = std::tmpfile();
+    DiffSeen seen;
+    seen.status =
+        diff_images(dir.file("old.efw"), dir.file("new.efw"), kDefaultImageBase, json, out);
+    const std::string text = slurp(out);
+    std::fclose(out);
+    if (json) {
+        const nlohmann::json parsed = nlohmann::json::parse(text);
+        for (const auto& r : parsed["records"])
+            seen.kinds.push_back(r["kinds"].dump());
+        return seen;
+    }
+    std::size_t from = 0;
+    for (std::size_t nl; (nl = text.find('\n', from)) != std::string::npos; from = nl + 1) {
+        seen.last = text.substr(from, nl - from);
+        const std::size_t colon = seen.last.find(": record ");
+        if (colon != std::string::npos)
+            seen.kinds.push_back(seen.last.substr(0, colon));
+        else if (seen.last.rfind("boot", 0) == 0 || seen.last.rfind("entry", 0) == 0 ||
+                 seen.last.rfind("note", 0) == 0)
+            seen.kinds.push_back(seen.last.substr(0, seen.last.find(':')));
+    }
+    return seen;
+}
+
+TEST(ImageDiff, NamesEachKindOfChange) {
+    const Object five = with_sections(records_at({0x100, 0x200, 0x300, 0x400, 0x500}));
+    // B changed, C removed, A moved behind E, F added.
+    Object four = with_sections(records_at({0x200, 0x400, 0x500, 0x100, 0x600}));
+    four.sections[5].data[3] ^= 0xFF;
+    Object resized = with_sections(records_at({0x100, 0x200, 0x300, 0x400, 0x500}));
+    resized.sections[6].data.push_back(1);
+    Object entry = five;
+    entry.opt->entry = 0x1234;
+    Object boot = with_sections(records_at({0x100, 0x200, 0x300, 0x400, 0x500}));
+    boot.sections.insert(boot.sections.begin() + 5,
+                         Section{.name = ".boot_L", .data = pattern(4, 1)});
+    Object boot2 = boot;
+    boot2.sections[5].data[1] ^= 1;
+    const Object twice = with_sections(records_at({0x100, 0x100, 0x300}));
+    Object twice_changed = twice;
+    twice_changed.sections[6].data[0] ^= 1;
+    const Object moved_dest = with_sections(records_at({0x100, 0x240, 0x300}));
+    const struct {
+        const char* label;
+        Object old_object, new_object;
+        int status;
+        std::vector<std::string> kinds;
+    } cases[] = {
+        {"itself", five, five, 0, {}},
+        {"changed, removed, moved, added", five, four, 1, {"moved", "changed", "removed", "added"}},
+        {"resized", five, resized, 1, {"resized"}},
+        {"entry word", five, entry, 1, {"entry"}},
+        {"boot unit", boot, boot2, 1, {"boot region"}},
+        {"two records of one destination", twice, twice_changed, 1, {"note", "changed"}},
+        {"destination changed in place",
+         with_sections(records_at({0x100, 0x200, 0x300})),
+         moved_dest,
+         1,
+         {"changed"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const DiffSeen seen = diff(c.old_object, c.new_object);
+        EXPECT_EQ(seen.status, c.status);
+        EXPECT_EQ(seen.kinds, c.kinds) << seen.last;
+        EXPECT_EQ(seen.last.find(" differ: ") != std::string::npos, c.status == 1) << seen.last;
+    }
+    const DiffSeen json = diff(five, four, true);
+    EXPECT_EQ(json.status, 1);
+    EXPECT_EQ(json.kinds, (std::vector<std::string>{R"(["moved"])", R"(["changed"])",
+                                                    R"(["removed"])", R"(["added"])"}));
 }
 
 // The built program, as a user starts it.
