@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -820,6 +821,15 @@ TEST(Efwdump, ReadsStandardInput) {
                   "efwdump: error: standard input: 0x1 bytes after the terminator record at "
                   "offset 0x%zx\n",
                   image.size());
+    // Intel HEX as the converter writes it; a sparse file past the largest image.
+    const auto hex_run = harness::run_program(
+        harness::converter_path(), "coff2efw",
+        {"-q", "-O", "ihex", dir.file("app.out"), "-o", dir.file("app.hex")}, "/");
+    ASSERT_EQ(hex_run.status, 0) << hex_run.err;
+    const Bytes hex_text = coffgen::read_file(dir.file("app.hex"));
+    coffgen::write_file(dir.file("huge.efw"), image);
+    std::filesystem::resize_file(dir.file("huge.efw"), std::uintmax_t{1} << 32);
+    const std::string none = dir.file("none");
 
     const struct {
         const char* label;
@@ -829,6 +839,8 @@ TEST(Efwdump, ReadsStandardInput) {
         int status;
         std::string out;
         std::string err;
+        std::string stdin_path{}; // instead of `bytes`
+        std::string tmpdir{};
     } cases[] = {
         {"a file", image, false, {"-"}, 0, dump(image).listing, ""},
         {"a pipe", image, true, {"-"}, 0, dump(image).listing, ""},
@@ -850,17 +862,50 @@ TEST(Efwdump, ReadsStandardInput) {
          0,
          matches,
          ""},
+        {"Intel HEX through a pipe", hex_text, true, {"-"}, 0, dump(image).listing, ""},
+        {"a directory",
+         image,
+         false,
+         {"-"},
+         2,
+         "",
+         "efwdump: error: standard input: cannot read at offset 0x0: Is a directory\n",
+         "/"},
+        {"past the largest image",
+         image,
+         false,
+         {"-"},
+         1,
+         "",
+         "efwdump: error: standard input: larger than an image can be (0x100000000 bytes, "
+         "0x7fffffff at most)\n",
+         dir.file("huge.efw")},
+        {"TMPDIR that is not there",
+         image,
+         true,
+         {"-"},
+         2,
+         "",
+         "efwdump: error: standard input: cannot create a scratch file to hold it: No such file "
+         "or directory\n",
+         "",
+         none},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         harness::ChildSetup setup{.time_limit = 60};
-        if (c.through_a_pipe) {
+        if (!c.stdin_path.empty()) {
+            setup.stdin_file = c.stdin_path;
+        } else if (c.through_a_pipe) {
             setup.stdin_pipe = text(c.bytes);
         } else {
             coffgen::write_file(dir.file("in.efw"), c.bytes);
             setup.stdin_file = dir.file("in.efw");
         }
-        const auto r = harness::run_program(EFWDUMP_EXE, "efwdump", c.args, "/", {}, setup);
+        std::vector<std::string> env;
+        if (!c.tmpdir.empty())
+            env.push_back("TMPDIR=" + c.tmpdir);
+        const auto r = harness::run_program(EFWDUMP_EXE, "efwdump", c.args, "/", env, setup);
         EXPECT_EQ(r.status, c.status) << r.err;
         EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(r.err, c.err);
