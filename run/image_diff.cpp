@@ -203,8 +203,8 @@ class Report {
                 text += " to " + hex(r.second);
             units += r.second - r.first + 1;
         }
-        std::fprintf(out_, "boot region: unit%s %s changed (%u of %x)\n", units == 1 ? "" : "s",
-                     text.c_str(), units, kBootCapacity);
+        std::fprintf(out_, "boot region: unit%s %s changed (%s of %s)\n", units == 1 ? "" : "s",
+                     text.c_str(), hex(units).c_str(), hex(kBootCapacity).c_str());
     }
 
     void entry(std::uint32_t was, std::uint32_t now) {
@@ -295,10 +295,10 @@ class Report {
         std::fprintf(out_, "crc32: %08x, now %08x\n", a.image.crc, b.image.crc);
         if (differ) {
             std::fprintf(out_,
-                         "%s %s differ: %u records (%u changed, %u resized, %u added, %u "
+                         "%s %s differ: %u record%s (%u changed, %u resized, %u added, %u "
                          "removed, %u moved)\n",
-                         old_.c_str(), new_.c_str(), changes_, counts_[0], counts_[1], counts_[2],
-                         counts_[3], counts_[4]);
+                         old_.c_str(), new_.c_str(), changes_, changes_ == 1 ? "" : "s", counts_[0],
+                         counts_[1], counts_[2], counts_[3], counts_[4]);
         }
         return differ;
     }

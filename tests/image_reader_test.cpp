@@ -773,6 +773,15 @@ TEST(Efwdump, Arguments) {
          "",
          refused("option '--against' given twice")},
         {{"--data=yes", "x.efw"}, 2, "", refused("option '--data' takes no value")},
+        {{"--diff", "a.efw", "--data", "x.efw"},
+         2,
+         "",
+         refused("--diff goes with neither --data nor --against")},
+        {{"--base", "0x1G", "x.hex"},
+         2,
+         "",
+         refused("invalid argument '0x1G' for '--base' (0x and hexadecimal digits, or decimal "
+                 "digits, up to 0xFFFFFFFF)")},
         {{"-hx"}, 0, "usage: efwdump", ""},
         // After "--" nothing is an option: "--help" is an image that is not there.
         {{"--", "--help"},
