@@ -89,3 +89,8 @@ void walk_image(ImageFile& image, ImageVisitor& visitor);
 // Walks and checks the whole image, and then its CRC-32 is known: later walks read only
 // the headers. Throws Failure.
 void check_image(ImageFile& image);
+
+// Walks and checks the image as walk_image does, reading only what the checks need (the
+// boot region, the headers, the padding bytes); the CRC-32 is then taken by the reads
+// that follow, from the start of the file. Throws Failure.
+void walk_image_structure(ImageFile& image, ImageVisitor& visitor);

@@ -41,15 +41,16 @@ struct Side {
     std::vector<RecordHead> heads;
     std::vector<std::size_t> match; // the other side's index, or kNone
 
+    // The structure is checked from the headers alone; the data are read once, forward
+    // where the records keep their order, by the comparison and the CRC-32 behind it.
     Side(const std::string& path, std::uint32_t base) : image{open(path, base)} {
+        Heads visitor(heads);
         try {
-            check_image(image);
+            walk_image_structure(image, visitor);
         } catch (Failure& f) {
             f.status = kStatusTrouble; // a malformed image cannot be compared by its structure
             throw;
         }
-        Heads visitor(heads);
-        walk_image(image, visitor);
         match.assign(heads.size(), kNone);
     }
 
@@ -177,12 +178,9 @@ class Report {
     Report(std::FILE* out, bool json, const std::string& old_path, const std::string& new_path)
         : out_(out), json_(out), as_json_(json), old_(old_path), new_(new_path) {}
 
-    void begin(const Side& a, const Side& b) {
-        if (!as_json_)
-            return;
-        json_.begin_object();
-        json_.value("old", totals(old_, a));
-        json_.value("new", totals(new_, b));
+    void begin() {
+        if (as_json_)
+            json_.begin_object();
     }
 
     void boot(const std::vector<std::pair<std::uint32_t, std::uint32_t>>& runs) {
@@ -280,12 +278,16 @@ class Report {
         std::fprintf(out_, "%s\n", line.c_str());
     }
 
-    // Ends the report; true when anything differed.
-    bool finish(const Side& a, const Side& b, bool boot_or_entry) {
+    // Ends the report with the totals; true when anything differed.
+    bool finish(Side& a, Side& b, bool boot_or_entry) {
+        image_crc32(a.image);
+        image_crc32(b.image);
         const bool differ = boot_or_entry || changes_ > 0 || a.image.in.size != b.image.in.size ||
                             a.image.crc != b.image.crc;
         if (as_json_) {
             json_.end();
+            json_.value("old", totals(old_, a));
+            json_.value("new", totals(new_, b));
             json_.value("same", !differ);
             json_.end();
             return differ;
@@ -356,7 +358,7 @@ int diff_images(const std::string& old_path, const std::string& new_path, std::u
     const std::vector<bool> moved = moved_records(a);
 
     Report report(out, json, old_path, new_path);
-    report.begin(a, b);
+    report.begin();
     const auto boot = boot_changes(a, b);
     report.boot(boot);
     const std::uint32_t was = read_entry_word(a.image);
