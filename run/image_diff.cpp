@@ -187,8 +187,8 @@ class Report {
         if (as_json_) {
             json_.begin_array("boot_units_changed");
             for (const auto& r : runs)
-                json_.element(Json{{"first", r.first}, {"last", r.second}});
-            json_.end();
+                json_.value(nullptr, Json{{"first", r.first}, {"last", r.second}});
+            json_.end_array();
             return;
         }
         if (runs.empty())
@@ -217,9 +217,9 @@ class Report {
             json_.begin_array("ambiguous");
         for (const Ambiguity& m : list) {
             if (as_json_) {
-                json_.element(Json{{"address", m.dest},
-                                   {"old_records", m.old_count},
-                                   {"new_records", m.new_count}});
+                json_.value(nullptr, Json{{"address", m.dest},
+                                          {"old_records", m.old_count},
+                                          {"new_records", m.new_count}});
             } else {
                 std::fprintf(out_,
                              "note: destination %s has %zu records in %s and %zu in %s: "
@@ -229,7 +229,7 @@ class Report {
             }
         }
         if (as_json_) {
-            json_.end();
+            json_.end_array();
             json_.begin_array("records");
         }
     }
@@ -252,7 +252,7 @@ class Report {
                 if (d.differing > 0)
                     j["first_difference"] = d.first;
             }
-            json_.element(j);
+            json_.value(nullptr, j);
             return;
         }
         std::string line;
@@ -285,11 +285,12 @@ class Report {
         const bool differ = boot_or_entry || changes_ > 0 || a.image.in.size != b.image.in.size ||
                             a.image.crc != b.image.crc;
         if (as_json_) {
-            json_.end();
+            json_.end_array();
             json_.value("old", totals(old_, a));
             json_.value("new", totals(new_, b));
             json_.value("same", !differ);
-            json_.end();
+            json_.end_object();
+            json_.finish();
             return differ;
         }
         std::fprintf(out_, "size: %s, now %s\n", hex(a.image.in.size).c_str(),

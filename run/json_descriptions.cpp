@@ -136,15 +136,16 @@ class RecordsJson final : public ImageVisitor {
 
     void record(unsigned, const LoadRecord& rec, std::uint64_t from) override {
         if (!padding_)
-            json_.element(
+            json_.value(
+                nullptr,
                 Json{{"image_offset", rec.offset}, {"size", rec.count}, {"address", rec.dest}});
         else if (rec.offset != from)
-            json_.element(from);
+            json_.value(nullptr, from);
     }
     void terminator(std::uint64_t offset, std::uint64_t from) override {
         terminator_ = offset;
         if (padding_ && offset != from)
-            json_.element(from);
+            json_.value(nullptr, from);
     }
     std::uint64_t terminator_offset() const { return terminator_; }
 
@@ -171,13 +172,14 @@ void write_image_json(const std::string& path, std::uint32_t base, std::FILE* ou
     json.begin_array("records");
     RecordsJson records(json, false);
     walk_image(image, records);
-    json.end();
+    json.end_array();
     json.value("terminator_offset", records.terminator_offset());
     json.begin_array("padding");
     RecordsJson padding(json, true);
     walk_image(image, padding);
-    json.end();
-    json.end();
+    json.end_array();
+    json.end_object();
+    json.finish();
 }
 
 void MapFile::write(const std::string& text, const FileNames& names, const InputFile& in) {

@@ -32,8 +32,6 @@ void JsonStream::end() {
         indent(depth_);
     }
     std::fputc(closing_[depth_], out_);
-    if (depth_ == 0)
-        std::fputc('\n', out_);
 }
 
 void JsonStream::value(const char* key, const Json& v) {

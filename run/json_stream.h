@@ -19,14 +19,18 @@ class JsonStream {
     // `key` of an object.
     void begin_object(const char* key = nullptr) { begin(key, '{'); }
     void begin_array(const char* key = nullptr) { begin(key, '['); }
-    // Closes what was opened last; the top-level one ends with a newline.
-    void end();
+    // Closes what was opened last.
+    void end_object() { end(); }
+    void end_array() { end(); }
 
     // One member of the open object, or with a null key one element of the open array.
     void value(const char* key, const Json& v);
-    void element(const Json& v) { value(nullptr, v); }
+
+    // Ends the document with a newline.
+    void finish() { std::fputc('\n', out_); }
 
   private:
+    void end();
     void begin(const char* key, char bracket);
     void next_child(const char* key);
     void indent(unsigned depth);
