@@ -7,6 +7,7 @@
 #include "image/text_image_reader.h"
 #include "run/file_names.h"
 #include "run/json_descriptions.h"
+#include "run/json_stream.h"
 #include "run/run_sequence.h"
 #include "support/harness.h"
 #include "tools/coff_builder.h"
@@ -521,6 +522,35 @@ TEST(Json, TheMapAgreesWithTheLayoutAndTheImage) {
                 padding.push_back(end);
             EXPECT_EQ(described["padding"], json(padding));
         }
+    }
+}
+
+// Written a value at a time, a document reads as the library's own dump would lay it out.
+TEST(Json, StreamedAsTheLibraryLaysItOut) {
+    const json cases[] = {
+        json::object(),
+        json{{"records", json::array()}, {"padding", json::array()}},
+        json{{"size", 3}, {"records", {{{"a", 1}, {"b", {1, 2}}}, {{"a", "x\ny"}}}}},
+        json{{"old", {{"path", "a.efw"}, {"crc32", 1}}}, {"same", false}},
+    };
+    for (const json& c : cases) {
+        std::FILE* out = std::tmpfile();
+        JsonStream stream(out);
+        stream.begin_object();
+        for (const auto& [key, value] : c.items()) {
+            if (!value.is_array()) {
+                stream.value(key.c_str(), value);
+                continue;
+            }
+            stream.begin_array(key.c_str());
+            for (const json& element : value)
+                stream.value(nullptr, element);
+            stream.end_array();
+        }
+        stream.end_object();
+        stream.finish();
+        EXPECT_EQ(harness::slurp(out), c.dump(2) + "\n");
+        std::fclose(out);
     }
 }
 
