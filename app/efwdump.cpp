@@ -60,8 +60,8 @@ constexpr const char* kUsageEnd =
     "\n"
     "Exit status, as cmp's: 0 a well-formed image, or with --against or --diff the same;\n"
     "1 a malformed image or a difference; 2 trouble: a file that cannot be opened or read,\n"
-    "an object that does not convert or an image that is malformed (nothing could be\n"
-    "compared), a usage error, memory.\n";
+    "with --against an object that does not convert and with --diff a malformed image\n"
+    "(nothing could be compared), a usage error, memory.\n";
 
 // Lists and checks the image at `path`; the listing stays as far as it got when the
 // image breaks. Throws Failure.

@@ -1,5 +1,6 @@
 #include "image/image_reader.h"
 
+#include "base/crc32.h"
 #include "base/failure.h"
 #include "base/little_endian.h"
 #include "image/rom_image.h"

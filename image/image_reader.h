@@ -2,13 +2,13 @@
 // each checked against the layout the converter writes. The file is read in bounded
 // pieces (the boot region at most), so images of any size cost the same memory. The
 // listing, the JSON description and the comparison of two images are visitors of the
-// one walk.
+// one walk; the check against an object needs none, as it names a difference from the
+// layout the object gives.
 //
 // Every structural fault is thrown as a Failure whose text ends in " at offset 0x<n>",
 // the image offset where the layout breaks.
 #pragma once
 
-#include "base/crc32.h"
 #include "base/input_file.h"
 
 #include <cstdint>
