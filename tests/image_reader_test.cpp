@@ -850,6 +850,7 @@ TEST(Efwdump, ReadsStandardInput) {
         std::string err;
         std::string stdin_path{}; // instead of `bytes`
         std::string tmpdir{};
+        std::uint64_t file_size_limit = 0; // the most a file may grow to; 0 for no limit
     } cases[] = {
         {"a file", image, false, {"-"}, 0, dump(image).listing, ""},
         {"a pipe", image, true, {"-"}, 0, dump(image).listing, ""},
@@ -899,10 +900,22 @@ TEST(Efwdump, ReadsStandardInput) {
          "or directory\n",
          "",
          none},
+        {"a scratch file that cannot grow",
+         large,
+         true,
+         {"-"},
+         2,
+         "",
+         "efwdump: error: standard input: cannot keep it in a scratch file: File too large\n",
+         "",
+         "",
+         4096},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         harness::ChildSetup setup{.time_limit = 60};
+        if (c.file_size_limit != 0)
+            setup.file_size_limit = c.file_size_limit;
         if (!c.stdin_path.empty()) {
             setup.stdin_file = c.stdin_path;
         } else if (c.through_a_pipe) {
