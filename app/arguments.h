@@ -3,6 +3,7 @@
 
 #include "app/command_line.h"
 #include "app/report.h"
+#include "coff2efw_version.h"
 
 #include <cstdio>
 

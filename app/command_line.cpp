@@ -1,5 +1,9 @@
 #include "app/command_line.h"
 
+#include "base/failure.h"
+#include "base/numbers.h"
+#include "image/rom_image.h"
+
 #include <algorithm>
 #include <cstring>
 #include <string_view>
@@ -18,63 +22,195 @@ std::string take_strict(CommandLine& line, const std::string&, const char*) {
     return {};
 }
 
+// The restricted edit distance between two names (insertions, deletions, changes and
+// swaps of neighbours), as the compilers measure a misspelling.
+std::size_t edit_distance(std::string_view a, std::string_view b) {
+    constexpr std::size_t kLongest = 64; // longer than any name; longer text is no typo
+    if (a.size() >= kLongest || b.size() >= kLongest)
+        return kLongest;
+    std::size_t d[kLongest + 1][kLongest + 1];
+    for (std::size_t i = 0; i <= a.size(); ++i)
+        d[i][0] = i;
+    for (std::size_t j = 0; j <= b.size(); ++j)
+        d[0][j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t change = a[i - 1] == b[j - 1] ? 0 : 1;
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + change});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    }
+    return d[a.size()][b.size()];
+}
+
+// Whether `typed` is near enough to `name` to be taken for a misspelling of it: about a
+// third of the longer one's letters may differ, and always one where both are of about
+// the same length, but never for one-letter names.
+bool near_enough(std::string_view typed, std::string_view name) {
+    const std::size_t longer = std::max(typed.size(), name.size());
+    const std::size_t shorter = std::min(typed.size(), name.size());
+    if (longer <= 1 || shorter == 0)
+        return false;
+    const std::size_t cutoff =
+        longer - shorter <= 1 ? std::max<std::size_t>(longer / 3, 1) : (longer + 2) / 3;
+    return edit_distance(typed, name) <= cutoff;
+}
+
+// Keeps `name` in `best` when it is nearer to `typed` than what `best` holds.
+void consider(std::string_view typed, std::string_view name, std::string_view& best) {
+    if (!near_enough(typed, name))
+        return;
+    if (best.empty() || edit_distance(typed, name) < edit_distance(typed, best))
+        best = name;
+}
+
+std::string did_you_mean(std::string_view spelled) {
+    return "; did you mean " + quoted(spelled) + "?";
+}
+
 std::string take_warning(CommandLine& line, const std::string& spelled, const char* value) {
     if (apply_warning_option(line.warnings, value))
         return {};
-    return "unknown warning option " + quoted(spelled + value) + "; the warning names are " +
-           warning_name_list();
+    // The name after the prefixes that apply_warning_option takes, compared alone.
+    std::string_view name = value;
+    std::size_t prefix = 0;
+    bool error_prefix = false;
+    for (const std::string_view p : {"no-", "error="}) {
+        if (name.substr(prefix, p.size()) == p) {
+            prefix += p.size();
+            error_prefix = p == "error=";
+        }
+    }
+    name.remove_prefix(prefix);
+    std::string_view best;
+    for (const char* known : kWarningNames)
+        consider(name, known, best);
+    if (!error_prefix) // -Werror and -Wno-error themselves
+        consider(name, "error", best);
+    const std::string unknown = "unknown warning option " + quoted(spelled + value);
+    if (!best.empty())
+        return unknown + did_you_mean(spelled + std::string(value, prefix) + std::string(best));
+    return unknown + "; the warning names are " + warning_name_list();
 }
 
-// SIZE: decimal, or hexadecimal after "0x", times 1024 after K and 1024 * 1024 after M.
-bool read_size(const char* text, std::uint64_t& size) {
-    const bool hex = text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    const char* p = hex ? text + 2 : text;
-    const unsigned base = hex ? 16 : 10;
-    std::uint64_t v = 0;
-    const char* digits = p;
-    for (;; ++p) {
-        unsigned d;
-        if (*p >= '0' && *p <= '9')
-            d = static_cast<unsigned>(*p - '0');
-        else if (hex && *p >= 'a' && *p <= 'f')
-            d = static_cast<unsigned>(*p - 'a' + 10);
-        else if (hex && *p >= 'A' && *p <= 'F')
-            d = static_cast<unsigned>(*p - 'A' + 10);
-        else
-            break;
-        if (v > (~std::uint64_t{0} - d) / base)
-            return false;
-        v = v * base + d;
+std::string take_silence(CommandLine& line, const std::string&, const char*) {
+    line.warnings.silenced = true;
+    return {};
+}
+
+std::string twice(const std::string& spelled) {
+    return "option " + quoted(spelled) + " given twice";
+}
+
+std::string invalid(const char* value, const char* option, const char* takes) {
+    return "invalid argument " + quoted(value) + " for '--" + option + "' (" + takes + ")";
+}
+
+std::string take_format(CommandLine& line, const std::string& spelled, const char* value) {
+    ImageFormat format = ImageFormat::Efw;
+    if (line.format)
+        return twice(spelled);
+    if (!parse_image_format(value, format))
+        return invalid(value, "format", "efw, ihex or srec");
+    line.format = format;
+    return {};
+}
+
+std::string take_base(CommandLine& line, const std::string& spelled, const char* value) {
+    std::uint32_t base = 0;
+    if (line.base)
+        return twice(spelled);
+    if (!parse_address(value, base)) {
+        return invalid(value, "base",
+                       "0x and hexadecimal digits, or decimal digits, up to 0xFFFFFFFF");
     }
-    if (p == digits)
-        return false;
-    unsigned shift = 0;
-    if (*p == 'K' || *p == 'k')
-        shift = 10;
-    else if (*p == 'M' || *p == 'm')
-        shift = 20;
-    if (shift != 0 && (*++p != '\0' || v > (~std::uint64_t{0} >> shift)))
-        return false;
-    if (*p != '\0')
-        return false;
-    size = v << shift;
-    return true;
+    line.base = base;
+    return {};
+}
+
+// --max-size and --pad-to: bytes, with the units coreutils' programs take.
+std::string take_size(std::optional<std::uint64_t>& slot, const std::string& spelled,
+                      const char* value) {
+    std::uint64_t size = 0;
+    if (slot)
+        return twice(spelled);
+    if (!parse_size(value, size)) {
+        return "invalid size " + quoted(value) + " for " + quoted(spelled) +
+               ": give bytes in decimal or 0x hexadecimal, optionally followed by K, KiB, KB, "
+               "M, MiB, MB, G, GiB or GB";
+    }
+    slot = size;
+    return {};
 }
 
 std::string take_max_size(CommandLine& line, const std::string& spelled, const char* value) {
-    if (read_size(value, line.max_size))
-        return {};
-    return "invalid size " + quoted(value) + " for " + quoted(spelled) +
-           ": give bytes in decimal or 0x hexadecimal, or with K or M for KiB or MiB";
+    return take_size(line.max_size, spelled, value);
+}
+
+std::string take_pad_to(CommandLine& line, const std::string& spelled, const char* value) {
+    std::string error = take_size(line.pad_to, spelled, value);
+    if (error.empty() && *line.pad_to == 0)
+        error = "invalid size " + quoted(value) + " for " + quoted(spelled) +
+                ": no image is smaller than " + hex(kMinImageSize) + " bytes";
+    return error;
+}
+
+std::string take_record_bytes(CommandLine& line, const std::string& spelled, const char* value) {
+    std::uint64_t n = 0;
+    if (line.record_bytes)
+        return twice(spelled);
+    if (!parse_number(value, kMaxRecordBytes, n) || n == 0)
+        return invalid(value, "record-bytes", "1 to 255");
+    line.record_bytes = static_cast<unsigned>(n);
+    return {};
+}
+
+std::string take_srec_address(CommandLine& line, const std::string& spelled, const char* value) {
+    SRecordAddress width = SRecordAddress::Auto;
+    if (line.srec_address)
+        return twice(spelled);
+    if (!parse_srec_address(value, width))
+        return invalid(value, "srec-address", "auto, 16, 24 or 32");
+    line.srec_address = width;
+    return {};
+}
+
+std::string take_line_end(CommandLine& line, const std::string& spelled, const char* value) {
+    LineEnd end = LineEnd::CrLf;
+    if (line.line_end)
+        return twice(spelled);
+    if (!parse_line_end(value, end))
+        return invalid(value, "line-end", "crlf or lf");
+    line.line_end = end;
+    return {};
+}
+
+std::string take_fill(CommandLine& line, const std::string& spelled, const char* value) {
+    std::uint64_t byte = 0;
+    if (line.fill)
+        return twice(spelled);
+    if (!parse_number(value, 0xFF, byte))
+        return invalid(value, "fill", "a byte: 0 to 255, or 0x0 to 0xff");
+    line.fill = static_cast<unsigned char>(byte);
+    return {};
 }
 
 constexpr OptionRow kConverterRows[] = {
     {'o', "output", nullptr, nullptr, &CommandLine::output, "FILE", false,
      "write the image to FILE instead"},
-    {'O', "format", nullptr, nullptr, &CommandLine::format, "FORMAT", false,
-     "write the image as efw (the default), ihex or srec"},
-    {'\0', "base", nullptr, nullptr, &CommandLine::base, "ADDR", false,
-     "place ihex and srec bytes from ADDR (default 0x90000000)"},
+    {'O', "format", nullptr, nullptr, nullptr, "FORMAT", false,
+     "write the image as efw (the default), ihex or srec", take_format},
+    {'\0', "base", nullptr, nullptr, nullptr, "ADDR", false,
+     "place ihex and srec bytes from ADDR (default 0x90000000)", take_base},
+    {'\0', "record-bytes", nullptr, nullptr, nullptr, "N", false,
+     "put at most N (1-255) data bytes on a line (default 32)", take_record_bytes},
+    {'\0', "srec-address", nullptr, nullptr, nullptr, "WIDTH", false,
+     "write srec addresses in 16, 24, 32 bits or auto (default 32)", take_srec_address},
+    {'\0', "srec-count", nullptr, &CommandLine::srec_count, nullptr, nullptr, false,
+     "add the S5 or S6 record counting the srec data records"},
+    {'\0', "line-end", nullptr, nullptr, nullptr, "END", false,
+     "end ihex and srec lines in crlf (the default) or lf", take_line_end},
     {'\0', "map", nullptr, nullptr, &CommandLine::map, "FILE", false,
      "also write a JSON map of the run to FILE"},
     {'\0', "config", nullptr, nullptr, &CommandLine::config, "FILE", false,
@@ -85,8 +221,14 @@ constexpr OptionRow kConverterRows[] = {
      "treat every warning as an error (-Werror)", take_strict},
     {'W', "", nullptr, nullptr, nullptr, "no-NAME", false,
      "silence the warning NAME (-WNAME: tell it again)", take_warning, true},
+    {'w', "", nullptr, nullptr, nullptr, nullptr, false,
+     "silence every warning not made an error by name", take_silence},
     {'\0', "max-size", nullptr, nullptr, nullptr, "SIZE", false,
-     "refuse an image of more than SIZE bytes (0x for hex, K, M)", take_max_size},
+     "refuse an image of more than SIZE bytes (0x for hex, K, KB, M...)", take_max_size},
+    {'\0', "pad-to", nullptr, nullptr, nullptr, "SIZE", false,
+     "fill the image behind its terminator up to SIZE bytes", take_pad_to},
+    {'\0', "fill", nullptr, nullptr, nullptr, "BYTE", false, "fill with BYTE instead of 0xff",
+     take_fill},
     {'h', "help", "/?", &CommandLine::help, nullptr, nullptr, true, "show this text"},
     {'\0', "version", nullptr, &CommandLine::version, nullptr, nullptr, true, "show the version"},
 };
@@ -96,8 +238,12 @@ constexpr OptionRow kDumpRows[] = {
      "compare IMAGE with the image converted from OBJECT"},
     {'\0', "diff", nullptr, nullptr, &CommandLine::diff, "OLD", false,
      "compare the image OLD with IMAGE by their structure"},
-    {'\0', "base", nullptr, nullptr, &CommandLine::base, "ADDR", false,
-     "read Intel HEX and S-records from ADDR (default 0x90000000)"},
+    {'\0', "base", nullptr, nullptr, nullptr, "ADDR", false,
+     "read Intel HEX and S-records from ADDR (default 0x90000000)", take_base},
+    {'\0', "pad-to", nullptr, nullptr, nullptr, "SIZE", false,
+     "with --against: the image was filled up to SIZE bytes", take_pad_to},
+    {'\0', "fill", nullptr, nullptr, nullptr, "BYTE", false,
+     "with --against: filled with BYTE instead of 0xff", take_fill},
     {'\0', "data", nullptr, &CommandLine::data, nullptr, nullptr, false,
      "also print each record's bytes as a hex dump"},
     {'\0', "json", nullptr, &CommandLine::json, nullptr, nullptr, false,
@@ -140,6 +286,11 @@ const OptionRow* find_long(const OptionTable& table, std::string_view name, std:
     const std::string spelled = "--" + std::string(name);
     if (matches == 0) {
         error = "unknown option " + quoted(spelled);
+        std::string_view best;
+        for (std::size_t k = 0; k < table.count && !name.empty(); ++k)
+            consider(name, table.rows[k].long_name, best);
+        if (!best.empty())
+            error += did_you_mean("--" + std::string(best));
     } else if (matches > 1) {
         error = "option " + quoted(spelled) + " is ambiguous; possibilities:";
         for (std::size_t k = 0; k < table.count; ++k) {
@@ -186,8 +337,9 @@ std::string apply(const OptionRow& row, const std::string& spelled, const char* 
 
 // "-o, --output FILE": how the usage text spells `row`.
 std::string spellings(const OptionRow& row) {
-    if (*row.long_name == '\0') // -Wno-NAME: the value is part of the option
-        return std::string("-") + row.short_name + row.value_name;
+    if (*row.long_name == '\0') // -w, or -Wno-NAME, whose value is part of the option
+        return std::string("-") + row.short_name +
+               (row.value_name != nullptr ? row.value_name : "");
     std::string text = row.short_name != '\0' ? std::string("-") + row.short_name + ", " : "    ";
     text += std::string("--") + row.long_name;
     if (row.whole_spelling != nullptr)
@@ -204,7 +356,11 @@ void print_warning_lines(std::FILE* out, int column) {
     std::fprintf(out, "  %-*s  %s\n", column, "-Werror",
                  "make every warning an error, as --strict does; of two");
     std::fprintf(out, "  %-*s  %s\n", column, "", "options on one warning the later wins");
-    const std::string list = "NAME is one of " + warning_name_list();
+    std::string list = "NAME is one of " + warning_name_list();
+    for (std::size_t k = 0; k < kWarningNameCount; ++k) {
+        if (kErrorByDefault[k])
+            list += std::string("; ") + kWarningNames[k] + " is an error by default";
+    }
     std::size_t from = 0;
     while (from < list.size()) {
         std::size_t end = list.size();

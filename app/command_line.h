@@ -3,29 +3,38 @@
 #pragma once
 
 #include "base/warnings.h"
-#include "run/run_sequence.h"
+#include "image/image_format.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 
-// What the arguments ask for; null and false where they say nothing. One record serves
-// both programs: each one's table names only the members it has options for.
+// What the arguments ask for; null, false and empty where they say nothing. One record
+// serves both programs: each one's table names only the members it has options for.
+// Values are read into their types by the option table, so a value that is no number,
+// format or size is a usage error there.
 struct CommandLine {
     const char* input = nullptr;   // the one operand: coff2efw's object, efwdump's image
     const char* output = nullptr;  // coff2efw -o
     const char* config = nullptr;  // coff2efw --config
-    const char* format = nullptr;  // coff2efw -O, as given; main checks it
-    const char* base = nullptr;    // coff2efw and efwdump --base
     const char* map = nullptr;     // coff2efw --map
     const char* against = nullptr; // efwdump --against
     const char* diff = nullptr;    // efwdump --diff: the older image
     bool quiet = false;
-    Warnings warnings;                   // coff2efw -W and --strict, applied in their order
-    std::uint64_t max_size = kNoMaxSize; // coff2efw --max-size
-    bool data = false;                   // efwdump --data
-    bool json = false;                   // efwdump --json
+    Warnings warnings;                          // coff2efw -W and --strict, applied in their order
+    std::optional<ImageFormat> format;          // coff2efw -O
+    std::optional<std::uint32_t> base;          // coff2efw and efwdump --base
+    std::optional<std::uint64_t> max_size;      // coff2efw --max-size
+    std::optional<unsigned> record_bytes;       // coff2efw --record-bytes
+    std::optional<SRecordAddress> srec_address; // coff2efw --srec-address
+    bool srec_count = false;                    // coff2efw --srec-count
+    std::optional<LineEnd> line_end;            // coff2efw --line-end
+    std::optional<std::uint64_t> pad_to;        // --pad-to, both programs
+    std::optional<unsigned char> fill;          // --fill, both programs
+    bool data = false;                          // efwdump --data
+    bool json = false;                          // efwdump --json
     bool help = false;
     bool version = false;
     bool options_ended = false; // "--" was given: the user knows how options are written
@@ -43,9 +52,10 @@ struct OptionRow {
     const char* value_name; // the value's name in the usage text
     bool ends_reading;      // answered at once, whatever follows
     const char* help;
-    // Instead of `flag` and `value`: an option whose every use counts, in order, as the
-    // warning settings do (the last of two that conflict wins). Handed its value, or null
-    // when `value_name` is null; returns what is wrong with it.
+    // Instead of `flag` and `value`: an option read by a function of its own, handed its
+    // value (null when `value_name` is null): one whose every use counts, in order, as the
+    // warning settings do (the last of two that conflict wins), or one whose value it
+    // reads into its type, refusing a second. Returns what is wrong with it.
     std::string (*each_use)(CommandLine& line, const std::string& spelled,
                             const char* value) = nullptr;
     bool attached_only = false; // the value comes in the same argument (-Wno-left-out)

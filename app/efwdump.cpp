@@ -4,14 +4,17 @@
 #include "app/command_line.h"
 #include "app/report.h"
 #include "base/failure.h"
-#include "image/hex_sinks.h"
+#include "image/file_kind.h"
+#include "image/image_format.h"
 #include "image/image_input.h"
 #include "image/image_listing.h"
 #include "platform/files.h"
+#include "run/file_names.h"
 #include "run/image_compare.h"
 #include "run/image_diff.h"
 #include "run/json_descriptions.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
@@ -20,16 +23,17 @@ namespace {
 constexpr const char* kUsage =
     "usage: efwdump [--data] IMAGE\n"
     "       efwdump --json IMAGE\n"
-    "       efwdump --against OBJECT IMAGE\n"
+    "       efwdump --against OBJECT [--pad-to SIZE [--fill BYTE]] IMAGE\n"
     "       efwdump [--json] --diff OLD IMAGE\n"
     "\n"
     "Lists a ROM image written by coff2efw and checks its layout: the boot region (16-bit\n"
     "units up to the last non-zero one), the entry address, one line per load record\n"
     "(index, image offset, btad as coff2efw shows it, byte count, destination address,\n"
-    "offset behind its data), the terminator's offset, the file size and the file's\n"
-    "CRC-32, all numbers in lower-case hexadecimal but the record index, which is\n"
-    "decimal. A malformed image is listed up to its fault, which standard error names\n"
-    "with its image offset.\n"
+    "offset behind its data), the terminator's offset, the fill behind it (bytes of one\n"
+    "value, as coff2efw --pad-to writes them), the file size and the file's CRC-32, all\n"
+    "numbers in lower-case hexadecimal but the record index, which is decimal. A\n"
+    "malformed image is listed up to its fault, which standard error names with its\n"
+    "image offset.\n"
     "\n"
     "IMAGE (and OLD) may also be Intel HEX or S-records, told from their content: their\n"
     "bytes from the --base address on are the image, in address order, without gaps or\n"
@@ -41,7 +45,8 @@ constexpr const char* kUsage =
     "\"IMAGE OBJECT differ: \" and the first difference in the image's terms (boot region\n"
     "unit, entry word, record and section, padding byte, terminator or length) with its\n"
     "offset, the expected and the found byte; an object that does not convert gives\n"
-    "coff2efw's error on standard error.\n"
+    "coff2efw's error on standard error. --pad-to and --fill compare with the image\n"
+    "filled as coff2efw's options fill it.\n"
     "\n"
     "With --diff, compares OLD with IMAGE by their structure: the boot units that changed,\n"
     "the entry word, and the records, matched by destination address and then by their\n"
@@ -52,8 +57,9 @@ constexpr const char* kUsage =
     "\n"
     "With --json, prints instead one JSON object for a well-formed image: image_size,\n"
     "crc32, entry, boot_units, records (each with image_offset, size and address),\n"
-    "terminator_offset and padding (the offsets of padding bytes), all numbers integers;\n"
-    "a malformed image prints nothing on standard output.\n"
+    "terminator_offset, padding (the offsets of padding bytes) and for a filled image\n"
+    "fill (offset, size, byte), all numbers integers; a malformed image prints nothing on\n"
+    "standard output.\n"
     "\n";
 
 constexpr const char* kUsageEnd =
@@ -63,12 +69,48 @@ constexpr const char* kUsageEnd =
     "with --against an object that does not convert and with --diff a malformed image\n"
     "(nothing could be compared), a usage error, memory.\n";
 
+// An object given as the image is named for what it is before anything is listed, rather
+// than by the first fault its header makes in the boot region.
+constexpr const char* kObjectNotImage =
+    "a COFF object, not a ROM image (coff2efw converts it into one)";
+
+void refuse_object(InputFile& in, int status) {
+    if (is_of_kind(in, FileKind::CoffObject))
+        fail(in.path, kObjectNotImage, status);
+}
+
 // Lists and checks the image at `path`; the listing stays as far as it got when the
 // image breaks. Throws Failure.
 int dump(const char* path, std::uint32_t base, bool with_data) {
     ImageFile image{open_image(path, base)};
+    refuse_object(image.in, kStatusFaulty); // standard input too, once it is a file here
     dump_image(image, stdout, with_data);
     return 0;
+}
+
+// Whether the file a path names is of `kind`; standard input is read once, by the run
+// itself, and is of neither.
+bool path_is_of_kind(const char* path, FileKind kind) {
+    return std::string(path) != kStandardInputName && is_of_kind(std::string(path), kind);
+}
+
+// An image where --against wants the object, and the image's place holding none: the
+// arguments were swapped. Empty text when they were not, or when the image comes from
+// standard input, which is not looked at ahead of the run.
+std::string swapped_arguments(const CommandLine& line) {
+    if (line.against == nullptr || std::string(line.input) == kStandardInputName ||
+        !path_is_of_kind(line.against, FileKind::RomImage) ||
+        path_is_of_kind(line.input, FileKind::RomImage))
+        return {};
+    return std::string("the arguments are swapped: --against names the object, and '") +
+           line.against + "' is a ROM image; try 'efwdump --against " + line.input + " " +
+           line.against + "'";
+}
+
+// The same for --json and --against, which open the image themselves.
+void refuse_object(const char* path, int status) {
+    if (path_is_of_kind(path, FileKind::CoffObject))
+        fail(path, kObjectNotImage, status);
 }
 
 } // namespace
@@ -92,11 +134,10 @@ int main(int argc, char** argv) {
             error = "--json goes with neither --data nor --against";
         else if (line.diff != nullptr && (line.against != nullptr || line.data))
             error = "--diff goes with neither --data nor --against";
-    }
-    std::uint32_t base = kDefaultImageBase;
-    if (error.empty() && line.base != nullptr && !parse_address(line.base, base)) {
-        error = "invalid argument '" + std::string(line.base) +
-                "' for '--base' (0x and hexadecimal digits, or decimal digits, up to 0xFFFFFFFF)";
+        else if ((line.pad_to || line.fill) && line.against == nullptr)
+            error = "--pad-to and --fill go with --against";
+        else if (line.fill && !line.pad_to)
+            error = "--fill goes with --pad-to";
     }
     if (!error.empty())
         return report_usage_error(reporter, error);
@@ -104,11 +145,31 @@ int main(int argc, char** argv) {
         status >= 0)
         return status;
 
+    // Every answer of efwdump goes to standard output; with none there, it is lost.
+    if (platform::standard_output_was_closed()) {
+        report_error(reporter, "standard output: " + platform::error_text(EBADF));
+        return kStatusTrouble;
+    }
+    if (const std::string swapped = swapped_arguments(line); !swapped.empty())
+        return report_usage_error(reporter, swapped);
+
     reporter.operand = line.options_ended ? nullptr : line.input; // no hint after "--"
     reporter.subject = line.input;
     const int status = run_reported(reporter, [&] {
+        check_typed_path(line.input);
+        check_typed_path(line.against);
+        check_typed_path(line.diff);
+        // Comparing with an object is no answer: nothing could be compared.
+        const bool compares = line.against != nullptr || line.diff != nullptr;
+        if (compares || line.json)
+            refuse_object(line.input, compares ? kStatusTrouble : kStatusFaulty);
+        if (line.diff != nullptr)
+            refuse_object(line.diff, kStatusTrouble);
+        const std::uint32_t base = line.base.value_or(kDefaultImageBase);
         if (line.against != nullptr)
-            return check_image_against(line.against, line.input, base, stdout);
+            return check_image_against(
+                line.against, line.input, base, stdout,
+                SizeOptions{.pad_to = line.pad_to.value_or(0), .fill = line.fill.value_or(0xFF)});
         if (line.diff != nullptr)
             return diff_images(line.diff, line.input, base, line.json, stdout);
         if (line.json) {

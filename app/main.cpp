@@ -3,6 +3,7 @@
 #include "app/arguments.h"
 #include "app/command_line.h"
 #include "app/report.h"
+#include "platform/commit.h"
 #include "platform/files.h"
 #include "run/file_names.h"
 #include "run/run_sequence.h"
@@ -37,9 +38,55 @@ constexpr const char* kUsageEnd =
     "\n"
     "Exit status: 0 image written, 1 conversion failed, 2 usage error.\n";
 
+// What the options ask for together that they cannot give; empty when nothing.
+std::string options_combination_error(const CommandLine& line) {
+    const ImageFormat format = line.format.value_or(ImageFormat::Efw);
+    const char* text_only = line.base           ? "--base"
+                            : line.record_bytes ? "--record-bytes"
+                            : line.line_end     ? "--line-end"
+                                                : nullptr;
+    if (text_only != nullptr && format == ImageFormat::Efw)
+        return std::string(text_only) + " applies to -O ihex and -O srec only";
+    const char* srec_only = line.srec_address ? "--srec-address"
+                            : line.srec_count ? "--srec-count"
+                                              : nullptr;
+    if (srec_only != nullptr && format != ImageFormat::SRecord)
+        return std::string(srec_only) + " applies to -O srec only";
+    if (line.fill && !line.pad_to)
+        return "--fill goes with --pad-to";
+    return {};
+}
+
+RunOptions run_options(const CommandLine& line) {
+    RunOptions options;
+    options.quiet = line.quiet;
+    options.strict = line.warnings.strict;
+    options.format = line.format.value_or(ImageFormat::Efw);
+    options.text.base = line.base.value_or(kDefaultImageBase);
+    options.text.record_bytes = line.record_bytes.value_or(kDefaultRecordBytes);
+    options.text.srec_address = line.srec_address.value_or(SRecordAddress::Bits32);
+    options.text.srec_count = line.srec_count;
+    options.text.line_end = line.line_end.value_or(LineEnd::CrLf);
+    options.size.max_size = line.max_size.value_or(kNoMaxSize);
+    options.size.pad_to = line.pad_to.value_or(0);
+    options.size.fill = line.fill.value_or(SizeOptions{}.fill);
+    options.map = line.map;
+    options.temporary_prefix = ".coff2efw-";
+    return options;
+}
+
 void report_warning_line(void* reporter, const char* path, const char* what, const char* name,
                          bool as_error) {
     report_warning(*static_cast<const Reporter*>(reporter), path, what, name, as_error);
+}
+
+// A run given options but no input converts what config.ini beside the program names,
+// which the user may have forgotten is there: the note says which object and why.
+void note_profile_input(void* reporter, const FileNames& names) {
+    const std::string what = "no input given: converting " + names.input;
+    report_note(*static_cast<const Reporter*>(reporter),
+                names.default_input ? what + ", the default name (" + names.config + " names none)"
+                                    : what + ", named by " + names.config);
 }
 
 } // namespace
@@ -58,7 +105,7 @@ int main(int argc, char** argv) {
     static char stdout_buffer[1 << 16];
     if (!platform::is_terminal(stdout))
         std::setvbuf(stdout, stdout_buffer, _IOFBF, sizeof stdout_buffer);
-    platform::remove_temporary_on_signals(); // also lets a closed pipe cost no image
+    platform::clean_up_on_signals(); // also lets a closed pipe cost no image
     CommandLine line;
     std::string error = read_command_line(kConverterOptions, argc, argv, line);
     if (error.empty() && !line.help && !line.version && line.input != nullptr &&
@@ -82,17 +129,19 @@ int main(int argc, char** argv) {
         return report_usage_error(reporter, "standard output is a terminal; the image is not "
                                             "written to it (redirect it, or name a file with -o)");
     }
-    RunOptions options{line.quiet, line.warnings.strict, line.max_size};
-    options.temporary_prefix = ".coff2efw-";
-    const std::string format_error = read_format_options(line.format, line.base, options);
-    if (!format_error.empty())
-        return report_usage_error(reporter, format_error);
-    options.map = line.map;
+    const std::string combination_error = options_combination_error(line);
+    if (!combination_error.empty())
+        return report_usage_error(reporter, combination_error);
+    const RunOptions options = run_options(line);
     const char* extension =
         options.format == ImageFormat::Efw ? nullptr : format_extension(options.format);
     NameChoice choice{line.input, line.config, line.output};
     choice.extension = extension;
     choice.no_profile_hint = "try 'coff2efw app.out'";
+    if (argc > 1) { // the run without arguments stays as quiet as it always was
+        choice.profile_input = note_profile_input;
+        choice.context = &reporter;
+    }
     Warnings warnings = line.warnings;
     warnings.report = report_warning_line;
     warnings.context = &reporter;

@@ -16,6 +16,11 @@ void report_error(const Reporter& reporter, const std::string& what) {
     print_line(std::string(reporter.program) + ": error: " + what);
 }
 
+void report_note(const Reporter& reporter, const std::string& what) {
+    std::fflush(stdout);
+    print_line(std::string(reporter.program) + ": note: " + what);
+}
+
 void report_warning(const Reporter& reporter, const char* path, const char* what, const char* name,
                     bool as_error) {
     print_line(std::string(reporter.program) + (as_error ? ": error: " : ": warning: ") + path +

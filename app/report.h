@@ -24,6 +24,9 @@ struct Reporter {
 // "<program>: error: <what>".
 void report_error(const Reporter& reporter, const std::string& what);
 
+// "<program>: note: <what>": something the user did not ask to see but should know.
+void report_note(const Reporter& reporter, const std::string& what);
+
 // "<program>: warning: <path>: <what> [-W<name>]", or "error" and "[-Werror=<name>]"
 // when the warning counts as one, as the compilers end a warning with the option that
 // controls it.

@@ -32,9 +32,17 @@ inline const char* warning_name(WarningName name) {
     return kWarningNames[static_cast<std::size_t>(name)];
 }
 
+// Warnings that are errors until an option says otherwise: the image they describe is
+// plainly wrong for the loader (a word target's records carry half of each section), so
+// only -Wno-error=NAME or -Wno-NAME lets such an image be written.
+inline constexpr bool kErrorByDefault[kWarningNameCount] = {
+    false, false, true, false, false, false, false, false, false,
+};
+
 // What the command line made of one warning. As in the compilers, -Wno-NAME and -WNAME
 // turn it off and on, -Werror=NAME turns it on as an error and -Wno-error=NAME keeps it a
-// warning under -Werror; of two such options the later wins.
+// warning under -Werror, or where it is an error by default; of two such options the
+// later wins.
 struct WarningSetting {
     bool enabled = true;
     enum : unsigned char { AsStrict, Error, NoError } error = AsStrict;
@@ -48,6 +56,9 @@ struct Warnings {
                    bool as_error) = nullptr;
     void* context = nullptr;
     bool strict = false; // -Werror, --strict: every warning not set otherwise is an error
+    // -w: no warning is given, as in the compilers, but one that is an error by its own
+    // setting (-Werror=NAME, or an error by default) is still given as one.
+    bool silenced = false;
     WarningSetting settings[kWarningNameCount];
     unsigned count = 0;  // warnings given so far, errors included
     unsigned errors = 0; // of them, those given as errors
@@ -57,14 +68,22 @@ inline bool is_enabled(const Warnings& warnings, WarningName name) {
     return warnings.settings[static_cast<std::size_t>(name)].enabled;
 }
 
+// An error by its own setting, whatever -Werror and -w say.
+inline bool is_error_by_name(const Warnings& warnings, WarningName name) {
+    const auto i = static_cast<std::size_t>(name);
+    const WarningSetting& s = warnings.settings[i];
+    return s.error == WarningSetting::Error ||
+           (s.error == WarningSetting::AsStrict && kErrorByDefault[i]);
+}
+
 inline bool is_error(const Warnings& warnings, WarningName name) {
     const WarningSetting& s = warnings.settings[static_cast<std::size_t>(name)];
-    return s.error == WarningSetting::Error ||
+    return is_error_by_name(warnings, name) ||
            (s.error == WarningSetting::AsStrict && warnings.strict);
 }
 
 inline void warn(Warnings& warnings, WarningName name, const char* path, const char* what) {
-    if (!is_enabled(warnings, name))
+    if (!is_enabled(warnings, name) || (warnings.silenced && !is_error_by_name(warnings, name)))
         return;
     const bool as_error = is_error(warnings, name);
     if (warnings.report != nullptr)

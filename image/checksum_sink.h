@@ -13,6 +13,8 @@ class ChecksumSink final : public ImageSink {
   public:
     explicit ChecksumSink(ImageSink& next) : next_(next) {}
 
+    void begin(std::uint64_t size) override { next_.begin(size); }
+    void finish() override { next_.finish(); }
     void put(const ImagePiece& where, const unsigned char* bytes, std::size_t len) override {
         next_.put(where, bytes, len);
         crc_ = crc32_update(crc_, bytes, len);

@@ -76,9 +76,9 @@ InputFile open_image(const std::string& path, std::uint32_t base) {
         rewind_image(image);
         return image;
     }
-    if (in.size > kMaxImageSize) {
+    if (in.size > kFormatMaxSize) {
         fail(in.path, "larger than an image can be (" + hex(in.size) + " bytes, " +
-                          hex(kMaxImageSize) + " at most)");
+                          hex(kFormatMaxSize) + " at most)");
     }
     return in;
 }

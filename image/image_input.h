@@ -4,7 +4,7 @@
 #pragma once
 
 #include "base/input_file.h"
-#include "image/hex_sinks.h"
+#include "image/image_format.h"
 
 #include <cstdint>
 #include <string>

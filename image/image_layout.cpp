@@ -103,5 +103,8 @@ std::string describe_image_offset(const ImageLayout& layout, std::uint64_t off) 
     }
     if (off < layout.terminator_offset)
         return "padding byte before the terminator";
-    return "terminator byte " + std::to_string(off - layout.terminator_offset);
+    if (off < layout.terminator_offset + kTerminatorSize)
+        return "terminator byte " + std::to_string(off - layout.terminator_offset);
+    return "fill byte " + hex(off - layout.terminator_offset - kTerminatorSize) +
+           " behind the terminator";
 }

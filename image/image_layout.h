@@ -47,7 +47,8 @@ struct ImageLayout {
     unsigned record_count = 0;
     bool pad_before_terminator = false;
     std::uint64_t terminator_offset = 0;
-    std::uint64_t image_size = 0;
+    std::uint64_t image_size = 0; // the fill behind the terminator included
+    unsigned char fill = 0xFF;    // what fills the image from its terminator's end on
     SectionPlace sections[kMaxSections];
     RecordPlace records[kMaxSections];
 };
@@ -59,7 +60,8 @@ SectionUse section_use(const SectHead& s, unsigned index, SectionReason& reason)
 // The layout of the conversion under way; filled by compute_layout from the section table.
 extern ImageLayout g_Layout;
 
-// Fills `layout` from the first `count` sections of `table` (count at most kMaxSections).
+// Fills `layout` from the first `count` sections of `table` (count at most kMaxSections),
+// with no fill behind the terminator.
 // Pure: it reads nothing but its arguments and holds for a boot region of any size, which
 // the passes refuse when it passes the region.
 void compute_layout(const SectHead* table, unsigned count, ImageLayout& layout);
@@ -67,8 +69,8 @@ void compute_layout(const SectHead* table, unsigned count, ImageLayout& layout);
 // Where image offset `off` lies: "boot region unit 0x3 (high byte)", "entry word byte 2",
 // "record 1, section 6 (.data), data byte 0x1c", "record 0, section 5 (.text), header byte
 // 4 (destination address)", "padding byte before record 2", "padding byte before the
-// terminator", "terminator byte 5". Sections are named from g_SectTable. `off` must lie
-// inside the image.
+// terminator", "terminator byte 5", "fill byte 0x10 behind the terminator". Sections are named from
+// g_SectTable. `off` must lie inside the image.
 std::string describe_image_offset(const ImageLayout& layout, std::uint64_t off);
 
 // The byte-count word, behind which the record's destination and data follow.

@@ -54,8 +54,9 @@ class Listing final : public ImageVisitor {
         : image_(image), out_(out), with_data_(with_data) {}
 
     void boot(const BootSummary& boot) override {
-        std::fprintf(out_, "boot region: %x units up to the last non-zero one (of %x), ",
-                     boot.units, kBootCapacity);
+        // The counts carry their 0x, as the listing's other numbers are offsets and sizes.
+        std::fprintf(out_, "boot region: 0x%x unit%s up to the last non-zero one (of 0x%x), ",
+                     boot.units, boot.units == 1 ? "" : "s", kBootCapacity);
         if (boot.high_byte_set)
             std::fprintf(out_, "high byte not zero at %llx\n",
                          static_cast<unsigned long long>(boot.first_high));
@@ -78,6 +79,10 @@ class Listing final : public ImageVisitor {
 
     void terminator(std::uint64_t offset, std::uint64_t) override {
         std::fprintf(out_, "terminator: %llx\n", static_cast<unsigned long long>(offset));
+        if (image_.fill_size > 0)
+            std::fprintf(out_, "padding: 0x%llx bytes of 0x%02x to 0x%llx\n",
+                         static_cast<unsigned long long>(image_.fill_size), image_.fill,
+                         static_cast<unsigned long long>(image_.in.size));
     }
 
   private:

@@ -59,13 +59,6 @@ void check_section_data(const InputFile& in, unsigned index) {
 
 } // namespace
 
-void StreamSink::put(const ImagePiece& where, const unsigned char* bytes, std::size_t len) {
-    if (std::fwrite(bytes, 1, len, fp_) != len) {
-        fail(path_, "cannot write at image offset " + hex(where.offset) + ": " +
-                        platform::last_error_text());
-    }
-}
-
 void clear_boot_region() {
     g_BootFilled = 0;
 }
@@ -103,16 +96,17 @@ void boot_pass(InputFile& in, unsigned index, std::FILE* console) {
 
 void write_image(InputFile& in, const ImageLayout& layout, ImageSink& sink, std::FILE* console) {
     static const unsigned char zeros[kTerminatorSize] = {};
+    sink.begin(layout.image_size);
     {
         unsigned char region[kBootRegionSize] = {};
         for (std::uint32_t k = 0; k < g_BootFilled; ++k)
             region[2 * k] = g_BootBytes[k];
-        sink.put({ImagePart::BootRegion, 0, 0}, region, sizeof region);
+        sink.put({0}, region, sizeof region);
     }
 
     unsigned char word[4];
     put_le32(word, static_cast<std::uint32_t>(g_OptHead.lEntryPoint));
-    sink.put({ImagePart::EntryWord, 0, kEntryWordOffset}, word, sizeof word);
+    sink.put({kEntryWordOffset}, word, sizeof word);
     if (console != nullptr)
         std::fprintf(console, "Entry Point = %x\n",
                      static_cast<std::uint32_t>(g_OptHead.lEntryPoint));
@@ -121,14 +115,14 @@ void write_image(InputFile& in, const ImageLayout& layout, ImageSink& sink, std:
         const RecordPlace& rec = layout.records[k];
         const unsigned i = rec.usSection;
         if (rec.pad_before)
-            sink.put({ImagePart::Padding, k, rec.offset - 1}, zeros, 1);
+            sink.put({rec.offset - 1}, zeros, 1);
         check_section_data(in, i);
 
         print_progress(console, rec.offset, g_SectTable[i]);
         unsigned char header[kRecordHeaderSize];
         put_le32(header, rec.ulByteCount);
         put_le32(header + 4, rec.ulDest);
-        sink.put({ImagePart::RecordHeader, k, rec.offset}, header, sizeof header);
+        sink.put({rec.offset}, header, sizeof header);
 
         seek_input(in, static_cast<std::uint64_t>(g_SectTable[i].FilePtrRaw));
         const SectionSubject subject = section_subject(i, "data");
@@ -138,13 +132,29 @@ void write_image(InputFile& in, const ImageLayout& layout, ImageSink& sink, std:
             const std::size_t piece =
                 remaining < kCopyBufferSize ? static_cast<std::size_t>(remaining) : kCopyBufferSize;
             read_input(in, g_CopyBuf, piece, subject.text);
-            sink.put({ImagePart::RecordData, k, at}, g_CopyBuf, piece);
+            sink.put({at}, g_CopyBuf, piece);
             at += piece;
         }
     }
 
     if (layout.pad_before_terminator)
-        sink.put({ImagePart::Padding, layout.record_count, layout.terminator_offset - 1}, zeros, 1);
-    sink.put({ImagePart::Terminator, layout.record_count, layout.terminator_offset}, zeros,
-             sizeof zeros);
+        sink.put({layout.terminator_offset - 1}, zeros, 1);
+    sink.put({layout.terminator_offset}, zeros, sizeof zeros);
+
+    // The fill behind the terminator, which the boot loader never reads.
+    const std::uint64_t fill_from = layout.terminator_offset + kTerminatorSize;
+    if (layout.image_size > fill_from) {
+        std::memset(g_CopyBuf, layout.fill, sizeof g_CopyBuf);
+        for (std::uint64_t at = fill_from; at < layout.image_size;) {
+            const std::uint64_t remaining = layout.image_size - at;
+            const std::size_t piece =
+                remaining < kCopyBufferSize ? static_cast<std::size_t>(remaining) : kCopyBufferSize;
+            sink.put({at}, g_CopyBuf, piece);
+            at += piece;
+        }
+        if (console != nullptr)
+            std::fprintf(console, "Padding = 0x%llx bytes of 0x%02x to 0x%llx\n",
+                         static_cast<unsigned long long>(layout.image_size - fill_from),
+                         layout.fill, static_cast<unsigned long long>(layout.image_size));
+    }
 }

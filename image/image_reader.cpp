@@ -46,6 +46,8 @@ struct Step {
     std::string fault;
     std::uint64_t fault_at = 0;
     bool behind_terminator = false; // the fault lies after a complete terminator
+    std::uint64_t fill_size = 0;    // End: the bytes of one value behind the terminator
+    unsigned char fill = 0;
 };
 
 Step fault_step(std::string what, std::uint64_t at, bool behind_terminator = false) {
@@ -54,6 +56,24 @@ Step fault_step(std::string what, std::uint64_t at, bool behind_terminator = fal
     st.fault_at = at;
     st.behind_terminator = behind_terminator;
     return st;
+}
+
+// True when the `len` bytes at `off` all hold the value of the first, which `value`
+// receives. Read in pieces, so a fill of any size costs the same memory.
+bool all_one_value(ImageFile& image, std::uint64_t off, std::uint64_t len, unsigned char& value) {
+    value = byte_at(image, off);
+    while (len > 0) {
+        const std::size_t piece =
+            len < sizeof g_ReadBuf ? static_cast<std::size_t>(len) : sizeof g_ReadBuf;
+        read_image_at(image, off, g_ReadBuf, piece);
+        for (std::size_t k = 0; k < piece; ++k) {
+            if (g_ReadBuf[k] != value)
+                return false;
+        }
+        off += piece;
+        len -= piece;
+    }
+    return true;
 }
 
 // The record or terminator whose header starts exactly at `r`, with no padding before it.
@@ -70,8 +90,9 @@ Step header_at(ImageFile& image, std::uint64_t r) {
     if (st.rec.count == 0) {
         if (st.rec.dest != 0)
             return fault_step("terminator address " + hex(st.rec.dest) + " is not zero", r + 4);
-        if (after != 0)
+        if (after != 0 && !all_one_value(image, r + 8, after, st.fill))
             return fault_step(hex(after) + " bytes after the terminator record", r + 8, true);
+        st.fill_size = after;
         st.kind = StepKind::End;
         return st;
     }
@@ -84,11 +105,26 @@ Step header_at(ImageFile& image, std::uint64_t r) {
     return st;
 }
 
+// True when the terminator follows directly at the odd offset `p`: as the last eight
+// bytes, or with a fill behind it that does not start with a zero byte. (Behind a zero
+// fill the reader takes a padding byte before the terminator instead; both read as the
+// same bytes.)
+bool terminator_directly_at(ImageFile& image, std::uint64_t p) {
+    const std::uint64_t left = image.in.size - p;
+    if (left == kTerminatorSize)
+        return true;
+    if (left < kTerminatorSize + 1 || byte_at(image, p + kTerminatorSize) == 0)
+        return false;
+    unsigned char zero = 0;
+    return all_one_value(image, p, kTerminatorSize, zero) && zero == 0;
+}
+
 // What follows content that ends at `p`. Behind an odd end one zero byte aligns the next
-// record; the terminator alone may follow directly, unaligned, as the last eight bytes.
+// record; the terminator alone may follow directly, unaligned, as the last eight bytes
+// before any fill.
 Step step_from(ImageFile& image, std::uint64_t p) {
     std::uint64_t r = p;
-    if (p % 2 != 0 && image.in.size - p != kTerminatorSize) {
+    if (p % 2 != 0 && !terminator_directly_at(image, p)) {
         if (p == image.in.size)
             return fault_step("file ends without a terminator record", p);
         const unsigned char pad = byte_at(image, p);
@@ -198,6 +234,8 @@ bool next_record(ImageFile& image, std::uint64_t& pos, LoadRecord& rec) {
         fail_at(image, st.fault, st.fault_at);
     if (st.kind == StepKind::End) {
         pos = st.rec.offset;
+        image.fill_size = st.fill_size;
+        image.fill = st.fill;
         return false;
     }
     rec = st.rec;

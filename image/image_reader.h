@@ -22,6 +22,10 @@ struct ImageFile {
     InputFile in;
     std::uint64_t crc_end = 0; // bytes [0, crc_end) are checksummed in `crc`
     std::uint32_t crc = 0;
+    // Behind the terminator, once the walk reaches it: bytes all of one value, as
+    // coff2efw --pad-to fills an image up to the flash's size.
+    std::uint64_t fill_size = 0;
+    unsigned char fill = 0;
 };
 
 // Bytes read per piece where the reader reads through data it does not list.
@@ -63,8 +67,8 @@ inline std::uint64_t record_end(const LoadRecord& rec) {
 
 // Reads what follows the content that ends at `pos` (the entry word or the previous
 // record's data): the next load record, returning true, or the terminator, returning
-// false with `pos` set to the terminator's offset. On a record `pos` moves behind its
-// data. Throws Failure when the chain is malformed.
+// false with `pos` set to the terminator's offset and the image's fill noted. On a record `pos`
+// moves behind its data. Throws Failure when the chain is malformed.
 bool next_record(ImageFile& image, std::uint64_t& pos, LoadRecord& rec);
 
 // What a walk has read, in the image's order. The boot region is told before it is

@@ -22,8 +22,9 @@ inline constexpr std::uint32_t kRecordHeaderSize = 8; // byte count, destination
 inline constexpr std::uint32_t kTerminatorSize = 8;
 inline constexpr std::uint32_t kMinImageSize = kFirstRecordOffset + kTerminatorSize;
 
-// The largest image: its offsets are 32-bit signed.
-inline constexpr std::uint64_t kMaxImageSize = 0x7FFFFFFF;
+// The largest image the format can hold: its offsets are 32-bit signed. No --max-size
+// lets a larger one through.
+inline constexpr std::uint64_t kFormatMaxSize = 0x7FFFFFFF;
 
 // Sections before this index never become load records.
 inline constexpr unsigned kFirstLoadSection = 5;

@@ -65,9 +65,9 @@ class TextReader {
             refuse("address " + hex(address) + " overlaps the bytes before it (the image so far " +
                    "ends at offset " + hex(end_) + "; records are read in address order)");
         }
-        if (len > kMaxImageSize - off)
+        if (len > kFormatMaxSize - off)
             refuse("address " + hex(address + len - 1) + " lies past the largest image (" +
-                   hex(kMaxImageSize) + " bytes from the base)");
+                   hex(kFormatMaxSize) + " bytes from the base)");
         if (len > 0 && std::fwrite(bytes, 1, len, out_) != len)
             fail(path_, "cannot keep it in a scratch file: " + platform::last_error_text(),
                  kStatusTrouble);

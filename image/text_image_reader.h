@@ -4,7 +4,7 @@
 // memory.
 #pragma once
 
-#include "image/hex_sinks.h"
+#include "image/image_format.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -264,9 +264,9 @@ constexpr Check kChecks[] = {
     {CheckPoint::FileHeader, WarningName::Unlinked, no_optional_header},
     {CheckPoint::SectionHeader, WarningName::LeftOut, loadable_before_first_record},
     {CheckPoint::SectionHeader, WarningName::BootOffset0, boot_data_at_file_start},
-    {CheckPoint::Image, WarningName::WordTarget, sizes_count_words},
-    {CheckPoint::Image, WarningName::Overlap, records_overlap},
-    {CheckPoint::Image, WarningName::EmptyImage, no_section_data},
+    {CheckPoint::Layout, WarningName::WordTarget, sizes_count_words},
+    {CheckPoint::Layout, WarningName::Overlap, records_overlap},
+    {CheckPoint::Layout, WarningName::EmptyImage, no_section_data},
     {CheckPoint::Image, WarningName::Listing, listing_incomplete},
 };
 
@@ -284,4 +284,20 @@ void run_checks(CheckPoint at, unsigned index, const InputFile& in, std::FILE* c
         input.name = check.name;
         check.run(input);
     }
+}
+
+bool checks_refuse(CheckPoint at, unsigned index, const InputFile& in, const Warnings* warnings) {
+    if (warnings == nullptr)
+        return false;
+    bool any_error = false;
+    for (const Check& check : kChecks)
+        any_error = any_error || (check.at == at && is_enabled(*warnings, check.name) &&
+                                  is_error(*warnings, check.name));
+    if (!any_error)
+        return false; // nothing to learn: the checks run once, when they are reported
+    Warnings silent = *warnings;
+    silent.report = nullptr;
+    silent.errors = 0;
+    run_checks(at, index, in, nullptr, &silent);
+    return silent.errors > 0;
 }

@@ -13,6 +13,7 @@
 enum class CheckPoint : unsigned char {
     FileHeader,    // FileHead and OptHead read (or cleared)
     SectionHeader, // a section header read, listed and, for a boot section, written
+    Layout,        // the layout computed: what the image will hold, before its first byte
     Image,         // the terminator written, nothing more to print
 };
 
@@ -20,3 +21,7 @@ enum class CheckPoint : unsigned char {
 // section just read at SectionHeader. Does nothing without a sink.
 void run_checks(CheckPoint at, unsigned index, const InputFile& in, std::FILE* console,
                 Warnings* warnings);
+
+// Whether the checks of `at` would give a warning that counts as an error, without
+// reporting anything: a run that will refuse its image knows it before the first byte.
+bool checks_refuse(CheckPoint at, unsigned index, const InputFile& in, const Warnings* warnings);

@@ -6,6 +6,7 @@
 
 #include "platform/files.h"
 
+#include "platform/host_files.h"
 #include "platform/mbstring.h"
 
 #include <cerrno>
@@ -73,6 +74,37 @@ std::string error_text(int error) {
     return std::strerror(error);
 }
 
+namespace {
+
+bool same_name(const std::string& a, const std::string& b);
+
+// What a new file will be: its directory and its name there.
+void describe_new_file(const std::string& path, OutputTarget& target) {
+    const char* p = path.c_str();
+    const char* name = file_name_start(p, code_page_for_text(path));
+    const std::string dir = name == p ? std::string(".") : std::string(p, name);
+    target.name = name;
+    if (!path_status(dir, target.directory, true))
+        target.directory = FileStatus{};
+}
+
+bool identified(const FileStatus& status) {
+    return status.device != 0 || status.index != 0;
+}
+
+} // namespace
+
+bool same_destination(const OutputTarget& a, const OutputTarget& b) {
+    const bool a_new = a.kind == OutputKind::kNew;
+    if (a_new != (b.kind == OutputKind::kNew))
+        return false;
+    if (!a_new) {
+        return identified(a.status) && !is_null_device(a.status) && same_file(a.status, b.status);
+    }
+    return identified(a.directory) && same_file(a.directory, b.directory) &&
+           same_name(a.name, b.name);
+}
+
 #ifdef _WIN32
 
 // The C runtime gives descriptors 0, 1 and 2 to the standard streams even when the
@@ -81,9 +113,17 @@ bool fill_closed_standard_descriptors() {
     return true;
 }
 
-namespace {
+// A write to a closed standard output fails there by itself.
+bool standard_output_was_closed() {
+    return false;
+}
 
-// The errno value that says what a Windows error code says, for the one error text.
+// NUL has no index to tell it by; it is never taken for a file another output leads to,
+// as nothing without an index is.
+bool is_null_device(const FileStatus&) {
+    return false;
+}
+
 int errno_from_windows(DWORD error) {
     switch (error) {
     case ERROR_ACCESS_DENIED:
@@ -114,8 +154,12 @@ int errno_from_windows(DWORD error) {
     }
 }
 
+namespace {
+
 // The longest path the wide functions take behind the \\?\ prefix, in UTF-16 units.
 constexpr std::size_t kLongestPath = 32767;
+
+} // namespace
 
 // `path` in UTF-16 as the ANSI code page reads it. Where the full path reaches the
 // classic limit (MAX_PATH, less the room a directory's 8.3 name needs), it is made
@@ -169,6 +213,8 @@ bool wide_path(const std::string& path, std::wstring& out) {
     return true;
 }
 
+namespace {
+
 // Whether the last name of `path` is one Windows may take for a device in any directory
 // and with any extension ("nul.efw", "C:\\out\\COM1.bin", "CON:"). Newer versions take
 // some such names for files, so a caller checks the type of what it opened as well.
@@ -196,6 +242,8 @@ bool is_device_name(const std::string& path) {
            name[3] >= '1' && name[3] <= '9';
 }
 
+} // namespace
+
 // A C stream on a handle the caller opened; the handle is closed when there is none.
 std::FILE* stream_on_handle(HANDLE h, int flags, const char* mode) {
     const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), flags | _O_BINARY);
@@ -212,6 +260,8 @@ std::FILE* stream_on_handle(HANDLE h, int flags, const char* mode) {
     }
     return fp;
 }
+
+namespace {
 
 bool handle_status(HANDLE h, FileStatus& status) {
     status = FileStatus{};
@@ -268,56 +318,6 @@ bool seek_absolute(std::FILE* fp, std::uint64_t offset) {
     return _fseeki64(fp, static_cast<__int64>(offset), SEEK_SET) == 0;
 }
 
-std::FILE* create_temporary(const std::string& target, const char* prefix, std::string& path,
-                            [[maybe_unused]] const FileStatus* like) {
-    const char* t = target.c_str();
-    const std::string dir(t, file_name_start(t, host_code_page()));
-    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        path = dir + prefix;
-        for (int i = 0; i < 6; ++i) {
-            unsigned int r = 0;
-            if (rand_s(&r) != 0) {
-                errno = EIO;
-                return nullptr;
-            }
-            path += kLetters[r % (sizeof kLetters - 1)];
-        }
-        std::wstring wide;
-        if (!wide_path(path, wide))
-            return nullptr;
-        // The file's permissions come from its directory, as a new file's do; a handle
-        // not inherited by child processes. Binary, or the C runtime would turn every
-        // 0x0A of the image into 0x0D 0x0A.
-        const HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                     CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h == INVALID_HANDLE_VALUE) {
-            const DWORD error = GetLastError();
-            if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)
-                continue;
-            errno = errno_from_windows(error);
-            return nullptr;
-        }
-        std::FILE* fp = stream_on_handle(h, _O_WRONLY, "wb");
-        if (fp == nullptr) {
-            const int saved = errno;
-            remove_file(path);
-            errno = saved;
-        }
-        SetLastError(ERROR_SUCCESS); // a failed write is then the one error left here
-        return fp;
-    }
-    errno = EEXIST;
-    return nullptr;
-}
-
-void forget_temporary() {}
-
-// Windows has no SIGPIPE, SIGHUP or SIGXFSZ, and its SIGINT handler runs on a thread of
-// its own while the temporary is still open without delete sharing, so a removal there
-// would fail. A Ctrl+C can leave a temporary; its name (".coff2efw-...") says whose it is.
-void remove_temporary_on_signals() {}
-
 bool replace_file(const std::string& from, const std::string& to) {
     // rename() of the C runtime refuses an existing target on Windows; MoveFileExW replaces
     // it in one step, and write-through has the new name on the disk before we report success.
@@ -341,6 +341,30 @@ bool remove_file(const std::string& path) {
     errno = errno_from_windows(GetLastError());
     return false;
 }
+
+bool link_file(const std::string& existing, const std::string& new_name) {
+    std::wstring wide_existing;
+    std::wstring wide_new;
+    if (!wide_path(existing, wide_existing) || !wide_path(new_name, wide_new))
+        return false;
+    if (CreateHardLinkW(wide_new.c_str(), wide_existing.c_str(), nullptr))
+        return true;
+    errno = errno_from_windows(GetLastError());
+    return false;
+}
+
+namespace {
+
+bool same_name(const std::string& a, const std::string& b) {
+    std::wstring wa;
+    std::wstring wb;
+    if (!wide_path(a, wa) || !wide_path(b, wb))
+        return a == b;
+    return CompareStringOrdinal(wa.c_str(), static_cast<int>(wa.size()), wb.c_str(),
+                                static_cast<int>(wb.size()), TRUE) == CSTR_EQUAL;
+}
+
+} // namespace
 
 bool examine_output(const std::string& path, OutputTarget& target) {
     target = OutputTarget{};
@@ -377,8 +401,11 @@ bool examine_output(const std::string& path, OutputTarget& target) {
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
-            error == ERROR_ACCESS_DENIED)
-            return true; // a new file; a missing directory is named when the temporary is made
+            error == ERROR_ACCESS_DENIED) {
+            // A new file; a missing directory is named when the temporary is made.
+            describe_new_file(path, target);
+            return true;
+        }
         errno = errno_from_windows(error);
         return false;
     }
@@ -526,10 +553,18 @@ std::string last_error_text() {
 
 #else
 
+namespace {
+
+bool g_StandardOutputClosed = false;
+
+} // namespace
+
 bool fill_closed_standard_descriptors() {
     for (int fd = 0; fd <= 2; ++fd) {
         if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
             continue;
+        if (fd == STDOUT_FILENO)
+            g_StandardOutputClosed = true;
         // The lowest free descriptor is `fd` itself, as the ones below it are open by now.
         const int null_fd = open("/dev/null", O_RDWR);
         if (null_fd < 0)
@@ -573,10 +608,6 @@ bool path_status(const std::string& path, FileStatus& status, bool follow_links)
     return true;
 }
 
-namespace {
-
-// A stream on `fd`, used without locking; when there is none, the descriptor is closed
-// and errno kept.
 std::FILE* stream_on(int fd, const char* mode) {
     std::FILE* fp = fdopen(fd, mode);
     if (fp == nullptr) {
@@ -588,8 +619,6 @@ std::FILE* stream_on(int fd, const char* mode) {
     use_without_locking(fp);
     return fp;
 }
-
-} // namespace
 
 std::FILE* open_for_reading(const std::string& path) {
     // O_NONBLOCK: a FIFO opens at once instead of waiting for a writer. It is cleared
@@ -611,135 +640,6 @@ bool seek_absolute(std::FILE* fp, std::uint64_t offset) {
     return fseeko(fp, static_cast<off_t>(offset), SEEK_SET) == 0;
 }
 
-namespace {
-
-// The one temporary of the run, for the signal handler: a path prepared before the
-// file exists, in storage that needs no allocation, and a flag set once it does exist.
-// 4096 bytes hold any path that Linux (PATH_MAX) or macOS (1024) will open.
-char g_TempPath[4096];
-volatile std::sig_atomic_t g_TempExists = 0;
-
-// Every signal whose default action ends the process and that comes from outside the
-// program's own doing: a user (SIGINT, SIGQUIT), a session or a job control (SIGHUP,
-// SIGTERM), timers and limits (SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ), another
-// process (SIGUSR1, SIGUSR2, the real-time signals) or the system (SIGSYS from a filter,
-// SIGPOLL, SIGPWR, SIGSTKFLT). Left out: SIGPIPE, which is ignored; SIGKILL and SIGSTOP,
-// which cannot be caught; and the faults of the program itself (SIGSEGV, SIGBUS, SIGFPE,
-// SIGILL, SIGTRAP, SIGABRT), after which its memory, the temporary's name included, is not
-// to be trusted, and which belong to the sanitizers and the debugger.
-constexpr int kCleanupSignals[] = {
-    SIGHUP,    SIGINT,    SIGQUIT, SIGTERM, SIGALRM, SIGUSR1,
-    SIGUSR2,   SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGSYS,
-#ifdef SIGPOLL
-    SIGPOLL,
-#endif
-#ifdef SIGPWR
-    SIGPWR,
-#endif
-#ifdef SIGSTKFLT
-    SIGSTKFLT,
-#endif
-};
-
-sigset_t cleanup_signals() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (const int sig : kCleanupSignals)
-        sigaddset(&set, sig);
-#ifdef SIGRTMIN
-    // Not constants: the C library keeps the lowest few for itself.
-    for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig)
-        sigaddset(&set, sig);
-#endif
-    return set;
-}
-
-extern "C" void remove_temporary_and_end(int sig) {
-    if (g_TempExists != 0)
-        unlink(g_TempPath);
-    // SA_RESETHAND has put the default action back; the signal ends the process, with a
-    // core file where its default action makes one, at the latest when this handler
-    // returns.
-    raise(sig);
-}
-
-// The mask cannot be read without setting it; the process is single-threaded, so no
-// file is created while it is zero.
-mode_t current_umask() {
-    const mode_t mask = umask(0);
-    umask(mask);
-    return mask;
-}
-
-} // namespace
-
-std::FILE* create_temporary(const std::string& target, const char* prefix, std::string& path,
-                            const FileStatus* like) {
-    const char* t = target.c_str();
-    path = std::string(t, file_name_start(t, kSingleByte)) + prefix + "XXXXXX";
-    if (path.size() >= sizeof g_TempPath) {
-        errno = ENAMETOOLONG;
-        return nullptr;
-    }
-    // A signal between the creation and the flag would leave the file behind.
-    const sigset_t block = cleanup_signals();
-    sigset_t old;
-    sigprocmask(SIG_BLOCK, &block, &old);
-    std::memcpy(g_TempPath, path.c_str(), path.size() + 1);
-    const int fd = mkstemp(g_TempPath);
-    const int saved = errno;
-    if (fd >= 0)
-        g_TempExists = 1;
-    sigprocmask(SIG_SETMASK, &old, nullptr);
-    if (fd < 0) {
-        errno = saved;
-        return nullptr;
-    }
-    std::memcpy(path.data(), g_TempPath, path.size()); // the same length: no allocation
-    fcntl(fd, F_SETFD, FD_CLOEXEC);
-    // mkstemp's 0600 would make the image private; it gets what the image it replaces
-    // had, or what a new file would get. A file system without permissions or owners
-    // refuses, and then the file keeps what it has; so does an owner or group this user
-    // may not give away (the group is tried alone then). The owner goes first, as a
-    // change of owner may clear permission bits. Set-user-id and set-group-id bits are
-    // not taken over: they belong to the old content, not to an image.
-    if (like != nullptr) {
-        if (fchown(fd, static_cast<uid_t>(like->owner), static_cast<gid_t>(like->group)) != 0)
-            (void)!fchown(fd, static_cast<uid_t>(-1), static_cast<gid_t>(like->group));
-        fchmod(fd, static_cast<mode_t>(like->mode & 01777));
-    } else {
-        fchmod(fd, 0666 & ~current_umask());
-    }
-    std::FILE* fp = stream_on(fd, "wb");
-    if (fp == nullptr) {
-        const int err = errno;
-        unlink(path.c_str());
-        forget_temporary();
-        errno = err;
-    }
-    return fp;
-}
-
-void forget_temporary() {
-    g_TempExists = 0;
-}
-
-void remove_temporary_on_signals() {
-    std::signal(SIGPIPE, SIG_IGN);
-    struct sigaction action = {};
-    action.sa_handler = remove_temporary_and_end;
-    action.sa_mask = cleanup_signals(); // one removal at a time
-    action.sa_flags = static_cast<int>(SA_RESETHAND);
-    // Only a signal at its default action: one ignored at start stays ignored, and one a
-    // runtime has taken (a sanitizer's, a profiler's) stays with it.
-    for (int sig = 1; sig < NSIG; ++sig) {
-        struct sigaction old = {};
-        if (sigismember(&action.sa_mask, sig) == 1 && sigaction(sig, nullptr, &old) == 0 &&
-            (old.sa_flags & SA_SIGINFO) == 0 && old.sa_handler == SIG_DFL)
-            sigaction(sig, &action, nullptr);
-    }
-}
-
 bool replace_file(const std::string& from, const std::string& to) {
     return std::rename(from.c_str(), to.c_str()) == 0;
 }
@@ -747,6 +647,28 @@ bool replace_file(const std::string& from, const std::string& to) {
 bool remove_file(const std::string& path) {
     return unlink(path.c_str()) == 0;
 }
+
+bool link_file(const std::string& existing, const std::string& new_name) {
+    return link(existing.c_str(), new_name.c_str()) == 0;
+}
+
+bool standard_output_was_closed() {
+    return g_StandardOutputClosed;
+}
+
+bool is_null_device(const FileStatus& status) {
+    static FileStatus null_device;
+    static const bool known = path_status("/dev/null", null_device, true);
+    return known && same_file(status, null_device);
+}
+
+namespace {
+
+bool same_name(const std::string& a, const std::string& b) {
+    return a == b;
+}
+
+} // namespace
 
 bool examine_output(const std::string& path, OutputTarget& target) {
     target = OutputTarget{};
@@ -765,7 +687,10 @@ bool examine_output(const std::string& path, OutputTarget& target) {
         errno = err;
         // Nothing there, or nothing this user can look at: a new file, whose temporary
         // then names the reason. A loop of links or a path too long is said at once.
-        return err == ENOENT || err == ENOTDIR || err == EACCES;
+        if (err != ENOENT && err != ENOTDIR && err != EACCES)
+            return false;
+        describe_new_file(path, target);
+        return true;
     }
     fill_status(st, target.status);
     if (S_ISDIR(st.st_mode)) {

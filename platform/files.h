@@ -37,6 +37,11 @@ inline constexpr bool kNamesIgnoreCase = false;
 // written into that file. False with errno set when the null device cannot be opened.
 bool fill_closed_standard_descriptors();
 
+// Whether standard output was closed when the program started, before
+// fill_closed_standard_descriptors gave it the null device: what the run must write
+// there has nowhere to go.
+bool standard_output_was_closed();
+
 // What the host knows of a file. Two statuses with the same device and index are the
 // same file, whatever the paths by which they were reached.
 struct FileStatus {
@@ -53,6 +58,9 @@ struct FileStatus {
 inline bool same_file(const FileStatus& a, const FileStatus& b) {
     return a.device == b.device && a.index == b.index;
 }
+
+// Whether `status` is the null device, which any number of outputs may share.
+bool is_null_device(const FileStatus& status);
 
 // Status of an open stream; false with errno set when the host cannot tell.
 bool file_status(std::FILE* fp, FileStatus& status);
@@ -76,32 +84,15 @@ std::FILE* open_for_reading(const std::string& path);
 // Moves the stream to an absolute offset.
 bool seek_absolute(std::FILE* fp, std::uint64_t offset);
 
-// Creates a file with a new, short, random name that begins with `prefix` in the
-// directory of `target`, and opens it for binary writing; the stream is not inherited by
-// child processes. The file has the permission bits, and where the host allows the
-// owner and group, of `like` (the file it is to replace), or without one the permissions
-// a new file gets (0666 less the umask on POSIX hosts). `path` receives its name. Until
-// forget_temporary(), a termination signal removes it (remove_temporary_on_signals).
-// Null with errno set otherwise.
-std::FILE* create_temporary(const std::string& target, const char* prefix, std::string& path,
-                            const FileStatus* like = nullptr);
-
-// The temporary has been renamed or removed: no signal removes anything any more.
-void forget_temporary();
-
-// Ignores SIGPIPE, so that a listing nobody reads is a failed write rather than the end of
-// the run; makes every other signal whose default action ends the process and that does
-// not report a fault of the program itself (SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGALRM,
-// SIGUSR1, SIGXFSZ, ... : see files.cpp) remove the temporary before it ends the process
-// as it would have. A signal ignored at start stays ignored (nohup, or a parent that
-// wants EFBIG instead of SIGXFSZ). Nothing on Windows (see files.cpp).
-void remove_temporary_on_signals();
-
 // Renames `from` over `to`, replacing an existing file in one step.
 bool replace_file(const std::string& from, const std::string& to);
 
 // Removes the file at `path`; false with errno set.
 bool remove_file(const std::string& path);
+
+// Gives the file at `existing` the second name `new_name`, which must not exist yet.
+// False with errno set, where the file system has no such links among others.
+bool link_file(const std::string& existing, const std::string& new_name);
 
 // What stands where an image is to go, as far as writing it is concerned.
 enum class OutputKind : unsigned char {
@@ -120,7 +111,16 @@ struct OutputTarget {
     std::string file;
     FileStatus status;            // of the existing file, links followed
     bool write_protected = false; // an existing file this user may not write to
+    // For a new file, what it will be: its directory's status and its name. `directory`
+    // stays zero where the directory cannot be looked at.
+    FileStatus directory;
+    std::string name;
 };
+
+// Whether two outputs lead to one file: an existing file reached by two paths, or a new
+// name in one directory, compared as the file system compares names (regardless of case
+// on Windows). The null device and what the host cannot identify lead nowhere in common.
+bool same_destination(const OutputTarget& a, const OutputTarget& b);
 
 // Looks at `path` without opening anything that could notice being opened. False with
 // errno set when the host cannot tell (a loop of links, a directory that cannot be

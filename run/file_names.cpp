@@ -101,13 +101,12 @@ int code_page_with(int known, std::string_view text) {
     return known != platform::kSingleByte ? known : platform::code_page_for_text(text);
 }
 
-// A path that arrived other than typed would name another file, or none.
-void refuse_lost_text(const char* path) {
+} // namespace
+
+void check_typed_path(const char* path) {
     if (path != nullptr && !platform::argument_held_by_code_page(path))
         fail(path, "the path holds characters that the ANSI code page cannot represent");
 }
-
-} // namespace
 
 FileNames resolve_file_names(const char* argv0) {
     // The host's code page is looked up only for names that need it.
@@ -147,26 +146,31 @@ void use_extension(std::string& output, std::string_view extension) {
 
 FileNames resolve_file_names(const char* argv0, const NameChoice& choice) {
     FileNames names;
-    refuse_lost_text(choice.output);
+    check_typed_path(choice.output);
     if (choice.input != nullptr) {
-        refuse_lost_text(choice.input);
+        check_typed_path(choice.input);
         names = input_file_names(choice.input, platform::code_page_for_text(choice.input));
     } else if (choice.config != nullptr) {
-        refuse_lost_text(choice.config);
+        check_typed_path(choice.config);
         const Configured configured = configured_name(choice.config, true);
         names = profile_file_names(
             choice.config, configured.name,
             code_page_with(platform::code_page_for_text(choice.config), configured.name));
     } else {
-        refuse_lost_text(argv0);
+        check_typed_path(argv0);
         names = resolve_file_names(argv0);
         platform::FileStatus status;
         if (names.default_input && choice.no_profile_hint != nullptr &&
             !platform::path_status(names.input, status, true) && errno == ENOENT) {
+            // Started by a bare name, the program looked in the working directory.
+            const bool bare = names.config == kConfigFileName;
             fail(names.input, "cannot open: " + platform::error_text(ENOENT) + " (no " +
-                                  kConfigFileName + " beside the program named an input; " +
-                                  choice.no_profile_hint + ")");
+                                  kConfigFileName +
+                                  (bare ? " in the working directory" : " beside the program") +
+                                  " named an input; " + choice.no_profile_hint + ")");
         }
+        if (choice.profile_input != nullptr)
+            choice.profile_input(choice.context, names);
     }
     if (choice.output != nullptr) {
         names.output = choice.output;

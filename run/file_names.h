@@ -38,6 +38,11 @@ struct NameChoice {
     // What a run without a profile, which finds no default input, suggests instead: the
     // program's own usage ("try 'PROGRAM app.out'"). Null for none.
     const char* no_profile_hint = nullptr;
+    // Told the names of a run whose input comes from config.ini beside the program (or
+    // the default name), before anything is read: a run started with options but without
+    // an input names what it converts. Null for none.
+    void (*profile_input)(void* context, const FileNames& names) = nullptr;
+    void* context = nullptr;
 };
 
 // Argument zero up to and including its last directory separator; empty when it has none
@@ -79,9 +84,14 @@ void use_extension(std::string& output, std::string_view extension);
 // whichever output the other names lead to, which otherwise ends in `choice.extension`.
 // A profile file named on the command line must exist: falling back to the default name
 // would convert a file nobody named. A default input that does not exist fails with
-// `choice.no_profile_hint`. A path the host's code page cannot hold fails before anything
-// is opened. Throws Failure.
+// `choice.no_profile_hint`, saying where config.ini was looked for. A path the host's
+// code page cannot hold fails before anything is opened. Throws Failure.
 FileNames resolve_file_names(const char* argv0, const NameChoice& choice);
+
+// Throws Failure when `path`, typed on the command line, did not arrive as typed: on
+// Windows a character the ANSI code page lacks arrives as '?' or as a look-alike
+// ("ｍａｐ.json" as "map.json"), and the path would name another file. Nothing for null.
+void check_typed_path(const char* path);
 
 // Throws Failure naming the output when its directory is missing and replacing ".out"
 // made it: the user typed no such name. Called once the input has opened.

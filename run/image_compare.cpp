@@ -58,7 +58,7 @@ class CompareSink final : public ImageSink {
     }
 
     // The conversion is complete: the image must end with it.
-    void finish() {
+    void finish() override {
         if (found_.pos < found_.size) {
             unsigned char b = 0;
             read_input(found_, &b, 1, "image bytes");
@@ -104,14 +104,13 @@ InputFile open_for_comparison(const std::string& path, const std::uint32_t* imag
 } // namespace
 
 int check_image_against(const std::string& object_path, const std::string& image_path,
-                        std::uint32_t base, std::FILE* out) {
+                        std::uint32_t base, std::FILE* out, const SizeOptions& size) {
     // The image first: one that cannot be read is not worth a conversion.
     InputFile found = open_for_comparison(image_path, &base);
     CompareSink compare(found);
     try {
         InputFile object = open_for_comparison(object_path, nullptr);
-        convert(object, compare, nullptr); // no listing
-        compare.finish();
+        convert(object, compare, nullptr, nullptr, size); // no listing
     } catch (const Difference& d) {
         // A difference is the answer, on standard output as cmp gives it.
         std::fprintf(out, "%s %s differ: %s\n", image_path.c_str(), object_path.c_str(),
@@ -126,8 +125,8 @@ int check_image_against(const std::string& object_path, const std::string& image
     }
     // One formatted print, as hex() would call into another part of the C library and map
     // its pages for this one line.
-    std::fprintf(out, "%s matches %s (0x%llx bytes, %u records, crc32 %08x)\n", image_path.c_str(),
+    std::fprintf(out, "%s matches %s (0x%llx bytes, %u record%s, crc32 %08x)\n", image_path.c_str(),
                  object_path.c_str(), static_cast<unsigned long long>(found.size),
-                 g_Layout.record_count, compare.crc());
+                 g_Layout.record_count, g_Layout.record_count == 1 ? "" : "s", compare.crc());
     return 0;
 }

@@ -1,16 +1,19 @@
 #include "run/image_diff.h"
 
 #include "base/failure.h"
+#include "base/json_writer.h"
 #include "image/image_input.h"
 #include "image/image_reader.h"
 #include "image/rom_image.h"
-#include "run/json_stream.h"
 
 #include <algorithm>
 #include <string_view>
 #include <vector>
 
 namespace {
+
+// Keys in the order the documentation lists them.
+using Json = nlohmann::ordered_json;
 
 // The data of two records pass through these, piece by piece.
 unsigned char g_OldPiece[kImageReadPiece];
@@ -324,7 +327,7 @@ class Report {
     }
 
     std::FILE* out_;
-    JsonStream json_;
+    JsonWriter json_;
     bool as_json_;
     const std::string& old_;
     const std::string& new_;

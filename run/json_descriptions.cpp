@@ -8,7 +8,6 @@
 #include "image/rom_image.h"
 #include "platform/files.h"
 #include "platform/mbstring.h"
-#include "run/json_stream.h"
 
 #include <cerrno>
 #include <new>
@@ -59,72 +58,60 @@ const char* reason_name(SectionReason reason) {
     return "none";
 }
 
-std::string dump(const Json& j) {
-    return j.dump(2) + "\n";
-}
-
 } // namespace
 
-std::string json_text(std::string_view bytes) {
-    std::string out;
-    out.reserve(bytes.size());
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    std::size_t left = bytes.size();
-    while (left > 0) {
-        const std::size_t len = platform::utf8_sequence_length(p, left);
-        if (len > 0) {
-            out.append(reinterpret_cast<const char*>(p), len);
-        } else {
-            out += static_cast<char>(0xC0 | (p[0] >> 6));
-            out += static_cast<char>(0x80 | (p[0] & 0x3F));
-        }
-        const std::size_t step = len > 0 ? len : 1;
-        p += step;
-        left -= step;
+void write_run_map(std::FILE* out, const FileNames& names, ImageFormat format, std::uint32_t crc) {
+    JsonWriter w(out);
+    w.begin_object();
+    w.text("input", names.input);
+    w.text("output", names.output);
+    w.value("format", format_name(format));
+    w.value("target", g_FileHead.usTargId);
+    w.value("entry", static_cast<std::uint32_t>(g_OptHead.lEntryPoint));
+    w.value("image_size", g_Layout.image_size);
+    const std::uint64_t fill_from = g_Layout.terminator_offset + kTerminatorSize;
+    if (g_Layout.image_size > fill_from) {
+        w.begin_object("fill");
+        w.value("offset", fill_from);
+        w.value("size", g_Layout.image_size - fill_from);
+        w.value("byte", g_Layout.fill);
+        w.end_object();
     }
-    return out;
-}
-
-std::string run_map_json(const FileNames& names, ImageFormat format, std::uint32_t crc) {
-    Json sections = Json::array();
+    w.value("crc32", crc);
+    w.begin_array("sections");
     for (unsigned i = 0; i < g_FileHead.usNumSect; ++i) {
         const SectHead& s = g_SectTable[i];
         const SectionPlace& place = g_Layout.sections[i];
-        Json j;
-        j["index"] = i;
-        j["name"] = json_text(section_name(i));
-        j["size"] = s.SectSize;
-        j["address"] = static_cast<std::uint32_t>(s.VirtAddr);
-        j["physical_address"] = static_cast<std::uint32_t>(s.PhyAddr);
-        j["file_offset"] = s.FilePtrRaw;
-        j["flags"] = static_cast<std::uint32_t>(s.Flags);
-        j["page"] = s.MemPage;
-        j["use"] = use_name(place.use);
+        w.begin_object();
+        w.value("index", i);
+        w.text("name", section_name(i));
+        w.value("size", s.SectSize);
+        w.value("address", static_cast<std::uint32_t>(s.VirtAddr));
+        w.value("physical_address", static_cast<std::uint32_t>(s.PhyAddr));
+        w.value("file_offset", s.FilePtrRaw);
+        w.value("flags", static_cast<std::uint32_t>(s.Flags));
+        w.value("page", s.MemPage);
+        w.value("use", use_name(place.use));
         if (place.use == SectionUse::LeftOut || place.use == SectionUse::NotLoaded)
-            j["reason"] = reason_name(place.reason);
+            w.value("reason", reason_name(place.reason));
         if (place.use == SectionUse::Boot || place.use == SectionUse::Record)
-            j["image_offset"] = place.image_offset;
-        sections.push_back(std::move(j));
+            w.value("image_offset", place.image_offset);
+        w.end_object();
     }
-    Json records = Json::array();
+    w.end_array();
+    w.begin_array("records");
     for (unsigned k = 0; k < g_Layout.record_count; ++k) {
         const RecordPlace& rec = g_Layout.records[k];
-        records.push_back(Json{{"section", rec.usSection},
-                               {"image_offset", rec.offset},
-                               {"size", rec.ulByteCount},
-                               {"address", rec.ulDest}});
+        w.begin_object();
+        w.value("section", rec.usSection);
+        w.value("image_offset", rec.offset);
+        w.value("size", rec.ulByteCount);
+        w.value("address", rec.ulDest);
+        w.end_object();
     }
-    Json map;
-    map["input"] = json_text(names.input);
-    map["output"] = json_text(names.output);
-    map["format"] = format_name(format);
-    map["target"] = g_FileHead.usTargId;
-    map["entry"] = static_cast<std::uint32_t>(g_OptHead.lEntryPoint);
-    map["image_size"] = g_Layout.image_size;
-    map["crc32"] = crc;
-    map["sections"] = std::move(sections);
-    map["records"] = std::move(records);
-    return dump(map);
+    w.end_array();
+    w.end_object();
+    w.finish();
 }
 
 namespace {
@@ -132,15 +119,18 @@ namespace {
 // The image's records and then its padding bytes, each walk reading only the headers.
 class RecordsJson final : public ImageVisitor {
   public:
-    RecordsJson(JsonStream& json, bool padding) : json_(json), padding_(padding) {}
+    RecordsJson(JsonWriter& json, bool padding) : json_(json), padding_(padding) {}
 
     void record(unsigned, const LoadRecord& rec, std::uint64_t from) override {
-        if (!padding_)
-            json_.value(
-                nullptr,
-                Json{{"image_offset", rec.offset}, {"size", rec.count}, {"address", rec.dest}});
-        else if (rec.offset != from)
+        if (!padding_) {
+            json_.begin_object();
+            json_.value("image_offset", rec.offset);
+            json_.value("size", rec.count);
+            json_.value("address", rec.dest);
+            json_.end_object();
+        } else if (rec.offset != from) {
             json_.value(nullptr, from);
+        }
     }
     void terminator(std::uint64_t offset, std::uint64_t from) override {
         terminator_ = offset;
@@ -150,7 +140,7 @@ class RecordsJson final : public ImageVisitor {
     std::uint64_t terminator_offset() const { return terminator_; }
 
   private:
-    JsonStream& json_;
+    JsonWriter& json_;
     bool padding_;
     std::uint64_t terminator_ = 0;
 };
@@ -163,7 +153,7 @@ void write_image_json(const std::string& path, std::uint32_t base, std::FILE* ou
     // byte, and then the records are streamed by walks that read only their headers.
     check_image(image);
     const BootSummary boot = read_boot_region(image);
-    JsonStream json(out);
+    JsonWriter json(out);
     json.begin_object();
     json.value("image_size", image.in.size);
     json.value("crc32", image_crc32(image));
@@ -173,37 +163,19 @@ void write_image_json(const std::string& path, std::uint32_t base, std::FILE* ou
     RecordsJson records(json, false);
     walk_image(image, records);
     json.end_array();
-    json.value("terminator_offset", records.terminator_offset());
+    const std::uint64_t terminator = records.terminator_offset();
+    json.value("terminator_offset", terminator);
     json.begin_array("padding");
     RecordsJson padding(json, true);
     walk_image(image, padding);
     json.end_array();
+    if (image.fill_size > 0) {
+        json.begin_object("fill");
+        json.value("offset", terminator + kTerminatorSize);
+        json.value("size", image.fill_size);
+        json.value("byte", image.fill);
+        json.end_object();
+    }
     json.end_object();
     json.finish();
-}
-
-void MapFile::write(const std::string& text, const FileNames& names, const InputFile& in) {
-    if (path_ == nullptr)
-        return;
-    if (names.output == path_)
-        fail(path_, "the map would replace the image; nothing was written");
-    if (std::string_view(path_) == kStandardOutputName)
-        fail(path_, "the map needs a file; standard output takes the image or the listing");
-    file_.emplace(path_, prefix_);
-    refuse_to_replace(*file_, in);
-    refuse_to_replace(*file_, names.config, "the configuration file");
-    refuse_to_replace(*file_, names.output, "the image");
-    file_->open();
-    if (std::fwrite(text.data(), 1, text.size(), file_->stream()) != text.size() ||
-        std::fflush(file_->stream()) != 0)
-        fail(path_, "cannot write the map: " + platform::error_text(errno));
-}
-
-void MapFile::commit(const FileNames& names) {
-    if (!file_)
-        return;
-    // A map whose path leads to the image just put in place, through a link or another
-    // spelling, must not replace it.
-    refuse_to_replace(*file_, names.output, "the image");
-    file_->commit();
 }

@@ -4,13 +4,17 @@
 #include "base/output_file.h"
 #include "coff/header_listing.h"
 #include "image/checksum_sink.h"
+#include "image/file_kind.h"
+#include "image/rom_image.h"
 #include "image/warning_checks.h"
 #include "platform/files.h"
 #include "platform/mbstring.h"
 #include "run/file_names.h"
 #include "run/json_descriptions.h"
 
+#include <memory>
 #include <new>
+#include <optional>
 
 namespace {
 
@@ -41,9 +45,22 @@ void check_image_size(const InputFile& in, const ImageLayout& layout, std::uint6
 
 } // namespace
 
+void pad_image(const InputFile& in, ImageLayout& layout, const SizeOptions& size) {
+    if (size.pad_to == 0)
+        return;
+    if (size.pad_to < layout.image_size) {
+        fail(in.path, "the image is " + hex(layout.image_size) + " bytes, " +
+                          hex(layout.image_size - size.pad_to) + " more than --pad-to " +
+                          hex(size.pad_to));
+    }
+    layout.image_size = size.pad_to;
+    layout.fill = size.fill;
+}
+
 void convert(InputFile& in, ImageSink& sink, std::FILE* console, Warnings* warnings,
-             std::uint64_t max_size) {
+             const SizeOptions& size) {
     const bool listing = console != nullptr;
+    refuse_rom_image(in);
     read_file_head(in);
     if (listing)
         list_file_head(console);
@@ -71,8 +88,17 @@ void convert(InputFile& in, ImageSink& sink, std::FILE* console, Warnings* warni
     }
 
     compute_layout(g_SectTable, g_FileHead.usNumSect, g_Layout);
-    check_image_size(in, g_Layout, max_size);
+    pad_image(in, g_Layout, size);
+    check_image_size(in, g_Layout, size.max_size);
+    // A run that will refuse its image writes none of it. Warnings that need only the
+    // layout are told then; otherwise they follow the image's lines, as they always have.
+    if (warnings_refuse_image(warnings) || checks_refuse(CheckPoint::Layout, 0, in, warnings)) {
+        run_checks(CheckPoint::Layout, 0, in, console, warnings);
+        return;
+    }
     write_image(in, g_Layout, sink, console);
+    sink.finish();
+    run_checks(CheckPoint::Layout, 0, in, console, warnings);
     run_checks(CheckPoint::Image, 0, in, console, warnings);
 }
 
@@ -89,60 +115,46 @@ bool convert_file(const FileNames& names, const RunOptions& options, std::FILE* 
     InputFile in = open_input(names.input);
     std::setvbuf(in.fp, g_InputBuffer, _IOFBF, sizeof g_InputBuffer);
 
-    // What stands at the output is known before a byte is written: an output that is the
-    // input or the profile under another name is refused before it could be truncated or
+    // Every output is known before a byte is written: one that is the input, the profile
+    // or another output under another name is refused before it could be truncated or
     // filled, and before a conversion that would only fail on a full disk.
     check_output_directory(names);
-    OutputFile file(names.output, options.temporary_prefix);
-    refuse_to_replace(file, in);
-    if (!names.config.empty())
-        refuse_to_replace(file, names.config, "the configuration file");
+    OutputSet outputs;
+    OutputFile file(names.output, options.temporary_prefix, "the image", true);
+    outputs.add(file);
+    std::optional<OutputFile> map;
+    if (options.map != nullptr) {
+        check_typed_path(options.map);
+        map.emplace(options.map, options.temporary_prefix, "the map", false);
+        outputs.add(*map);
+    }
+    platform::FileStatus status;
+    if (platform::file_status(in.fp, status))
+        outputs.refuse_to_replace(status, "the input");
+    if (!names.config.empty() && platform::path_status(names.config, status, true))
+        outputs.refuse_to_replace(status, "the configuration file");
 
     // A quiet run formats no listing at all; the image is the same either way. An image
-    // on standard output leaves no room there for the listing.
-    if (options.quiet || names.output == kStandardOutputName)
+    // on standard output, under any name, leaves no room there for the listing.
+    if (options.quiet || file.to_standard_output())
         console = nullptr;
 
     file.open();
     std::setvbuf(file.stream(), g_OutputBuffer, _IOFBF, sizeof g_OutputBuffer);
+    if (map)
+        map->open();
     // The image in the format asked for, its CRC-32 taken on the way for the map.
-    StreamSink efw(file.stream(), file.target());
-    IntelHexSink ihex(file.stream(), file.target(), options.base);
-    SRecordSink srec(
-        file.stream(), file.target(), options.base,
+    const std::unique_ptr<ImageSink> out = make_image_sink(
+        options.format, options.text, file.stream(), file.target(),
         platform::file_name_start(names.input.c_str(), platform::code_page_for_text(names.input)));
-    TextImageSink* text = nullptr;
-    if (options.format == ImageFormat::IntelHex)
-        text = &ihex;
-    else if (options.format == ImageFormat::SRecord)
-        text = &srec;
-    ImageSink& out = text != nullptr ? *text : static_cast<ImageSink&>(efw);
-    ChecksumSink tee(out); // only a map needs the sum, so only a map costs it
-    convert(in, options.map != nullptr ? tee : out, console, warnings, options.max_size);
-    if (text != nullptr)
-        text->finish();
+    ChecksumSink tee(*out); // only a map needs the sum, so only a map costs it
+    convert(in, map ? tee : *out, console, warnings, options.size);
     if (warnings_refuse_image(warnings))
-        return false; // the temporary goes with `file`; an existing image stays
-    MapFile map(options.map, options.temporary_prefix);
-    if (options.map != nullptr)
-        map.write(run_map_json(names, options.format, tee.crc32()), names, in);
-    file.commit();
-    map.commit(names);
+        return false; // the temporaries go with their files; every old output stays
+    if (map)
+        write_run_map(map->stream(), names, options.format, tee.crc32());
+    outputs.commit();
     return true;
-}
-
-std::string read_format_options(const char* format, const char* base, RunOptions& options) {
-    if (format != nullptr && !parse_image_format(format, options.format))
-        return "invalid argument '" + std::string(format) + "' for '--format' (efw, ihex or srec)";
-    if (base == nullptr)
-        return {};
-    if (options.format == ImageFormat::Efw)
-        return "--base applies to -O ihex and -O srec only";
-    if (!parse_address(base, options.base)) {
-        return "invalid argument '" + std::string(base) +
-               "' for '--base' (0x and hexadecimal digits, or decimal digits, up to 0xFFFFFFFF)";
-    }
-    return {};
 }
 
 int run_sequence(const char* argv0, const NameChoice& choice, const RunOptions& options,

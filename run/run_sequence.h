@@ -3,7 +3,7 @@
 
 #include "base/warnings.h"
 #include "coff/coff_headers.h"
-#include "image/hex_sinks.h"
+#include "image/image_format.h"
 #include "image/image_passes.h"
 #include "image/rom_image.h"
 #include "run/file_names.h"
@@ -20,27 +20,18 @@
 inline constexpr std::size_t kInputBufferSize = 1 << 16;
 inline constexpr std::size_t kOutputBufferSize = 1 << 16;
 
-// The largest image the format can hold: its offsets are 32-bit signed. No --max-size
-// lets a larger one through.
-inline constexpr std::uint64_t kFormatMaxSize = kMaxImageSize;
-inline constexpr std::uint64_t kNoMaxSize = ~std::uint64_t{0};
-
 // How a run goes, as the command line sets it. Warnings go to the errors stream whether
 // the run is quiet or not; under `strict` they are errors and no image is written.
 struct RunOptions {
-    bool quiet = false;                  // nothing on the console; failures are still reported
-    bool strict = false;                 // every warning is an error (-Werror)
-    std::uint64_t max_size = kNoMaxSize; // --max-size: a larger image is an error
+    bool quiet = false;  // nothing on the console; failures are still reported
+    bool strict = false; // every warning is an error (-Werror)
     ImageFormat format = ImageFormat::Efw;
-    std::uint32_t base = kDefaultImageBase; // the address of image offset 0 in a text format
-    const char* map = nullptr;              // where the run's JSON map goes; null for none
+    TextOptions text;          // how ihex and srec lines are written
+    SizeOptions size;          // --max-size, --pad-to, --fill
+    const char* map = nullptr; // where the run's JSON map goes; null for none
     // The start of the temporary's name, which says whose it is should a crash leave one.
     const char* temporary_prefix = ".tmp-";
 };
-
-// Reads the values of -O (the format's name) and --base (an address) into `options`;
-// null where the command line gives none. Returns empty text, or what is wrong with them.
-std::string read_format_options(const char* format, const char* base, RunOptions& options);
 
 // Converts the object that `choice` names, or with nothing chosen the one named by
 // config.ini beside the executable (argument zero gives its directory), into a ROM
@@ -65,8 +56,13 @@ bool convert_file(const FileNames& names, const RunOptions& options, std::FILE* 
 // The conversion itself on two open streams: header reads, listing and image passes,
 // with their warnings on `warnings` (none without one). A null `console` gives the same
 // image with no listing at all: a check that only wants the image is spared formatting
-// it and converting the banner's code page. An image larger than `max_size` bytes, or
-// than the format holds, is refused before its first byte goes to the sink. Throws
+// it and converting the banner's code page. The image is filled up to `size.pad_to`
+// bytes; one larger than `size.max_size` bytes, or than the format holds, is refused
+// before its first byte goes to the sink, which is finished after the last. Throws
 // Failure.
 void convert(InputFile& in, ImageSink& sink, std::FILE* console, Warnings* warnings = nullptr,
-             std::uint64_t max_size = kNoMaxSize);
+             const SizeOptions& size = {});
+
+// Fills `layout`'s image up to `size.pad_to` bytes with `size.fill`; a size below the
+// image's own is a Failure naming both. Throws Failure.
+void pad_image(const InputFile& in, ImageLayout& layout, const SizeOptions& size);

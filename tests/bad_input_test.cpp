@@ -8,10 +8,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdint>
+#include <fcntl.h>
 #include <limits>
+#include <random>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -354,5 +358,60 @@ TEST_P(BadInputs, RefuseOrConvertFaithfully) {
 
 INSTANTIATE_TEST_SUITE_P(Matrix, BadInputs, testing::ValuesIn(rows()),
                          [](const auto& p) { return std::string(p.param.label); });
+
+// A signal at any moment of a run with two outputs, the commit included: the image and
+// the map are both as they were or both the new ones, and no temporary is left.
+TEST(Signals, AtAnyMomentLeaveTheOutputsAllOldOrAllNew) {
+    const Bytes input = many_sections();
+    ScratchDir dir;
+    coffgen::write_file(dir.file("app.out"), input);
+    const std::vector<std::string> args{harness::converter_path(), "-q",    "-o",
+                                        dir.file("img.efw"),       "--map", dir.file("m.json"),
+                                        dir.file("app.out")};
+    std::vector<char*> argv;
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const auto run = [&](long kill_after_us, int sig) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const int null_fd = open("/dev/null", O_RDWR);
+            dup2(null_fd, 1);
+            dup2(null_fd, 2);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        if (kill_after_us >= 0) {
+            usleep(static_cast<useconds_t>(kill_after_us));
+            kill(pid, sig);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        return status;
+    };
+    // The new outputs, and how long a run takes.
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(run(-1, 0), 0);
+    const long took = static_cast<long>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                            std::chrono::steady_clock::now() - start)
+                                            .count());
+    const std::string new_image = harness::read_text(dir.file("img.efw"));
+    const std::string new_map = harness::read_text(dir.file("m.json"));
+    std::mt19937 random(12345);
+    const int signals[] = {SIGTERM, SIGINT, SIGHUP, SIGUSR1};
+    for (int i = 0; i < 40; ++i) {
+        harness::write_text(dir.file("img.efw"), "old image");
+        harness::write_text(dir.file("m.json"), "old map");
+        const long at = std::uniform_int_distribution<long>(0, took * 3 / 2)(random);
+        run(at, signals[i % 4]);
+        SCOPED_TRACE("signal after " + std::to_string(at) + " us of " + std::to_string(took));
+        EXPECT_EQ(list_dir(dir.path), (std::vector<std::string>{"app.out", "img.efw", "m.json"}));
+        const std::string image = harness::read_text(dir.file("img.efw"));
+        const std::string map = harness::read_text(dir.file("m.json"));
+        const bool all_old = image == "old image" && map == "old map";
+        const bool all_new = image == new_image && map == new_map;
+        EXPECT_TRUE(all_old || all_new) << image.size() << " " << map.size();
+    }
+}
 
 } // namespace

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,7 +60,9 @@ TEST(CommandLine, ReadsTheGnuWay) {
         {{"--conf", "c", "x"}, "", "x", "(null)", "(null)", "c"},
         {{"--confi=c"}, "", "(null)", "(null)", "c"},
         {{"--con=c"}, "option '--con' is ambiguous; possibilities: '--conf' '--config'"},
-        {{"--configs=c"}, "unknown option '--configs'"},
+        // A misspelt name is answered with the nearest one, a far one with none.
+        {{"--configs=c"}, "unknown option '--configs'; did you mean '--config'?"},
+        {{"--ouptut", "x"}, "unknown option '--ouptut'; did you mean '--output'?"},
         {{"-qoa", "x"}, "", "x", "a", "(null)", "(null)", true},
         {{"-q", "-o", "a"}, "", "(null)", "a", "(null)", "(null)", true},
         {{"-oa", "-ob"}, "option '-o' given twice"},
@@ -87,6 +90,52 @@ TEST(CommandLine, ReadsTheGnuWay) {
         EXPECT_EQ(r.line.quiet, c.quiet);
         EXPECT_EQ(r.line.data, c.data);
         EXPECT_EQ(r.line.help, c.help);
+    }
+}
+
+// The values read into their types by the converter's table: sizes with coreutils' units,
+// the text formats' options, each refused when it is no such value or given twice.
+TEST(CommandLine, ValuesAreReadIntoTheirTypes) {
+    constexpr std::uint64_t K = 1024;
+    const struct {
+        std::vector<std::string> args;
+        std::string error;
+        std::optional<std::uint64_t> max_size = std::nullopt;
+    } sizes[] = {
+        {{"--max-size=3K"}, "", 3 * K},
+        {{"--max-size=256KiB"}, "", 256 * K},
+        {{"--max-size=256KB"}, "", 256000},
+        {{"--max-size=1M"}, "", K * K},
+        {{"--max-size=1MiB"}, "", K * K},
+        {{"--max-size=1MB"}, "", 1000000},
+        {{"--max-size=2G"}, "", 2 * K * K * K},
+        {{"--max-size=2GiB"}, "", 2 * K * K * K},
+        {{"--max-size=2GB"}, "", 2000000000},
+        {{"--max-size=0x10K"}, "", 16 * K},
+        {{"--max-size=18446744073709551615"}, "", ~std::uint64_t{0}},
+        {{"--max-size=1T"}, "invalid size"},
+        {{"--max-size=1Ki"}, "invalid size"},
+        {{"--max-size=1Kb"}, "invalid size"},
+        {{"--max-size=K"}, "invalid size"},
+        {{"--max-size=+1"}, "invalid size"},
+        {{"--max-size=1", "--max-size=1M"}, "option '--max-size' given twice"},
+        {{"--pad-to=0"}, "invalid size '0' for '--pad-to': no image is smaller than 0x80c bytes"},
+        {{"--record-bytes=0"}, "invalid argument '0' for '--record-bytes' (1 to 255)"},
+        {{"--record-bytes=256"}, "invalid argument '256' for '--record-bytes' (1 to 255)"},
+        {{"--srec-address=8"}, "invalid argument '8' for '--srec-address' (auto, 16, 24 or 32)"},
+        {{"--line-end=cr"}, "invalid argument 'cr' for '--line-end' (crlf or lf)"},
+        {{"--fill=0x100"},
+         "invalid argument '0x100' for '--fill' (a byte: 0 to 255, or 0x0 to 0xff)"},
+        {{"-O", "ihex", "--format=srec"}, "option '--format' given twice"},
+    };
+    for (const auto& c : sizes) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        const Read r = read(kConverterOptions, c.args);
+        EXPECT_EQ(r.error.substr(0, c.error.size()), c.error) << r.error;
+        EXPECT_EQ(r.error.empty(), c.error.empty()) << r.error;
+        if (c.error.empty()) {
+            EXPECT_EQ(r.line.max_size, c.max_size);
+        }
     }
 }
 

@@ -1,5 +1,6 @@
 // The built program started as its users start it: a chosen argument zero, config.ini
 // beside it, exit status and messages pinned, and no output lost on failure.
+#include "coff2efw_version.h"
 #include "support/harness.h"
 #include "tools/coff_builder.h"
 
@@ -307,6 +308,9 @@ INSTANTIATE_TEST_SUITE_P(
                     bytes_of("S00F000068656C6C6F202020202000003C\nS9030000FC\n"), "VELTARA-app.efw",
                     "app.out: an S-record file (text lines starting with 'S0' to 'S9'), not a "
                     "COFF object"},
+        FailureCase{"rom_image_as_the_object", kAppConfig, true,
+                    harness::convert_bytes(example()).image, "VELTARA-app.efw",
+                    "app.out: a ROM image, not a COFF object (efwdump reads it)"},
         FailureCase{"big_endian_coff", kAppConfig, true, big_endian_example(), "VELTARA-app.efw",
                     "app.out: a big-endian COFF object (its first bytes are 00 c2); only "
                     "little-endian objects are converted"},
@@ -475,8 +479,9 @@ TEST(EndToEnd, StandardOutputThatCannotBeWrittenIsAnError) {
     coffgen::write_file(dir.file("app.out"), example());
     const auto converted = harness::convert_bytes(example());
     coffgen::write_file(dir.file("app.efw"), converted.image);
-    coffgen::Bytes broken = converted.image;
+    coffgen::Bytes broken = converted.image; // a tail of more than one value is no fill
     broken.push_back(0x41);
+    broken.push_back(0x42);
     coffgen::write_file(dir.file("broken.efw"), broken);
     const std::string lost = ": error: standard output: No space left on device\n";
     const struct {
@@ -484,7 +489,8 @@ TEST(EndToEnd, StandardOutputThatCannotBeWrittenIsAnError) {
         const char* program;
         std::vector<std::string> args;
         int status;
-        std::string err; // what standard error ends with
+        std::string err;     // what standard error ends with
+        bool closed = false; // standard output closed instead of full
     } cases[] = {
         {COFF2EFW_EXE, "coff2efw", {"--help"}, 1, "coff2efw" + lost},
         {COFF2EFW_EXE, "coff2efw", {"--version"}, 1, "coff2efw" + lost},
@@ -505,11 +511,26 @@ TEST(EndToEnd, StandardOutputThatCannotBeWrittenIsAnError) {
          "efwdump" + lost},
         // The image's own fault comes first and keeps its status.
         {EFWDUMP_EXE, "efwdump", {dir.file("broken.efw")}, 1, "efwdump" + lost},
+        // What must go to a closed standard output has nowhere to go.
+        {COFF2EFW_EXE,
+         "coff2efw",
+         {"-o", "-", dir.file("app.out")},
+         1,
+         "coff2efw: error: standard output: cannot write the image: Bad file descriptor\n",
+         true},
+        {EFWDUMP_EXE,
+         "efwdump",
+         {"--json", dir.file("app.efw")},
+         2,
+         "efwdump: error: standard output: Bad file descriptor\n",
+         true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
-        const auto r =
-            run_program(c.exe, c.program, c.args, "/", {}, {.stdout_to = harness::StdoutTo::Full});
+        harness::ChildSetup setup{.stdout_to = harness::StdoutTo::Full};
+        if (c.closed)
+            setup = {.closed = {1}};
+        const auto r = run_program(c.exe, c.program, c.args, "/", {}, setup);
         EXPECT_EQ(r.status, c.status) << r.err;
         ASSERT_GE(r.err.size(), c.err.size()) << r.err;
         EXPECT_EQ(r.err.substr(r.err.size() - c.err.size()), c.err);
@@ -547,6 +568,7 @@ struct ArgsCase {
     bool gbk = false;          // run in a GBK locale, where 0x81 leads a two-byte character
     bool out_is_image = false; // standard output holds the image instead
     harness::StdoutTo stdout_to = harness::StdoutTo::Captured;
+    bool bare_name = false; // started as "coff2efw", found on PATH, not as bin/coff2efw
 };
 
 // A GBK locale made for this process by localedef, as LOCPATH takes it; empty when
@@ -595,9 +617,9 @@ ArgsCase too_large(const char* label, std::vector<std::string> args, const std::
 class ArgumentLines : public testing::TestWithParam<ArgsCase> {};
 
 // Each line runs in the same tree, the working directory: the converter's directory bin/
-// with a config.ini naming app.out, the same object in other places, two more profiles
-// naming it, and empty directories to write into. What a row does not name must stay as
-// it was, byte for byte.
+// (it is started as bin/coff2efw) with a config.ini naming app.out, the same object in other
+// places, two more profiles naming it, and empty directories to write into. What a row does not
+// name must stay as it was, byte for byte.
 TEST_P(ArgumentLines, WriteWhatTheyNameAndTouchNothingElse) {
     const ArgsCase& c = GetParam();
     ScratchDir dir;
@@ -626,8 +648,8 @@ TEST_P(ArgumentLines, WriteWhatTheyNameAndTouchNothingElse) {
         args.push_back(a[0] == '@' ? dir.path + a.substr(1) : a);
 
     const harness::ChildSetup setup{.stdout_to = c.stdout_to, .time_limit = 60};
-    const auto r = run_program(harness::converter_path(), dir.file("bin/coff2efw"), args, dir.path,
-                               env, setup);
+    const auto r = run_program(harness::converter_path(), c.bare_name ? "coff2efw" : "bin/coff2efw",
+                               args, dir.path, env, setup);
     EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(r.err, c.err);
     const std::string image(expected.image.begin(), expected.image.end());
@@ -644,7 +666,14 @@ INSTANTIATE_TEST_SUITE_P(
         writes("output_elsewhere", {"-o", "img/x.efw", "fw/app.out"}, "img/x.efw"),
         writes("config_elsewhere", {"--config", "cfg/c.ini"}, "cfg/VELTARA-app.efw"),
         writes("config_whole_path_rule", {"--config=cfg.out/c.ini"}, "cfg.efw/VELTARA-app.efw"),
-        writes("quiet", {"-q"}, "bin/VELTARA-app.efw", false),
+        // Options without an input: the profile's object is converted, and named.
+        ArgsCase{"quiet",
+                 {"-q"},
+                 0,
+                 "bin/VELTARA-app.efw",
+                 false,
+                 "coff2efw: note: no input given: converting bin/app.out, named by "
+                 "bin/config.ini\n"},
         writes("quiet_cluster_after_input", {"fw/app.out", "-qo", "img/x.efw"}, "img/x.efw", false),
         writes("strict_clean_object", {"--strict", "fw/app.out"}, "fw/VELTARA-app.efw"),
         writes("double_dash", {"--", "-odd.out"}, "VELTARA--odd.efw"),
@@ -674,6 +703,16 @@ INSTANTIATE_TEST_SUITE_P(
         // line `other.out -x`: a named input is the one converted or reported, and an
         // unknown option is refused.
         fails("missing_input", {"other.out"}, "other.out"),
+        // Started by a bare name, it looked for config.ini in the working directory.
+        ArgsCase{.label = "no_profile_in_the_working_directory",
+                 .args = {},
+                 .status = 1,
+                 .image = nullptr,
+                 .listing = false,
+                 .err = "coff2efw: error: ZOV-KARN.efw: cannot open: No such file or directory "
+                        "(no config.ini in the working directory named an input; try 'coff2efw "
+                        "app.out')\n",
+                 .bare_name = true},
         refused("unknown_short", {"other.out", "-x"}, "unknown option '-x'"),
         fails("missing_config", {"--config", "cfg/none.ini"}, "cfg/none.ini"),
         refused("unknown_long", {"--bogus=1"}, "unknown option '--bogus'"),
@@ -693,7 +732,8 @@ INSTANTIATE_TEST_SUITE_P(
         refused("prefix_no_value", {"fw/app.out", "--out"}, "option '--output' needs a value"),
         refused("prefix_twice", {"--out", "img/a.efw", "-oimg/b.efw"}, "option '-o' given twice"),
         refused("empty_long_name", {"--=x"}, "unknown option '--'"),
-        refused("longer_than_any_option", {"--quieter"}, "unknown option '--quieter'"),
+        refused("longer_than_any_option", {"--quieter"},
+                "unknown option '--quieter'; did you mean '--quiet'?"),
         refused("input_after_double_dash_is_one_more", {"fw/app.out", "--", "-odd.out"},
                 "more than one input: 'fw/app.out' and '-odd.out'"),
         refused("double_dash_twice", {"--", "--", "fw/app.out"},
@@ -715,17 +755,28 @@ INSTANTIATE_TEST_SUITE_P(
                "fw/VELTARA-app.efw"),
         writes("max_size_hexadecimal", {"--max-size=0xAD0", "fw/app.out"}, "fw/VELTARA-app.efw"),
         writes("max_size_in_kib", {"--max-size=3K", "fw/app.out"}, "fw/VELTARA-app.efw"),
-        writes("max_size_in_mib_last_wins", {"--max-size=1", "--max-size=1M", "fw/app.out"},
-               "fw/VELTARA-app.efw"),
+        // Given twice it is a usage error, as every option with a value is.
+        refused("max_size_twice", {"--max-size=1", "--max-size=1M", "fw/app.out"},
+                "option '--max-size' given twice"),
         too_large("max_size_one_byte_short", {"--max-size=0xacf"},
                   "0x1 more than --max-size 0xacf"),
         too_large("max_size_2k", {"--max-size", "2K"}, "0x2d0 more than --max-size 0x800"),
+        // --pad-to fills behind the terminator; --max-size counts the filled size.
+        writes("pad_to_the_image_size", {"--pad-to", "2768", "fw/app.out"}, "fw/VELTARA-app.efw"),
+        too_large("pad_to_one_byte_short", {"--pad-to=0xacf"}, "0x1 more than --pad-to 0xacf"),
+        ArgsCase{"max_size_counts_the_fill",
+                 {"-q", "--pad-to=4K", "--max-size=0xfff", "fw/app.out"},
+                 1,
+                 nullptr,
+                 false,
+                 "coff2efw: error: fw/app.out: the image is 0x1000 bytes, 0x1 more than "
+                 "--max-size 0xfff\n"},
         refused("max_size_not_a_size", {"--max-size=12Q", "fw/app.out"},
                 "invalid size '12Q' for '--max-size': give bytes in decimal or 0x hexadecimal, "
-                "or with K or M for KiB or MiB"),
+                "optionally followed by K, KiB, KB, M, MiB, MB, G, GiB or GB"),
         refused("max_size_past_64_bits", {"--max-size=0x10000000000000000"},
                 "invalid size '0x10000000000000000' for '--max-size': give bytes in decimal or "
-                "0x hexadecimal, or with K or M for KiB or MiB"),
+                "0x hexadecimal, optionally followed by K, KiB, KB, M, MiB, MB, G, GiB or GB"),
         refused("max_size_without_value", {"fw/app.out", "--max-size"},
                 "option '--max-size' needs a value"),
         writes("werror_clean_object", {"-Werror", "fw/app.out"}, "fw/VELTARA-app.efw"),
@@ -735,6 +786,9 @@ INSTANTIATE_TEST_SUITE_P(
                 "unknown warning option '-Wno-bogus'; the warning names are left-out, version, "
                 "word-target, unlinked, boot-offset-0, empty-image, listing, opt-header, "
                 "overlap"),
+        refused("misspelt_warning_name", {"-Wno-error=word-targte", "fw/app.out"},
+                "unknown warning option '-Wno-error=word-targte'; did you mean "
+                "'-Wno-error=word-target'?"),
         refused("warning_option_without_a_name", {"-W", "left-out", "fw/app.out"},
                 "option '-W' needs a value"),
         refused("unknown_option_with_a_control_byte",
@@ -755,6 +809,28 @@ INSTANTIATE_TEST_SUITE_P(
                  .image = nullptr,
                  .listing = false,
                  .out_is_image = true},
+        // Standard output under another name is standard output all the same.
+        ArgsCase{.label = "image_to_dev_stdout",
+                 .args = {"-o", "/dev/stdout", "fw/app.out"},
+                 .status = 0,
+                 .image = nullptr,
+                 .listing = false,
+                 .out_is_image = true},
+        ArgsCase{.label = "map_onto_standard_output",
+                 .args = {"-o", "-", "--map", "/dev/stdout", "fw/app.out"},
+                 .status = 1,
+                 .image = nullptr,
+                 .listing = false,
+                 .err = "coff2efw: error: /dev/stdout: the map needs a file; standard output "
+                        "takes the image or the listing\n"},
+        // Two spellings of one new file are one file.
+        ArgsCase{.label = "map_onto_the_image_not_yet_there",
+                 .args = {"-q", "-o", "img/x.efw", "--map", "img/./x.efw", "fw/app.out"},
+                 .status = 1,
+                 .image = nullptr,
+                 .listing = false,
+                 .err = "coff2efw: error: img/./x.efw: the map would replace the image; nothing "
+                        "was written\n"},
         ArgsCase{.label = "image_to_a_terminal",
                  .args = {"-o", "-", "fw/app.out"},
                  .status = 2,

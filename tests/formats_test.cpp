@@ -2,12 +2,12 @@
 // text formats are read back by a decoder of this file's own that checks every rule the
 // writers promise, and the JSON is parsed and held against the layout and zlib's CRC-32.
 #include "base/failure.h"
-#include "image/hex_sinks.h"
+#include "base/json_writer.h"
+#include "image/image_format.h"
 #include "image/image_layout.h"
 #include "image/text_image_reader.h"
 #include "run/file_names.h"
 #include "run/json_descriptions.h"
-#include "run/json_stream.h"
 #include "run/run_sequence.h"
 #include "support/harness.h"
 #include "tools/coff_builder.h"
@@ -71,7 +71,7 @@ std::vector<std::string> crlf_lines(const std::string& text) {
 void check_data_line(std::uint64_t address, std::size_t n, std::uint64_t expected) {
     EXPECT_EQ(address, expected);
     EXPECT_GT(n, 0u);
-    EXPECT_LE(address % kHexLineBytes + n, kHexLineBytes) << "line crosses a block";
+    EXPECT_LE(address % kDefaultRecordBytes + n, kDefaultRecordBytes) << "line crosses a block";
 }
 
 // The bytes an Intel HEX text places, from `base` on.
@@ -151,7 +151,8 @@ struct TextImage {
     std::optional<std::string> error;
 };
 
-TextImage convert_to(const Bytes& object, ImageFormat format, std::uint32_t base) {
+TextImage convert_to(const Bytes& object, ImageFormat format, const TextOptions& text,
+                     const SizeOptions& size = {}) {
     std::FILE* in_fp = std::tmpfile();
     std::FILE* out_fp = std::tmpfile();
     std::fwrite(object.data(), 1, object.size(), in_fp);
@@ -160,14 +161,11 @@ TextImage convert_to(const Bytes& object, ImageFormat format, std::uint32_t base
     in.fp = in_fp;
     in.size = object.size();
     in.path = "input.out";
-    IntelHexSink ihex(out_fp, "output.hex", base);
-    SRecordSink srec(out_fp, "output.srec", base, "input.out");
-    TextImageSink& sink = format == ImageFormat::IntelHex ? static_cast<TextImageSink&>(ihex)
-                                                          : static_cast<TextImageSink&>(srec);
+    const std::unique_ptr<ImageSink> sink = make_image_sink(
+        format, text, out_fp, std::string("output") + format_extension(format), "input.out");
     TextImage result;
     try {
-        convert(in, sink, nullptr);
-        sink.finish();
+        convert(in, *sink, nullptr, nullptr, size);
     } catch (const Failure& f) {
         result.error = f.path + ": " + f.cause;
     }
@@ -237,7 +235,7 @@ TEST(Formats, TextReadsBackAsTheImage) {
             for (ImageFormat format : {ImageFormat::IntelHex, ImageFormat::SRecord}) {
                 SCOPED_TRACE(std::string(c.label) + " " + format_name(format) + " base " +
                              hex(base));
-                const TextImage t = convert_to(object, format, base);
+                const TextImage t = convert_to(object, format, TextOptions{.base = base});
                 ASSERT_FALSE(t.error) << *t.error;
                 const Bytes back = format == ImageFormat::IntelHex
                                        ? read_ihex(t.text, base)
@@ -310,7 +308,7 @@ TEST(Formats, AnImagePastTheAddressRangeIsRefused) {
     };
     for (const auto& c : cases) {
         for (ImageFormat format : {ImageFormat::IntelHex, ImageFormat::SRecord}) {
-            const TextImage t = convert_to(object, format, c.base);
+            const TextImage t = convert_to(object, format, TextOptions{.base = c.base});
             const std::string path = format == ImageFormat::IntelHex ? "output.hex" : "output.srec";
             EXPECT_EQ(t.error, path + ": image offset " + hex(c.first_out) +
                                    " lies past the 32-bit address range from base " + hex(c.base));
@@ -535,7 +533,7 @@ TEST(Json, StreamedAsTheLibraryLaysItOut) {
     };
     for (const json& c : cases) {
         std::FILE* out = std::tmpfile();
-        JsonStream stream(out);
+        JsonWriter stream(out);
         stream.begin_object();
         for (const auto& [key, value] : c.items()) {
             if (!value.is_array()) {
@@ -596,8 +594,10 @@ TEST(Json, TheMapNamesEverySectionsUse) {
 TEST(Json, EfwdumpPrintsNothingForAMalformedImage) {
     harness::ScratchDir dir;
     const Bytes good = harness::convert_ok(coffgen::example_object()).image;
-    Bytes longer = good, high = good, cut = good;
+    Bytes longer = good, high = good, cut = good, filled = good;
     longer.push_back(0x41);
+    longer.push_back(0x42);
+    filled.resize(0x1000, 0xFF);
     high[1] = 0x01;
     cut.resize(cut.size() - 1);
     const struct {
@@ -606,7 +606,8 @@ TEST(Json, EfwdumpPrintsNothingForAMalformedImage) {
         const char* fault; // null for a well-formed image
     } cases[] = {
         {"good", good, nullptr},
-        {"byte_after_the_terminator", longer, "0x1 bytes after the terminator record"},
+        {"filled", filled, nullptr},
+        {"two_values_after_the_terminator", longer, "0x2 bytes after the terminator record"},
         {"boot_high_byte", high, "non-zero high byte 0x1 in the boot region"},
         {"cut_short", cut, "file ends without a terminator record"},
     };
@@ -620,6 +621,11 @@ TEST(Json, EfwdumpPrintsNothingForAMalformedImage) {
             EXPECT_EQ(r.out, image_json(path));
             EXPECT_EQ(json::parse(r.out)["crc32"], zlib_crc(c.image));
             EXPECT_EQ(json::parse(r.out)["boot_units"], 37);
+            if (c.image.size() > good.size()) {
+                EXPECT_EQ(json::parse(r.out)["fill"], json({{"offset", good.size()},
+                                                            {"size", c.image.size() - good.size()},
+                                                            {"byte", 0xFF}}));
+            }
             continue;
         }
         EXPECT_EQ(r.status, 1);
@@ -710,6 +716,11 @@ INSTANTIATE_TEST_SUITE_P(
               "invalid argument 'bin' for '--format' (efw, ihex or srec)"),
         usage("base_without_text_format", {"--base", "0", "fw/app.out"},
               "--base applies to -O ihex and -O srec only"),
+        usage("line_end_without_text_format", {"--line-end=lf", "fw/app.out"},
+              "--line-end applies to -O ihex and -O srec only"),
+        usage("srec_count_with_ihex", {"-O", "ihex", "--srec-count", "fw/app.out"},
+              "--srec-count applies to -O srec only"),
+        usage("fill_without_pad_to", {"--fill", "0", "fw/app.out"}, "--fill goes with --pad-to"),
         usage("bad_base", {"-O", "srec", "--base=0x1g", "fw/app.out"},
               "invalid argument '0x1g' for '--base' (0x and hexadecimal digits, or decimal "
               "digits, up to 0xFFFFFFFF)"),
@@ -723,6 +734,12 @@ INSTANTIATE_TEST_SUITE_P(
                 1,
                 {},
                 "fw/../fw/app.out: the output is the input itself; nothing was replaced"},
+        RunCase{"srec_16_bits_too_narrow",
+                {"-O", "srec", "--srec-address", "16", "--base", "0xF800", "fw/app.out"},
+                1,
+                {},
+                "fw/VELTARA-app.srec: image offset 0x800 lies past the 16-bit addresses of "
+                "--srec-address from base 0xf800"},
         RunCase{"past_the_address_range",
                 {"-O", "ihex", "--base", "0xFFFFF800", "--map", "img/m.json", "fw/app.out"},
                 1,

@@ -2,6 +2,7 @@
 // sections the object says belong in the image, and every way an image can break must
 // be reported with its cause and offset.
 #include "base/failure.h"
+#include "coff2efw_version.h"
 #include "image/image_input.h"
 #include "image/image_listing.h"
 #include "image/rom_image.h"
@@ -89,15 +90,16 @@ struct Checked {
 };
 
 // `efwdump --against app.out image.efw` in-process, the two files in `dir`.
-Checked check_against(const harness::ScratchDir& dir, const Bytes& object, const Bytes& image) {
+Checked check_against(const harness::ScratchDir& dir, const Bytes& object, const Bytes& image,
+                      const SizeOptions& size = {}) {
     coffgen::write_file(dir.file("app.out"), object);
     coffgen::write_file(dir.file("image.efw"), image);
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
     Checked c;
     try {
-        c.status =
-            check_image_against(dir.file("app.out"), dir.file("image.efw"), kDefaultImageBase, out);
+        c.status = check_image_against(dir.file("app.out"), dir.file("image.efw"),
+                                       kDefaultImageBase, out, size);
     } catch (const Failure& f) {
         std::fprintf(err, "efwdump: error: %s: %s\n", f.path.c_str(), f.cause.c_str());
         c.status = f.status;
@@ -274,7 +276,8 @@ TEST(ImageReader, ListsExactlyTheSectionsThatBelongInTheImage) {
         std::snprintf(size, sizeof size, "0x%zx", image.size());
         EXPECT_EQ(against.out, dir.file("image.efw") + " matches " + dir.file("app.out") + " (" +
                                    size + " bytes, " + std::to_string(expected.size()) +
-                                   " records, crc32 " + crc_of(image) + ")\n");
+                                   (expected.size() == 1 ? " record" : " records") + ", crc32 " +
+                                   crc_of(image) + ")\n");
     }
 }
 
@@ -286,12 +289,13 @@ TEST(ImageReader, ListingOfTheExample) {
     std::snprintf(tail, sizeof tail, "terminator: %zx\nsize: %zx\ncrc32: %s\n", image.size() - 8,
                   image.size(), crc_of(image).c_str());
     // .boot_L holds 0x25 bytes; .text (0x1f3 bytes at 0x3f0000) is the first record.
-    EXPECT_EQ(d.listing.rfind("boot region: 25 units up to the last non-zero one (of 400), high "
-                              "bytes zero\nentry point: 3f0040\nrecord\toffset\tbtad\t\tsize\tdest"
-                              "\tend\n0\t804\t90000804\t1f3\t3f0000\t9ff\n1\ta00\t90000a00\t4d\t"
-                              "8000\ta55\n",
-                              0),
-              0u)
+    EXPECT_EQ(
+        d.listing.rfind("boot region: 0x25 units up to the last non-zero one (of 0x400), high "
+                        "bytes zero\nentry point: 3f0040\nrecord\toffset\tbtad\t\tsize\tdest"
+                        "\tend\n0\t804\t90000804\t1f3\t3f0000\t9ff\n1\ta00\t90000a00\t4d\t"
+                        "8000\ta55\n",
+                        0),
+        0u)
         << d.listing;
     EXPECT_TRUE(d.listing.ends_with(tail)) << d.listing;
 }
@@ -422,16 +426,70 @@ TEST(ImageReader, MalformedImagesNameTheFaultAndItsOffset) {
          "byte count 0x5 runs past the end of the file (0x80c bytes) at offset 0x804"},
         {"terminator address not zero", changed(odd_then_even(), [](Bytes& b) { b[0x822] = 1; }),
          "terminator address 0x1 is not zero at offset 0x822"},
-        {"byte after the terminator", changed(odd_then_even(), [](Bytes& b) { b.push_back(0x41); }),
-         "0x1 bytes after the terminator record at offset 0x826"},
-        {"zero bytes after the terminator",
-         changed(even_then_even(), [](Bytes& b) { b.resize(b.size() + 4); }),
-         "0x4 bytes after the terminator record at offset 0x824"},
+        // Behind the terminator only a fill of one value may stand.
+        {"two values after the terminator",
+         changed(odd_then_even(),
+                 [](Bytes& b) {
+                     b.push_back(0x41);
+                     b.push_back(0x42);
+                 }),
+         "0x2 bytes after the terminator record at offset 0x826"},
+        {"zero bytes and another after the terminator",
+         changed(even_then_even(),
+                 [](Bytes& b) {
+                     b.resize(b.size() + 4);
+                     b.push_back(0xFF);
+                 }),
+         "0x5 bytes after the terminator record at offset 0x824"},
     };
     for (const auto& c : cases) {
         const Dump d = dump(c.image);
         ASSERT_TRUE(d.error) << c.why;
         EXPECT_EQ(*d.error, c.error) << c.why;
+    }
+}
+
+// A fill of one value behind the terminator, as --pad-to writes it: listed, and matched by
+// --against with the same --pad-to and --fill, whether the terminator stands aligned,
+// unaligned or behind a padding byte.
+TEST(ImageReader, FillBehindTheTerminator) {
+    const struct {
+        const char* why;
+        Object object;
+        std::uint64_t pad_to;
+        unsigned char fill;
+    } cases[] = {
+        {"the example to 4 KiB", coffgen::example_object(), 0x1000, 0xFF},
+        {"padding byte before the terminator, zero fill",
+         with_sections({Section{.name = ".text", .data = coffgen::pattern(5, 1)},
+                        Section{.name = ".bss", .flags = 0x80, .size = 0x40}}),
+         0x900, 0x00},
+        {"unaligned terminator, fill of 0x5a",
+         with_sections({Section{.name = ".text", .data = coffgen::pattern(5, 1)}}), 0x2000, 0x5A},
+    };
+    harness::ScratchDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        const Bytes image = convert_ok(c.object);
+        Bytes padded = image;
+        padded.resize(c.pad_to, c.fill);
+        const std::uint64_t fill_size = c.pad_to - image.size();
+        const Dump d = dump(padded);
+        ASSERT_FALSE(d.error) << *d.error;
+        const std::string tail = "terminator: " + hex(image.size() - 8).substr(2) +
+                                 "\npadding: " + hex(fill_size) + " bytes of " + hex(c.fill) +
+                                 " to " + hex(c.pad_to) + "\n";
+        // A zero fill cannot tell a padding byte before the terminator from one more fill
+        // byte: the listing may name either, the bytes are the same.
+        if (c.fill != 0) {
+            EXPECT_NE(d.listing.find(tail), std::string::npos) << d.listing;
+        }
+        EXPECT_TRUE(d.listing.ends_with("\ncrc32: " + crc_of(padded) + "\n"));
+
+        const Bytes object = coffgen::build(c.object);
+        const Checked same =
+            check_against(dir, object, padded, {.pad_to = c.pad_to, .fill = c.fill});
+        EXPECT_EQ(same.status, 0) << same.err;
     }
 }
 
@@ -448,7 +506,7 @@ TEST(ImageReader, ListingStopsAtTheFault) {
     image = odd_then_even();
     image[3] = 2;
     const Dump boot = dump(image);
-    EXPECT_EQ(boot.listing, "boot region: 2 units up to the last non-zero one (of 400), high "
+    EXPECT_EQ(boot.listing, "boot region: 0x2 units up to the last non-zero one (of 0x400), high "
                             "byte not zero at 3\n");
 }
 
@@ -618,8 +676,9 @@ TEST(Efwdump, ListsAGoodImageAndRefusesABrokenOne) {
     harness::ScratchDir dir;
     const Bytes image = convert_ok(coffgen::example_object());
     coffgen::write_file(dir.file("good.efw"), image);
-    Bytes broken = image;
+    Bytes broken = image; // a tail of more than one value is no fill
     broken.push_back(0x41);
+    broken.push_back(0x42);
     coffgen::write_file(dir.file("broken.efw"), broken);
 
     auto r = efwdump({dir.file("good.efw")});
@@ -640,7 +699,7 @@ TEST(Efwdump, ListsAGoodImageAndRefusesABrokenOne) {
     EXPECT_EQ(r.status, 1);
     char expected[256];
     std::snprintf(expected, sizeof expected,
-                  "efwdump: error: %s: 0x1 bytes after the terminator record at offset 0x%zx\n",
+                  "efwdump: error: %s: 0x2 bytes after the terminator record at offset 0x%zx\n",
                   dir.file("broken.efw").c_str(), image.size());
     EXPECT_EQ(r.err, expected);
 
@@ -731,6 +790,11 @@ TEST(Efwdump, Arguments) {
     const auto refused = [](const std::string& what) {
         return "efwdump: error: " + what + "\nTry 'efwdump --help'.\n";
     };
+    // An object and its image, for the lines that mix the two up.
+    harness::ScratchDir dir;
+    const std::string object = dir.file("app.out"), image = dir.file("app.efw");
+    coffgen::write_file(object, coffgen::build(coffgen::example_object()));
+    coffgen::write_file(image, convert_ok(coffgen::example_object()));
     const struct {
         std::vector<std::string> args;
         int status;
@@ -750,6 +814,27 @@ TEST(Efwdump, Arguments) {
         {{}, 2, "", refused("no image given")},
         {{"-x", "a.efw"}, 2, "", refused("unknown option '-x'")},
         {{"--bogus", "a.efw"}, 2, "", refused("unknown option '--bogus'")},
+        {{object},
+         1,
+         "",
+         "efwdump: error: " + object +
+             ": a COFF object, not a ROM image (coff2efw converts it into one)\n"},
+        // --diff compares two images; an object on either side means nothing was compared.
+        {{"--diff", object, image},
+         2,
+         "",
+         "efwdump: error: " + object +
+             ": a COFF object, not a ROM image (coff2efw converts it into one)\n"},
+        {{"--diff", image, object},
+         2,
+         "",
+         "efwdump: error: " + object +
+             ": a COFF object, not a ROM image (coff2efw converts it into one)\n"},
+        {{"--against", image, object},
+         2,
+         "",
+         refused("the arguments are swapped: --against names the object, and '" + image +
+                 "' is a ROM image; try 'efwdump --against " + object + " " + image + "'")},
         {{"a.efw", "b.efw"}, 2, "", refused("more than one image: 'a.efw' and 'b.efw'")},
         {{"x.efw", "--against"}, 2, "", refused("option '--against' needs a value")},
         {{"x.efw", "--ag="}, 2, "", refused("option '--against' needs a value")},
@@ -767,6 +852,7 @@ TEST(Efwdump, Arguments) {
          2,
          "",
          refused("--json goes with neither --data nor --against")},
+        {{"--pad-to", "4K", "x.efw"}, 2, "", refused("--pad-to and --fill go with --against")},
         {{"--json"}, 2, "", refused("no image given")},
         {{"--against", "a.out", "--against=b.out", "x.efw"},
          2,
@@ -815,8 +901,9 @@ TEST(Efwdump, ReadsStandardInput) {
         big.push_back(Section{.name = ".text", .data = coffgen::pattern(30000, k)});
     const Bytes large = convert_ok(with_sections(big));
     ASSERT_GT(large.size(), 4 * kImageReadPiece);
-    Bytes broken = image;
+    Bytes broken = image; // a tail of more than one value is no fill
     broken.push_back(0x41);
+    broken.push_back(0x42);
     coffgen::write_file(dir.file("app.out"), coffgen::build(coffgen::example_object()));
     const auto text = [](const Bytes& b) { return std::string(b.begin(), b.end()); };
     const std::string matches = "- matches " + dir.file("app.out") +
@@ -827,7 +914,7 @@ TEST(Efwdump, ReadsStandardInput) {
     ASSERT_NE(broken_out, "");
     char after_end[128];
     std::snprintf(after_end, sizeof after_end,
-                  "efwdump: error: standard input: 0x1 bytes after the terminator record at "
+                  "efwdump: error: standard input: 0x2 bytes after the terminator record at "
                   "offset 0x%zx\n",
                   image.size());
     // Intel HEX as the converter writes it; a sparse file past the largest image.

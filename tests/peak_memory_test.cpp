@@ -44,14 +44,18 @@ std::string without_call_count_memory() {
 }
 
 Measured measure(const char* label, const Object& object,
-                 const std::string& config = harness::kAppConfig) {
+                 const std::string& config = harness::kAppConfig,
+                 const std::vector<std::string>& options = {}) {
     harness::ScratchDir dir;
     harness::write_text(dir.file("config.ini"), config);
     coffgen::write_file(dir.file("app.out"), coffgen::build(object));
     const std::string report = dir.file("peak");
-    const auto r = harness::run_program(MEASURE_PEAK_EXE, "measure_peak",
-                                        {report, harness::converter_path(), dir.file("coff2efw")},
-                                        "/", {without_call_count_memory()});
+    std::vector<std::string> args{report, harness::converter_path(), dir.file("coff2efw")};
+    args.insert(args.end(), options.begin(), options.end());
+    for (std::string& a : args)
+        a = a[0] == '@' ? dir.file(a.substr(1)) : a;
+    const auto r = harness::run_program(MEASURE_PEAK_EXE, "measure_peak", args, "/",
+                                        {without_call_count_memory()});
     EXPECT_EQ(r.status, 0) << label << ": " << r.err;
     Measured m{label, 0, 0};
     if (harness::file_exists(dir.file("VELTARA-app.efw")))
@@ -69,6 +73,32 @@ std::string huge_config() {
         text += comment;
     text += "X=" + std::string(50'000'000, 'x') + "\n";
     return text + harness::kAppConfig;
+}
+
+// 400 sections whose long names all point at one name of nearly 1 MiB in the string
+// table: a map that held its document would hold that name 400 times.
+Object one_long_name_400_times() {
+    Object o;
+    o.sections = coffgen::leading_sections();
+    o.string_table = true;
+    o.strings = {std::string((std::size_t{1} << 20) - 16, 'n')};
+    for (unsigned i = 0; i < 400; ++i)
+        o.sections.push_back(Section{.name = "",
+                                     .name_offset = 4,
+                                     .data = coffgen::pattern(16, static_cast<std::uint8_t>(i)),
+                                     .virt = static_cast<std::int32_t>(i * 0x100)});
+    return o;
+}
+
+TEST(PeakMemory, TheMapCostsNoMemoryOfItsLength) {
+    const Object o = one_long_name_400_times();
+    const Measured without = measure("long names", o);
+    const Measured with =
+        measure("long names, --map", o, harness::kAppConfig, {"--map", "@m.json"});
+    std::printf("peak resident size, %s: %ld KiB; %s: %ld KiB\n", without.label,
+                without.peak_rss_kib, with.label, with.peak_rss_kib);
+    EXPECT_GT(without.peak_rss_kib, 0);
+    EXPECT_LE(with.peak_rss_kib - without.peak_rss_kib, 1024);
 }
 
 TEST(PeakMemory, StaysFlatAsSectionsAndDataGrow) {

@@ -1,4 +1,5 @@
 #include "image/image_passes.h"
+#include "platform/commit.h"
 #include "platform/console.h"
 #include "platform/mbstring.h"
 #include "platform/profile.h"
@@ -7,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <iconv.h>
 #include <langinfo.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <climits>
@@ -352,6 +354,45 @@ TEST(MultibyteSearch, HostCodePageOnlyForTextOutsideAscii) {
     EXPECT_EQ(platform::code_page_for_text("/opt/fw/app.out"), platform::kSingleByte);
     EXPECT_EQ(platform::code_page_for_text(""), platform::kSingleByte);
     EXPECT_EQ(platform::code_page_for_text("\x95\x5C.out"), platform::host_code_page());
+}
+
+// A commit that fails after another has succeeded puts the earlier target back as it
+// was: its old bytes where there was a file, nothing where there was none.
+TEST(Commit, AFailedRenamePutsBackTheOutputsBeforeIt) {
+    for (const bool had_first : {true, false}) {
+        SCOPED_TRACE(had_first ? "first target existed" : "first target was new");
+        const harness::ScratchDir dir;
+        const std::string first = dir.file("first");
+        if (had_first)
+            harness::write_text(first, "old");
+        // A directory that is not empty takes no file renamed over it.
+        const std::string second = dir.file("second");
+        ASSERT_EQ(mkdir(second.c_str(), 0755), 0);
+        harness::write_text(dir.file("second/keep"), "");
+        std::string temp_a;
+        std::string temp_b;
+        int a = -1;
+        int b = -1;
+        std::FILE* fa = platform::create_temporary(first, ".t-", temp_a, nullptr, a);
+        std::FILE* fb = platform::create_temporary(second + "x", ".t-", temp_b, nullptr, b);
+        ASSERT_TRUE(fa != nullptr && fb != nullptr);
+        std::fputs("new", fa);
+        std::fclose(fa);
+        std::fclose(fb);
+        ASSERT_TRUE(platform::commit_temporary(a, first, true));
+        EXPECT_EQ(harness::read_text(first), "new");
+        EXPECT_FALSE(platform::commit_temporary(b, second, false));
+        platform::restore_committed(a);
+        platform::discard_temporary(b);
+        EXPECT_EQ(harness::file_exists(first), had_first);
+        if (had_first) {
+            EXPECT_EQ(harness::read_text(first), "old");
+        }
+        const std::vector<std::string> expected = had_first
+                                                      ? std::vector<std::string>{"first", "second"}
+                                                      : std::vector<std::string>{"second"};
+        EXPECT_EQ(harness::list_dir(dir.path), expected);
+    }
 }
 
 } // namespace

@@ -40,15 +40,14 @@ void check(const OptionTable& table, std::vector<std::string>& args) {
     const std::string error = read_command_line(table, argc, argv.data(), line);
     if (!error.empty() && error.rfind("unknown option '", 0) != 0 &&
         error.rfind("option '", 0) != 0 && error.rfind("more than one ", 0) != 0 &&
-        error.rfind("unknown warning option '", 0) != 0 && error.rfind("invalid size '", 0) != 0)
+        error.rfind("unknown warning option '", 0) != 0 && error.rfind("invalid size '", 0) != 0 &&
+        error.rfind("invalid argument '", 0) != 0)
         broken("an error of no form the parser has");
-    for (const char* value :
-         {line.input, line.output, line.config, line.against, line.format, line.base, line.map}) {
+    for (const char* value : {line.input, line.output, line.config, line.against, line.map}) {
         if (value != nullptr && !within_arguments(value, args))
             broken("a value that is none of the arguments");
     }
-    for (const char* value :
-         {line.output, line.config, line.against, line.format, line.base, line.map}) {
+    for (const char* value : {line.output, line.config, line.against, line.map}) {
         if (value != nullptr && *value == '\0')
             broken("an empty value taken");
     }
@@ -61,8 +60,10 @@ void check(const OptionTable& table, std::vector<std::string>& args) {
         again.against != line.against || again.quiet != line.quiet ||
         again.warnings.strict != line.warnings.strict || again.max_size != line.max_size ||
         again.format != line.format || again.base != line.base || again.map != line.map ||
-        again.json != line.json || again.data != line.data || again.help != line.help ||
-        again.version != line.version)
+        again.record_bytes != line.record_bytes || again.srec_address != line.srec_address ||
+        again.srec_count != line.srec_count || again.line_end != line.line_end ||
+        again.pad_to != line.pad_to || again.fill != line.fill || again.json != line.json ||
+        again.data != line.data || again.help != line.help || again.version != line.version)
         broken("two readings of one line differ");
 }
 

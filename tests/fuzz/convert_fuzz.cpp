@@ -6,6 +6,7 @@
 // exactly at its end, and every record must carry bytes that stand in the object.
 #include "base/failure.h"
 #include "coff/coff_headers.h"
+#include "image/efw_sink.h"
 #include "image/image_passes.h"
 #include "image/rom_image.h"
 #include "run/run_sequence.h"

@@ -6,6 +6,7 @@
 //   reach each fault of the reader;
 // - profile/: profile files in each encoding and with each rule of the reader.
 #include "base/failure.h"
+#include "image/efw_sink.h"
 #include "image/image_passes.h"
 #include "run/run_sequence.h"
 #include "tools/coff_builder.h"

@@ -1,6 +1,7 @@
 #include "support/harness.h"
 
 #include "base/failure.h"
+#include "image/efw_sink.h"
 #include "run/run_sequence.h"
 
 #include <gtest/gtest.h>
