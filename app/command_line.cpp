@@ -242,6 +242,10 @@ constexpr OptionRow kConverterRows[] = {
 constexpr OptionRow kDumpRows[] = {
     {'\0', "against", nullptr, nullptr, &CommandLine::against, "OBJECT", false,
      "compare IMAGE with the image converted from OBJECT"},
+    {'\0', "diff", nullptr, nullptr, &CommandLine::diff, "OLD", false,
+     "compare the image OLD with IMAGE by their structure"},
+    {'\0', "base", nullptr, nullptr, nullptr, "ADDR", false,
+     "read Intel HEX and S-records from ADDR (default 0x90000000)", take_base},
     {'\0', "pad-to", nullptr, nullptr, nullptr, "SIZE", false,
      "with --against: the image was filled up to SIZE bytes", take_pad_to},
     {'\0', "fill", nullptr, nullptr, nullptr, "BYTE", false,

@@ -22,10 +22,11 @@ struct CommandLine {
     const char* map = nullptr;     // coff2efw --map
     const char* against = nullptr; // efwdump --against
     const char* report = nullptr;  // --report, both programs
+    const char* diff = nullptr;    // efwdump --diff: the older image
     bool quiet = false;
     Warnings warnings;                          // coff2efw -W and --strict, applied in their order
     std::optional<ImageFormat> format;          // coff2efw -O
-    std::optional<std::uint32_t> base;          // coff2efw --base
+    std::optional<std::uint32_t> base;          // coff2efw and efwdump --base
     std::optional<std::uint64_t> max_size;      // coff2efw --max-size
     std::optional<unsigned> record_bytes;       // coff2efw --record-bytes
     std::optional<SRecordAddress> srec_address; // coff2efw --srec-address

@@ -5,11 +5,14 @@
 #include "app/report.h"
 #include "base/failure.h"
 #include "image/file_kind.h"
-#include "image/image_reader.h"
+#include "image/image_format.h"
+#include "image/image_input.h"
+#include "image/image_listing.h"
 #include "platform/files.h"
 #include "run/file_names.h"
 #include "run/html_report.h"
 #include "run/image_compare.h"
+#include "run/image_diff.h"
 #include "run/json_descriptions.h"
 
 #include <cerrno>
@@ -22,6 +25,7 @@ constexpr const char* kUsage =
     "usage: efwdump [--data] IMAGE\n"
     "       efwdump --json IMAGE\n"
     "       efwdump --against OBJECT [--pad-to SIZE [--fill BYTE]] IMAGE\n"
+    "       efwdump [--json] --diff OLD IMAGE\n"
     "       efwdump --report FILE IMAGE\n"
     "\n"
     "Lists a ROM image written by coff2efw and checks its layout: the boot region (16-bit\n"
@@ -33,18 +37,31 @@ constexpr const char* kUsage =
     "malformed image is listed up to its fault, which standard error names with its\n"
     "image offset.\n"
     "\n"
+    "IMAGE (and OLD) may also be Intel HEX or S-records, told from their content: their\n"
+    "bytes from the --base address on are the image, in address order, without gaps or\n"
+    "overlaps. Everything below then holds for the binary image they carry.\n"
+    "\n"
     "With --against, converts OBJECT as coff2efw would (without its listing) and compares\n"
     "the result with IMAGE byte for byte. A match prints \"IMAGE matches OBJECT (N bytes,\n"
-    "K records, crc32 C)\" with N in hexadecimal (0x...), K in decimal. Otherwise standard\n"
-    "error names the first difference in the image's terms (boot region unit, entry word,\n"
-    "record and section, padding byte, terminator or length) with its offset, the\n"
-    "expected and the found byte; an object that does not convert gives coff2efw's error.\n"
-    "--pad-to and --fill compare with the image filled as coff2efw's options fill it.\n"
+    "K records, crc32 C)\" with N in hexadecimal (0x...), K in decimal. Otherwise, as cmp,\n"
+    "\"IMAGE OBJECT differ: \" and the first difference in the image's terms (boot region\n"
+    "unit, entry word, record and section, padding byte, terminator or length) with its\n"
+    "offset, the expected and the found byte; an object that does not convert gives\n"
+    "coff2efw's error on standard error. --pad-to and --fill compare with the image\n"
+    "filled as coff2efw's options fill it.\n"
+    "\n"
+    "With --diff, compares OLD with IMAGE by their structure: the boot units that changed,\n"
+    "the entry word, and the records, matched by destination address and then by their\n"
+    "place, each line one record changed (with its count of differing bytes and the\n"
+    "first), resized, added, removed or moved (its order among the others changed); a\n"
+    "note where one destination has several records; then both sizes and CRC-32s. With\n"
+    "--json the same comes as one JSON object.\n"
     "\n"
     "With --json, prints instead one JSON object for a well-formed image: image_size,\n"
     "crc32, entry, boot_units, records (each with image_offset, size and address),\n"
-    "terminator_offset and padding (the offsets of padding bytes), all numbers integers;\n"
-    "a malformed image prints nothing on standard output.\n"
+    "terminator_offset, padding (the offsets of padding bytes) and for a filled image\n"
+    "fill (offset, size, byte), all numbers integers; a malformed image prints nothing on\n"
+    "standard output.\n"
     "\n"
     "With --report, draws a well-formed image as one self-contained HTML page in FILE (its\n"
     "records to scale and by destination) and prints nothing.\n"
@@ -52,9 +69,10 @@ constexpr const char* kUsage =
 
 constexpr const char* kUsageEnd =
     "\n"
-    "Exit status, as cmp's: 0 a well-formed image, or with --against a match; 1 a\n"
-    "malformed image or a difference; 2 trouble: a file that cannot be opened or read, an\n"
-    "object that does not convert (nothing could be compared), a usage error, memory.\n";
+    "Exit status, as cmp's: 0 a well-formed image, or with --against or --diff the same;\n"
+    "1 a malformed image or a difference; 2 trouble: a file that cannot be opened or read,\n"
+    "with --against an object that does not convert and with --diff a malformed image\n"
+    "(nothing could be compared), a usage error, memory.\n";
 
 // An object given as the image is named for what it is before anything is listed, rather
 // than by the first fault its header makes in the boot region.
@@ -68,8 +86,8 @@ void refuse_object(InputFile& in, int status) {
 
 // Lists and checks the image at `path`; the listing stays as far as it got when the
 // image breaks. Throws Failure.
-int dump(const char* path, bool with_data) {
-    ImageFile image{open_image(path)};
+int dump(const char* path, std::uint32_t base, bool with_data) {
+    ImageFile image{open_image(path, base)};
     refuse_object(image.in, kStatusFaulty); // standard input too, once it is a file here
     dump_image(image, stdout, with_data);
     return 0;
@@ -119,6 +137,8 @@ int main(int argc, char** argv) {
             error = "--data does not go with --against";
         else if (line.json && (line.against != nullptr || line.data))
             error = "--json goes with neither --data nor --against";
+        else if (line.diff != nullptr && (line.against != nullptr || line.data))
+            error = "--diff goes with neither --data nor --against";
         else if ((line.pad_to || line.fill) && line.against == nullptr)
             error = "--pad-to and --fill go with --against";
         else if (line.fill && !line.pad_to)
@@ -145,21 +165,29 @@ int main(int argc, char** argv) {
     const int status = run_reported(reporter, [&] {
         check_typed_path(line.input);
         check_typed_path(line.against);
-        if (line.against != nullptr || line.json)
-            refuse_object(line.input, line.against != nullptr ? kStatusTrouble : kStatusFaulty);
+        check_typed_path(line.diff);
+        // Comparing with an object is no answer: nothing could be compared.
+        const bool compares = line.against != nullptr || line.diff != nullptr;
+        if (compares || line.json)
+            refuse_object(line.input, compares ? kStatusTrouble : kStatusFaulty);
+        if (line.diff != nullptr)
+            refuse_object(line.diff, kStatusTrouble);
+        const std::uint32_t base = line.base.value_or(kDefaultImageBase);
         if (line.against != nullptr)
             return check_image_against(
-                line.against, line.input, stdout,
+                line.against, line.input, base, stdout,
                 SizeOptions{.pad_to = line.pad_to.value_or(0), .fill = line.fill.value_or(0xFF)});
         if (line.report != nullptr) {
             write_image_report_file(line.report, line.input);
             return 0;
         }
-        if (line.json) { // complete before the first byte, so a malformed image prints none
-            std::fputs(image_json(line.input).c_str(), stdout);
+        if (line.diff != nullptr)
+            return diff_images(line.diff, line.input, base, line.json, stdout);
+        if (line.json) {
+            write_image_json(line.input, base, stdout);
             return 0;
         }
-        return dump(line.input, line.data);
+        return dump(line.input, base, line.data);
     });
     return close_standard_output(reporter, status);
 }

@@ -83,7 +83,16 @@ void JsonWriter::end_array() {
 
 void JsonWriter::value(const char* key, const nlohmann::ordered_json& v) {
     item(key);
-    put(out_, v.dump());
+    // The library lays an object or an array out from column 0; its inner lines move to
+    // this depth, so that a small value written whole reads as the rest of the document.
+    const std::string text = v.dump(2);
+    std::size_t from = 0;
+    for (std::size_t nl; (nl = text.find('\n', from)) != std::string::npos; from = nl + 1) {
+        put(out_, std::string_view(text).substr(from, nl + 1 - from));
+        for (unsigned i = 0; i < depth_; ++i)
+            put(out_, "  ");
+    }
+    put(out_, std::string_view(text).substr(from));
 }
 
 void JsonWriter::text(const char* key, std::string_view bytes) {

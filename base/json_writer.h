@@ -26,7 +26,8 @@ class JsonWriter {
     void begin_array(const char* key = nullptr);
     void end_array();
 
-    // One member (or with a null key one element) whose value the library encodes.
+    // One member (or with a null key one element) whose value the library encodes; an
+    // object or an array laid out at this depth as the rest.
     void value(const char* key, const nlohmann::ordered_json& v);
     // One string member made of any bytes, as json_text reads them, encoded a piece at a
     // time so that a long name costs no memory of its length.

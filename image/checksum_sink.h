@@ -3,7 +3,7 @@
 // back (which, for a text format, would mean decoding it again).
 #pragma once
 
-#include "image/image_reader.h"
+#include "base/crc32.h"
 #include "image/image_sink.h"
 
 #include <cstddef>

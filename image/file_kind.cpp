@@ -24,17 +24,22 @@ bool reads_as_image(InputFile& in, bool whole) {
             image.in.fp = nullptr; // the stream stays `in`'s to close
         }
     } give_back{image, in};
+    // What the walk met, for telling an image of nothing from one worth naming.
+    struct Seen final : ImageVisitor {
+        bool something = false;
+        void boot(const BootSummary& boot) override { something = something || boot.units > 0; }
+        void entry(std::uint32_t word) override { something = something || word != 0; }
+        void record(unsigned, const LoadRecord&, std::uint64_t) override { something = true; }
+    } seen;
     try {
-        const BootSummary boot = read_boot_region(image);
-        check_boot_region(image, boot);
-        std::uint64_t pos = kFirstRecordOffset;
-        LoadRecord rec;
-        bool records = false;
-        while (whole && next_record(image, pos, rec))
-            records = true;
+        if (!whole) {
+            check_boot_region(image, read_boot_region(image));
+            return true;
+        }
+        walk_image(image, seen);
         // A file of zeros reads as an image of nothing behind a zero fill; what holds
         // nothing is no image worth naming, and is left to the header checks.
-        return !whole || records || boot.units > 0 || read_entry_word(image) != 0;
+        return seen.something;
     } catch (const Failure&) {
         return false;
     }

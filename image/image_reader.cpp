@@ -1,21 +1,13 @@
 #include "image/image_reader.h"
 
+#include "base/crc32.h"
 #include "base/failure.h"
 #include "base/little_endian.h"
 #include "image/rom_image.h"
-#include "platform/files.h"
 
-#include <cerrno>
-#include <new>
 #include <utility>
-#include <zlib.h>
 
 namespace {
-
-// Record data pass through here for the hex dump; a multiple of the dump's line length.
-unsigned char g_DumpBuf[4096];
-constexpr std::size_t kDumpLine = 16;
-static_assert(sizeof g_DumpBuf % kDumpLine == 0, "dump lines never straddle two pieces");
 
 // Data the walk passes over are read through here for the checksum.
 unsigned char g_ReadBuf[kImageReadPiece];
@@ -178,45 +170,6 @@ Step explain(ImageFile& image, std::uint64_t p, Step fault) {
     return fault;
 }
 
-// One line of the hex dump: offset, up to 16 bytes in two groups of eight, their text.
-void print_dump_line(std::FILE* out, std::uint64_t off, const unsigned char* bytes, std::size_t n) {
-    static const char digits[] = "0123456789abcdef";
-    char line[3 * kDumpLine + 1 + 2 + kDumpLine + 3];
-    std::size_t at = 0;
-    for (std::size_t k = 0; k < kDumpLine; ++k) {
-        if (k == kDumpLine / 2)
-            line[at++] = ' ';
-        line[at++] = ' ';
-        line[at++] = k < n ? digits[bytes[k] >> 4] : ' ';
-        line[at++] = k < n ? digits[bytes[k] & 0xF] : ' ';
-    }
-    line[at++] = ' ';
-    line[at++] = ' ';
-    line[at++] = '|';
-    for (std::size_t k = 0; k < n; ++k)
-        line[at++] = bytes[k] >= 0x20 && bytes[k] < 0x7F ? static_cast<char>(bytes[k]) : '.';
-    line[at++] = '|';
-    line[at++] = '\n';
-    std::fprintf(out, "\t%8llx ", static_cast<unsigned long long>(off));
-    std::fwrite(line, 1, at, out);
-}
-
-void print_data(ImageFile& image, const LoadRecord& rec, std::FILE* out) {
-    std::uint64_t off = record_data_offset(rec);
-    std::uint64_t remaining = rec.count;
-    while (remaining > 0) {
-        const std::size_t piece =
-            remaining < sizeof g_DumpBuf ? static_cast<std::size_t>(remaining) : sizeof g_DumpBuf;
-        read_image_at(image, off, g_DumpBuf, piece);
-        for (std::size_t line = 0; line < piece; line += kDumpLine) {
-            const std::size_t n = piece - line < kDumpLine ? piece - line : kDumpLine;
-            print_dump_line(out, off + line, g_DumpBuf + line, n);
-        }
-        off += piece;
-        remaining -= piece;
-    }
-}
-
 } // namespace
 
 void read_image_at(ImageFile& image, std::uint64_t off, void* dest, std::size_t len) {
@@ -229,12 +182,6 @@ void read_image_at(ImageFile& image, std::uint64_t off, void* dest, std::size_t 
             crc32_update(image.crc, static_cast<const unsigned char*>(dest) + seen, len - seen);
         image.crc_end = off + len;
     }
-}
-
-std::uint32_t crc32_update(std::uint32_t crc, const void* bytes, std::size_t len) {
-    if (len == 0) // zlib answers a null buffer with its initial value, not with `crc`
-        return crc;
-    return static_cast<std::uint32_t>(crc32_z(crc, static_cast<const Bytef*>(bytes), len));
 }
 
 std::uint32_t image_crc32(ImageFile& image) {
@@ -296,66 +243,31 @@ bool next_record(ImageFile& image, std::uint64_t& pos, LoadRecord& rec) {
     return true;
 }
 
-void dump_image(ImageFile& image, std::FILE* out, bool with_data) {
+void walk_image(ImageFile& image, ImageVisitor& visitor) {
     const BootSummary boot = read_boot_region(image);
-    // The counts carry their 0x, as the listing's other numbers are offsets and sizes.
-    std::fprintf(out, "boot region: 0x%x unit%s up to the last non-zero one (of 0x%x), ",
-                 boot.units, boot.units == 1 ? "" : "s", kBootCapacity);
-    if (boot.high_byte_set)
-        std::fprintf(out, "high byte not zero at %llx\n",
-                     static_cast<unsigned long long>(boot.first_high));
-    else
-        std::fprintf(out, "high bytes zero\n");
+    visitor.boot(boot);
     check_boot_region(image, boot);
-
-    std::fprintf(out, "entry point: %x\n", read_entry_word(image));
-    std::fprintf(out, "record\toffset\tbtad\t\tsize\tdest\tend\n");
+    visitor.entry(read_entry_word(image));
     std::uint64_t pos = kFirstRecordOffset;
+    std::uint64_t from = pos;
     LoadRecord rec;
     for (unsigned index = 0; next_record(image, pos, rec); ++index) {
-        std::fprintf(out, "%u\t%llx\t%x\t%x\t%x\t%llx\n", index,
-                     static_cast<unsigned long long>(rec.offset), display_address(rec.offset),
-                     rec.count, rec.dest, static_cast<unsigned long long>(record_end(rec)));
-        if (with_data)
-            print_data(image, rec, out);
+        visitor.record(index, rec, from);
+        from = pos;
     }
-    std::fprintf(out, "terminator: %llx\n", static_cast<unsigned long long>(pos));
-    if (image.fill_size > 0)
-        std::fprintf(out, "padding: 0x%llx bytes of 0x%02x to 0x%llx\n",
-                     static_cast<unsigned long long>(image.fill_size), image.fill,
-                     static_cast<unsigned long long>(image.in.size));
-    std::fprintf(out, "size: %llx\n", static_cast<unsigned long long>(image.in.size));
-    std::fprintf(out, "crc32: %08x\n", image_crc32(image));
+    visitor.terminator(pos, from);
 }
 
-InputFile open_image(const std::string& path) {
-    if (path != kStandardInputName)
-        return open_input(path);
-    InputFile in;
-    in.path = "standard input";
-    platform::FileStatus status;
-    if (platform::file_status(stdin, status) && status.regular) {
-        in.fp = platform::reopen_standard_input();
-        if (in.fp == nullptr)
-            fail(in.path, "cannot read: " + platform::error_text(errno));
-        in.size = status.size;
-        return in;
-    }
-    in.fp = platform::create_scratch_file();
-    if (in.fp == nullptr)
-        fail(in.path, "cannot create a scratch file to hold it: " + platform::error_text(errno));
-    platform::use_binary_mode(stdin);
-    std::size_t n = 0;
-    while ((n = std::fread(g_ReadBuf, 1, sizeof g_ReadBuf, stdin)) > 0) {
-        if (std::fwrite(g_ReadBuf, 1, n, in.fp) != n)
-            fail(in.path, "cannot keep it in a scratch file: " + platform::last_error_text());
-        in.size += n;
-    }
-    if (std::ferror(stdin) != 0)
-        fail(in.path, "cannot read at offset " + hex(in.size) + ": " + platform::error_text(errno));
-    if (std::fflush(in.fp) != 0)
-        fail(in.path, "cannot keep it in a scratch file: " + platform::last_error_text());
-    if (!platform::seek_absolute(in.fp, 0))
-        fail(in.path, "cannot read the scratch file back: " + platform::error_text(errno));
-    return in;
+void walk_image_structure(ImageFile& image, ImageVisitor& visitor) {
+    image.crc_end = image.in.size; // nothing to read through while the walk runs
+    walk_image(image, visitor);
+    image.crc_end = 0;
+    image.crc = 0;
+}
+
+void check_image(ImageFile& image) {
+    struct : ImageVisitor {
+    } nothing;
+    walk_image(image, nothing);
+    image_crc32(image);
 }

@@ -1,6 +1,9 @@
-// Reading a ROM image back: the boot region, the entry word and the chain of load
-// records, each checked against the layout the converter writes. The file is read in
-// bounded pieces (the boot region at most), so images of any size cost the same memory.
+// Walking a ROM image: the boot region, the entry word and the chain of load records,
+// each checked against the layout the converter writes. The file is read in bounded
+// pieces (the boot region at most), so images of any size cost the same memory. The
+// listing, the JSON description and the comparison of two images are visitors of the
+// one walk; the check against an object needs none, as it names a difference from the
+// layout the object gives.
 //
 // Every structural fault is thrown as a Failure whose text ends in " at offset 0x<n>",
 // the image offset where the layout breaks.
@@ -10,7 +13,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <string>
 
 // An image open for reading, through the same bounded reader as any input of the
 // converter. Its bytes are checksummed as they are read: a read that lies ahead of what
@@ -31,9 +33,6 @@ inline constexpr std::size_t kImageReadPiece = 1 << 16;
 
 // Reads `len` bytes at image offset `off`; the range must lie inside the file.
 void read_image_at(ImageFile& image, std::uint64_t off, void* dest, std::size_t len);
-
-// The standard CRC-32 (zlib's crc32) of `crc`'s bytes followed by `len` more.
-std::uint32_t crc32_update(std::uint32_t crc, const void* bytes, std::size_t len);
 
 // The CRC-32 of the whole file, reading through what the walk has not reached yet.
 std::uint32_t image_crc32(ImageFile& image);
@@ -72,18 +71,30 @@ inline std::uint64_t record_end(const LoadRecord& rec) {
 // moves behind its data. Throws Failure when the chain is malformed.
 bool next_record(ImageFile& image, std::uint64_t& pos, LoadRecord& rec);
 
-// Lists and checks a whole image on `out`, ending with its CRC-32; with `with_data` each
-// record's bytes follow its line as a hex dump. What was read before a fault stays
-// listed. Throws Failure.
-void dump_image(ImageFile& image, std::FILE* out, bool with_data);
+// What a walk has read, in the image's order. The boot region is told before it is
+// checked, so a listing shows it even when the check fails.
+class ImageVisitor {
+  public:
+    virtual void boot(const BootSummary& /*boot*/) {}
+    virtual void entry(std::uint32_t /*word*/) {}
+    // Record `index`; `from` is where the content before it ends, so a record whose
+    // offset is not `from` has one padding byte at `from`.
+    virtual void record(unsigned /*index*/, const LoadRecord& /*rec*/, std::uint64_t /*from*/) {}
+    // The terminator at `offset`, behind content that ends at `from`.
+    virtual void terminator(std::uint64_t /*offset*/, std::uint64_t /*from*/) {}
 
-// The image name that stands for standard input.
-inline constexpr const char* kStandardInputName = "-";
+  protected:
+    ~ImageVisitor() = default;
+};
 
-// Opens the image at `path`, or for "-" standard input, named "standard input" in
-// messages. A regular file there is read as it is, from its start. Anything else (a
-// pipe) is read through once into a scratch file that the system removes on close: the
-// checks need the image's size before its end and look back and ahead within it, which a
-// pipe cannot give, and a scratch file keeps the memory bounded for any size. Throws
-// Failure.
-InputFile open_image(const std::string& path);
+// Walks and checks the whole image, telling `visitor` what it meets. Throws Failure.
+void walk_image(ImageFile& image, ImageVisitor& visitor);
+
+// Walks and checks the whole image, and then its CRC-32 is known: later walks read only
+// the headers. Throws Failure.
+void check_image(ImageFile& image);
+
+// Walks and checks the image as walk_image does, reading only what the checks need (the
+// boot region, the headers, the padding bytes); the CRC-32 is then taken by the reads
+// that follow, from the start of the file. Throws Failure.
+void walk_image_structure(ImageFile& image, ImageVisitor& visitor);

@@ -764,9 +764,32 @@ std::FILE* reopen_standard_input() {
 }
 
 std::FILE* create_scratch_file() {
-    std::FILE* fp = std::tmpfile();
-    if (fp != nullptr)
-        use_without_locking(fp);
+    // In TMPDIR, where the user keeps large temporary files; tmpfile() takes /tmp always.
+    const char* dir = std::getenv("TMPDIR");
+    if (dir == nullptr || *dir == '\0')
+        dir = "/tmp";
+    int fd = -1;
+#ifdef O_TMPFILE
+    // A file without a name: nothing is left behind, whatever ends the program.
+    fd = open(dir, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+        return nullptr;
+#endif
+    if (fd < 0) { // a file system without unnamed files: a name, removed at once
+        std::string name = std::string(dir) + "/coff2efw-scratch-XXXXXX";
+        fd = mkstemp(name.data());
+        if (fd < 0)
+            return nullptr;
+        unlink(name.c_str());
+    }
+    std::FILE* fp = fdopen(fd, "w+b");
+    if (fp == nullptr) {
+        const int saved = errno;
+        close(fd);
+        errno = saved;
+        return nullptr;
+    }
+    use_without_locking(fp);
     return fp;
 }
 

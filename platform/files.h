@@ -148,7 +148,8 @@ void use_binary_mode(std::FILE* fp);
 std::FILE* reopen_standard_input();
 
 // A file for reading and writing that the host removes once it is closed, in the
-// system's directory for temporary files. Null with errno set.
+// system's directory for temporary files (TMPDIR, else /tmp, on POSIX hosts). Null with
+// errno set.
 std::FILE* create_scratch_file();
 
 // The system's text for an errno value.

@@ -3,6 +3,7 @@
 #include "base/failure.h"
 #include "base/output_file.h"
 #include "coff/coff_headers.h"
+#include "image/image_input.h"
 #include "image/image_reader.h"
 #include "image/rom_image.h"
 #include "image/section_fate.h"

@@ -1,12 +1,14 @@
 #include "run/image_compare.h"
 
+#include "base/crc32.h"
 #include "base/failure.h"
+#include "image/image_input.h"
 #include "image/image_layout.h"
-#include "image/image_reader.h"
 #include "image/image_sink.h"
 #include "run/run_sequence.h"
 
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -19,12 +21,16 @@ std::string byte_text(int b) {
     return b < 0 ? "the end of the file" : hex(static_cast<std::uint64_t>(b));
 }
 
-// Compares each piece of the conversion with the image's next bytes and throws at the
-// first difference; the layout, complete before the first piece, names it.
+// The first difference, described; thrown out of the conversion, which it ends.
+struct Difference {
+    std::string what;
+};
+
+// Compares each piece of the conversion with the image's next bytes and throws a
+// Difference at the first one; the layout, complete before the first piece, names it.
 class CompareSink final : public ImageSink {
   public:
-    CompareSink(InputFile& found, const std::string& object_path)
-        : found_(found), object_path_(object_path) {}
+    explicit CompareSink(InputFile& found) : found_(found) {}
 
     void put(const ImagePiece& where, const unsigned char* bytes, std::size_t len) override {
         std::uint64_t off = where.offset;
@@ -60,18 +66,16 @@ class CompareSink final : public ImageSink {
         }
     }
 
-    bool differed() const { return differed_; }
     std::uint32_t crc() const { return crc_; }
 
   private:
     // The first difference, in the image's own terms, with the expected and the found byte
     // (-1: the file ends there).
     [[noreturn]] void fail_difference(std::uint64_t off, int want, int got) {
-        differed_ = true;
         const std::uint64_t expected_size = g_Layout.image_size;
         const std::string sizes = hex(found_.size) + " bytes, " + hex(expected_size) + " expected";
         const bool at_an_end = want < 0 || got < 0;
-        std::string what = "does not match " + object_path_ + ": ";
+        std::string what;
         if (at_an_end)
             what += "length " + sizes + ": ";
         if (want >= 0)
@@ -80,19 +84,17 @@ class CompareSink final : public ImageSink {
             "at offset " + hex(off) + ": expected " + byte_text(want) + ", found " + byte_text(got);
         if (!at_an_end && found_.size != expected_size)
             what += " (and the image is " + sizes + ")";
-        fail(found_.path, what, kStatusFaulty);
+        throw Difference{std::move(what)};
     }
 
     InputFile& found_;
-    const std::string& object_path_;
     std::uint32_t crc_ = 0; // of the image's bytes compared so far
-    bool differed_ = false;
 };
 
 // Anything that keeps a file from being read means nothing could be compared.
-InputFile open_for_comparison(const std::string& path, bool image) {
+InputFile open_for_comparison(const std::string& path, const std::uint32_t* image_base) {
     try {
-        return image ? open_image(path) : open_input(path);
+        return image_base != nullptr ? open_image(path, *image_base) : open_input(path);
     } catch (Failure& f) {
         f.status = kStatusTrouble;
         throw;
@@ -102,17 +104,21 @@ InputFile open_for_comparison(const std::string& path, bool image) {
 } // namespace
 
 int check_image_against(const std::string& object_path, const std::string& image_path,
-                        std::FILE* out, const SizeOptions& size) {
+                        std::uint32_t base, std::FILE* out, const SizeOptions& size) {
     // The image first: one that cannot be read is not worth a conversion.
-    InputFile found = open_for_comparison(image_path, true);
-    CompareSink compare(found, object_path);
+    InputFile found = open_for_comparison(image_path, &base);
+    CompareSink compare(found);
     try {
-        InputFile object = open_for_comparison(object_path, false);
+        InputFile object = open_for_comparison(object_path, nullptr);
         convert(object, compare, nullptr, nullptr, size); // no listing
+    } catch (const Difference& d) {
+        // A difference is the answer, on standard output as cmp gives it.
+        std::fprintf(out, "%s %s differ: %s\n", image_path.c_str(), object_path.c_str(),
+                     d.what.c_str());
+        return kStatusFaulty;
     } catch (Failure& f) {
-        // Only a difference is an answer; anything else means nothing could be compared.
-        if (!compare.differed())
-            f.status = kStatusTrouble;
+        // Anything else means nothing could be compared.
+        f.status = kStatusTrouble;
         throw;
     } catch (const std::bad_alloc&) {
         fail(image_path, "out of memory", kStatusTrouble);

@@ -2,6 +2,7 @@
 
 #include "base/failure.h"
 #include "coff/coff_headers.h"
+#include "image/image_input.h"
 #include "image/image_layout.h"
 #include "image/image_reader.h"
 #include "image/rom_image.h"
@@ -9,15 +10,10 @@
 #include "platform/files.h"
 #include "platform/mbstring.h"
 
-#include <nlohmann/json.hpp>
-
 #include <cerrno>
 #include <new>
 
 namespace {
-
-// Keys in the order the documentation lists them.
-using Json = nlohmann::ordered_json;
 
 // The one place the map takes a section's name from: the linker's long name from the
 // string table where the object has one, as its map file shows it.
@@ -61,10 +57,6 @@ const char* reason_name(SectionReason reason) {
         break;
     }
     return "none";
-}
-
-std::string dump(const Json& j) {
-    return j.dump(2) + "\n";
 }
 
 } // namespace
@@ -129,40 +121,68 @@ void write_run_map(std::FILE* out, const FileNames& names, ImageFormat format, s
     w.finish();
 }
 
-std::string image_json(const std::string& path) {
-    try {
-        ImageFile image{open_image(path)};
-        const BootSummary boot = read_boot_region(image);
-        check_boot_region(image, boot);
-        const std::uint32_t entry = read_entry_word(image);
-        Json records = Json::array();
-        Json padding = Json::array();
-        std::uint64_t pos = kFirstRecordOffset;
-        std::uint64_t end = pos; // where the content before the next header ends
-        LoadRecord rec;
-        while (next_record(image, pos, rec)) {
-            if (rec.offset != end)
-                padding.push_back(end);
-            records.push_back(
-                Json{{"image_offset", rec.offset}, {"size", rec.count}, {"address", rec.dest}});
-            end = pos;
+namespace {
+
+// The image's records and then its padding bytes, each walk reading only the headers.
+class RecordsJson final : public ImageVisitor {
+  public:
+    RecordsJson(JsonWriter& json, bool padding) : json_(json), padding_(padding) {}
+
+    void record(unsigned, const LoadRecord& rec, std::uint64_t from) override {
+        if (!padding_) {
+            json_.begin_object();
+            json_.value("image_offset", rec.offset);
+            json_.value("size", rec.count);
+            json_.value("address", rec.dest);
+            json_.end_object();
+        } else if (rec.offset != from) {
+            json_.value(nullptr, from);
         }
-        if (pos != end)
-            padding.push_back(end);
-        Json j;
-        j["image_size"] = image.in.size;
-        j["crc32"] = image_crc32(image);
-        j["entry"] = entry;
-        j["boot_units"] = boot.units;
-        j["records"] = std::move(records);
-        j["terminator_offset"] = pos;
-        j["padding"] = std::move(padding);
-        if (image.fill_size > 0) {
-            j["fill"] = Json{
-                {"offset", pos + kTerminatorSize}, {"size", image.fill_size}, {"byte", image.fill}};
-        }
-        return dump(j);
-    } catch (const std::bad_alloc&) {
-        fail(path, "out of memory", kStatusTrouble);
     }
+    void terminator(std::uint64_t offset, std::uint64_t from) override {
+        terminator_ = offset;
+        if (padding_ && offset != from)
+            json_.value(nullptr, from);
+    }
+    std::uint64_t terminator_offset() const { return terminator_; }
+
+  private:
+    JsonWriter& json_;
+    bool padding_;
+    std::uint64_t terminator_ = 0;
+};
+
+} // namespace
+
+void write_image_json(const std::string& path, std::uint32_t base, std::FILE* out) {
+    ImageFile image{open_image(path, base)};
+    // A malformed image prints nothing: the whole image is checked before the first
+    // byte, and then the records are streamed by walks that read only their headers.
+    check_image(image);
+    const BootSummary boot = read_boot_region(image);
+    JsonWriter json(out);
+    json.begin_object();
+    json.value("image_size", image.in.size);
+    json.value("crc32", image_crc32(image));
+    json.value("entry", read_entry_word(image));
+    json.value("boot_units", boot.units);
+    json.begin_array("records");
+    RecordsJson records(json, false);
+    walk_image(image, records);
+    json.end_array();
+    const std::uint64_t terminator = records.terminator_offset();
+    json.value("terminator_offset", terminator);
+    json.begin_array("padding");
+    RecordsJson padding(json, true);
+    walk_image(image, padding);
+    json.end_array();
+    if (image.fill_size > 0) {
+        json.begin_object("fill");
+        json.value("offset", terminator + kTerminatorSize);
+        json.value("size", image.fill_size);
+        json.value("byte", image.fill);
+        json.end_object();
+    }
+    json.end_object();
+    json.finish();
 }

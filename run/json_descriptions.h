@@ -21,6 +21,7 @@
 // Errors stay on the stream for its owner to check.
 void write_run_map(std::FILE* out, const FileNames& names, ImageFormat format, std::uint32_t crc);
 
-// The description of the image at `path`, checked as efwdump checks it: nothing is
-// returned for a malformed image, whose fault is thrown as Failure. Ends in a newline.
-std::string image_json(const std::string& path);
+// Writes the description of the image at `path` (text read from `base`) to `out`, checked
+// as efwdump checks it: nothing is written for a malformed image, whose fault is thrown
+// as Failure. Ends in a newline.
+void write_image_json(const std::string& path, std::uint32_t base, std::FILE* out);

@@ -5,6 +5,7 @@
 #include "coff/coff_headers.h"
 #include "image/image_format.h"
 #include "image/image_passes.h"
+#include "image/rom_image.h"
 #include "run/file_names.h"
 
 #include <cstddef>

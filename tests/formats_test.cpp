@@ -2,8 +2,10 @@
 // text formats are read back by a decoder of this file's own that checks every rule the
 // writers promise, and the JSON is parsed and held against the layout and zlib's CRC-32.
 #include "base/failure.h"
+#include "base/json_writer.h"
 #include "image/image_format.h"
 #include "image/image_layout.h"
+#include "image/text_image_reader.h"
 #include "run/file_names.h"
 #include "run/html_report.h"
 #include "run/json_descriptions.h"
@@ -17,6 +19,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -197,6 +200,31 @@ const ObjectCase kObjects[] = {
 
 // Bases: the default, zero, one whose image crosses a 64 KiB segment off the line grid,
 // and the highest at which the image still fits below 4 GiB (0 stands for it).
+// efwdump's reader on `text`: the image it carries from `base`, or the fault it names.
+struct ReadBack {
+    Bytes image;
+    std::optional<std::string> error;
+};
+
+ReadBack read_back(const std::string& text, std::uint32_t base) {
+    std::FILE* in = std::tmpfile();
+    std::FILE* out = std::tmpfile();
+    std::fwrite(text.data(), 1, text.size(), in);
+    std::rewind(in);
+    ReadBack r;
+    try {
+        const auto head = reinterpret_cast<const unsigned char*>(text.data());
+        read_text_image(in, detect_image_format(head, text.size()), "x", base, out);
+        const std::string bytes = harness::slurp(out);
+        r.image.assign(bytes.begin(), bytes.end());
+    } catch (const Failure& f) {
+        r.error = f.cause;
+    }
+    std::fclose(in);
+    std::fclose(out);
+    return r;
+}
+
 const std::uint32_t kBases[] = {kDefaultImageBase, 0, 0x0000FFF3, 0xFFFFFFFF};
 
 TEST(Formats, TextReadsBackAsTheImage) {
@@ -215,8 +243,57 @@ TEST(Formats, TextReadsBackAsTheImage) {
                                        ? read_ihex(t.text, base)
                                        : read_srec(t.text, base, "input.out");
                 EXPECT_EQ(back, image);
+                const ReadBack ours = read_back(t.text, base);
+                EXPECT_FALSE(ours.error) << *ours.error;
+                EXPECT_EQ(ours.image, image) << "efwdump's reader";
             }
         }
+    }
+}
+
+// Text in the shapes other tools write it, and the faults efwdump's reader names.
+TEST(Formats, EfwdumpReadsTextInEveryShape) {
+    const struct {
+        const char* label;
+        std::uint32_t base;
+        const char* text;
+        const char* bytes; // what it carries; null when refused
+        const char* error;
+    } cases[] = {
+        {"ihex, LF, type 04", 0x90000000, ":0200000490006A\n:03000000010203F7\n:00000001FF\n",
+         "\x01\x02\x03", nullptr},
+        {"ihex, type 02 segment", 0x10, ":020000020001FB\n:020000000A0BE9\n:00000001FF\n",
+         "\x0a\x0b", nullptr},
+        {"ihex, two lines", 0, ":0200000001FFFE\r\n:020002000203F7\r\n:00000001FF\r\n",
+         "\x01\xff\x02\x03", nullptr},
+        {"S1", 0, "S00600004844521B\nS1050000AABB95\nS9030000FC\n", "\xaa\xbb", nullptr},
+        {"S2", 0x10000, "S206010000CCDD4F\nS804000000FB\n", "\xcc\xdd", nullptr},
+        {"S3 and a count", 0x90000000, "S30790000000EEFF7B\nS5030001FB\nS705900000006A\n",
+         "\xee\xff", nullptr},
+        {"not a digit", 0, "S1050000AABB95\nS903000GFC\n", nullptr,
+         "line 2: not a hexadecimal digit in the record"},
+        {"checksum", 0, "S1050000AABB94\nS9030000FC\n", nullptr, "line 1: checksum mismatch"},
+        {"before the base", 0x100, "S1050000AABB95\nS9030000FC\n", nullptr,
+         "line 1: address 0x0 lies before the image's base 0x100"},
+        {"gap", 0, "S1050000AABB95\nS1050003AABB92\nS9030000FC\n", nullptr,
+         "line 2: gap: address 0x3 leaves bytes 0x2 to 0x2 of the image without data (records "
+         "are read in address order)"},
+        {"overlap", 0, "S1050000AABB95\nS1050001AABB94\nS9030000FC\n", nullptr,
+         "line 2: address 0x1 overlaps the bytes before it (the image so far ends at offset 0x2; "
+         "records are read in address order)"},
+        {"no end record", 0, "S1050000AABB95\n", nullptr, "ends at line 1 without an end record"},
+        {"after the end", 0, ":00000001FF\n:0200000001FFFE\n", nullptr,
+         "line 2: a record after the end record"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const ReadBack r = read_back(c.text, c.base);
+        if (c.bytes == nullptr) {
+            EXPECT_EQ(r.error, c.error);
+            continue;
+        }
+        EXPECT_FALSE(r.error) << *r.error;
+        EXPECT_EQ(r.image, Bytes(c.bytes, c.bytes + std::strlen(c.bytes)));
     }
 }
 
@@ -366,6 +443,15 @@ std::uint32_t zlib_crc(const Bytes& b) {
     return static_cast<std::uint32_t>(crc32(0L, b.data(), static_cast<uInt>(b.size())));
 }
 
+// efwdump's description of the image at `path`, in-process.
+std::string image_json(const std::string& path) {
+    std::FILE* out = std::tmpfile();
+    write_image_json(path, kDefaultImageBase, out);
+    std::string text = harness::slurp(out);
+    std::fclose(out);
+    return text;
+}
+
 // Runs convert_file on `object` in `dir` with a map (and a report, where `report` names
 // one), and returns the map parsed.
 json converted_map(const harness::ScratchDir& dir, const Object& object, ImageFormat format,
@@ -456,6 +542,35 @@ TEST(Json, TheMapAgreesWithTheLayoutAndTheImage) {
                 padding.push_back(end);
             EXPECT_EQ(described["padding"], json(padding));
         }
+    }
+}
+
+// Written a value at a time, a document reads as the library's own dump would lay it out.
+TEST(Json, StreamedAsTheLibraryLaysItOut) {
+    const json cases[] = {
+        json::object(),
+        json{{"records", json::array()}, {"padding", json::array()}},
+        json{{"size", 3}, {"records", {{{"a", 1}, {"b", {1, 2}}}, {{"a", "x\ny"}}}}},
+        json{{"old", {{"path", "a.efw"}, {"crc32", 1}}}, {"same", false}},
+    };
+    for (const json& c : cases) {
+        std::FILE* out = std::tmpfile();
+        JsonWriter stream(out);
+        stream.begin_object();
+        for (const auto& [key, value] : c.items()) {
+            if (!value.is_array()) {
+                stream.value(key.c_str(), value);
+                continue;
+            }
+            stream.begin_array(key.c_str());
+            for (const json& element : value)
+                stream.value(nullptr, element);
+            stream.end_array();
+        }
+        stream.end_object();
+        stream.finish();
+        EXPECT_EQ(harness::slurp(out), c.dump(2) + "\n");
+        std::fclose(out);
     }
 }
 

@@ -3,15 +3,19 @@
 // be reported with its cause and offset.
 #include "base/failure.h"
 #include "coff2efw_version.h"
-#include "image/image_reader.h"
+#include "image/image_input.h"
+#include "image/image_listing.h"
 #include "image/rom_image.h"
 #include "run/image_compare.h"
+#include "run/image_diff.h"
 #include "support/harness.h"
 #include "tools/coff_builder.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -23,6 +27,7 @@ namespace {
 
 using coffgen::Bytes;
 using coffgen::Object;
+using coffgen::pattern;
 using coffgen::Section;
 using harness::slurp;
 
@@ -93,7 +98,8 @@ Checked check_against(const harness::ScratchDir& dir, const Bytes& object, const
     std::FILE* err = std::tmpfile();
     Checked c;
     try {
-        c.status = check_image_against(dir.file("app.out"), dir.file("image.efw"), out, size);
+        c.status = check_image_against(dir.file("app.out"), dir.file("image.efw"),
+                                       kDefaultImageBase, out, size);
     } catch (const Failure& f) {
         std::fprintf(err, "efwdump: error: %s: %s\n", f.path.c_str(), f.cause.c_str());
         c.status = f.status;
@@ -557,11 +563,108 @@ TEST(Against, NamesTheFirstDifferenceInTheImagesTerms) {
     for (const auto& c : cases) {
         const Checked r = check_against(dir, coffgen::build(coffgen::example_object()), c.image);
         EXPECT_EQ(r.status, 1) << c.why;
-        EXPECT_EQ(r.out, "") << c.why;
-        EXPECT_EQ(r.err, "efwdump: error: " + dir.file("image.efw") + ": does not match " +
-                             dir.file("app.out") + ": " + c.where + "\n")
+        EXPECT_EQ(r.err, "") << c.why;
+        EXPECT_EQ(r.out,
+                  dir.file("image.efw") + " " + dir.file("app.out") + " differ: " + c.where + "\n")
             << c.why;
     }
+}
+
+// --- comparing two images by their structure ------------------------------------------
+
+// Sections of 16 bytes each, named by their destinations.
+std::vector<Section> records_at(const std::vector<std::int32_t>& dests, std::size_t each = 16) {
+    std::vector<Section> sections;
+    for (const std::int32_t dest : dests)
+        sections.push_back(Section{.name = ".text",
+                                   .data = pattern(each, static_cast<std::uint8_t>(dest >> 8)),
+                                   .virt = dest});
+    return sections;
+}
+
+// The kind of each record line, the word before its ':', and the last line.
+struct DiffSeen {
+    int status = -1;
+    std::vector<std::string> kinds;
+    std::string last;
+};
+
+DiffSeen diff(const Object& old_object, const Object& new_object, bool json = false) {
+    harness::ScratchDir dir;
+    coffgen::write_file(dir.file("old.efw"), convert_ok(old_object));
+    coffgen::write_file(dir.file("new.efw"), convert_ok(new_object));
+    std::FILE* out = std::tmpfile();
+    DiffSeen seen;
+    seen.status =
+        diff_images(dir.file("old.efw"), dir.file("new.efw"), kDefaultImageBase, json, out);
+    const std::string text = slurp(out);
+    std::fclose(out);
+    if (json) {
+        const nlohmann::json parsed = nlohmann::json::parse(text);
+        for (const auto& r : parsed["records"])
+            seen.kinds.push_back(r["kinds"].dump());
+        return seen;
+    }
+    std::size_t from = 0;
+    for (std::size_t nl; (nl = text.find('\n', from)) != std::string::npos; from = nl + 1) {
+        seen.last = text.substr(from, nl - from);
+        const std::size_t colon = seen.last.find(": record ");
+        if (colon != std::string::npos)
+            seen.kinds.push_back(seen.last.substr(0, colon));
+        else if (seen.last.rfind("boot", 0) == 0 || seen.last.rfind("entry", 0) == 0 ||
+                 seen.last.rfind("note", 0) == 0)
+            seen.kinds.push_back(seen.last.substr(0, seen.last.find(':')));
+    }
+    return seen;
+}
+
+TEST(ImageDiff, NamesEachKindOfChange) {
+    const Object five = with_sections(records_at({0x100, 0x200, 0x300, 0x400, 0x500}));
+    // B changed, C removed, A moved behind E, F added.
+    Object four = with_sections(records_at({0x200, 0x400, 0x500, 0x100, 0x600}));
+    four.sections[5].data[3] ^= 0xFF;
+    Object resized = with_sections(records_at({0x100, 0x200, 0x300, 0x400, 0x500}));
+    resized.sections[6].data.push_back(1);
+    Object entry = five;
+    entry.opt->entry = 0x1234;
+    Object boot = with_sections(records_at({0x100, 0x200, 0x300, 0x400, 0x500}));
+    boot.sections.insert(boot.sections.begin() + 5,
+                         Section{.name = ".boot_L", .data = pattern(4, 1)});
+    Object boot2 = boot;
+    boot2.sections[5].data[1] ^= 1;
+    const Object twice = with_sections(records_at({0x100, 0x100, 0x300}));
+    Object twice_changed = twice;
+    twice_changed.sections[6].data[0] ^= 1;
+    const Object moved_dest = with_sections(records_at({0x100, 0x240, 0x300}));
+    const struct {
+        const char* label;
+        Object old_object, new_object;
+        int status;
+        std::vector<std::string> kinds;
+    } cases[] = {
+        {"itself", five, five, 0, {}},
+        {"changed, removed, moved, added", five, four, 1, {"moved", "changed", "removed", "added"}},
+        {"resized", five, resized, 1, {"resized"}},
+        {"entry word", five, entry, 1, {"entry"}},
+        {"boot unit", boot, boot2, 1, {"boot region"}},
+        {"two records of one destination", twice, twice_changed, 1, {"note", "changed"}},
+        {"destination changed in place",
+         with_sections(records_at({0x100, 0x200, 0x300})),
+         moved_dest,
+         1,
+         {"changed"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const DiffSeen seen = diff(c.old_object, c.new_object);
+        EXPECT_EQ(seen.status, c.status);
+        EXPECT_EQ(seen.kinds, c.kinds) << seen.last;
+        EXPECT_EQ(seen.last.find(" differ: ") != std::string::npos, c.status == 1) << seen.last;
+    }
+    const DiffSeen json = diff(five, four, true);
+    EXPECT_EQ(json.status, 1);
+    EXPECT_EQ(json.kinds, (std::vector<std::string>{R"(["moved"])", R"(["changed"])",
+                                                    R"(["removed"])", R"(["added"])"}));
 }
 
 // The built program, as a user starts it.
@@ -647,10 +750,11 @@ TEST(Efwdump, ChecksAnImageAgainstItsObject) {
         EFWDUMP_EXE, "efwdump", {"--against", dir.file("app.out"), dir.file("flipped.efw")}, "/",
         {"TMPDIR=" + dir.file("none")});
     EXPECT_EQ(differs.status, 1) << differs.err;
-    EXPECT_EQ(differs.err, "efwdump: error: " + dir.file("flipped.efw") + ": does not match " +
-                               dir.file("app.out") +
-                               ": boot region unit 0x8 (low byte) at offset 0x10: expected " +
-                               hex(image[0x10]) + ", found " + hex(flipped[0x10]) + "\n");
+    EXPECT_EQ(differs.err, "");
+    EXPECT_EQ(differs.out,
+              dir.file("flipped.efw") + " " + dir.file("app.out") +
+                  " differ: boot region unit 0x8 (low byte) at offset 0x10: expected " +
+                  hex(image[0x10]) + ", found " + hex(flipped[0x10]) + "\n");
 
     // A file that cannot be opened is trouble, whichever of the two it is; a difference is
     // not.
@@ -667,9 +771,8 @@ TEST(Efwdump, ChecksAnImageAgainstItsObject) {
     coffgen::write_file(dir.file("changed.efw"), changed);
     r = efwdump({"--ag", dir.file("app.out"), "--", dir.file("changed.efw")});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err.rfind("efwdump: error: " + dir.file("changed.efw") + ": does not match ", 0),
-              0u)
-        << r.err;
+    EXPECT_EQ(r.out.rfind(dir.file("changed.efw") + " " + dir.file("app.out") + " differ: ", 0), 0u)
+        << r.out;
 
     // An object that does not convert fails as the converter fails on it, as trouble:
     // nothing could be compared.
@@ -716,6 +819,17 @@ TEST(Efwdump, Arguments) {
          "",
          "efwdump: error: " + object +
              ": a COFF object, not a ROM image (coff2efw converts it into one)\n"},
+        // --diff compares two images; an object on either side means nothing was compared.
+        {{"--diff", object, image},
+         2,
+         "",
+         "efwdump: error: " + object +
+             ": a COFF object, not a ROM image (coff2efw converts it into one)\n"},
+        {{"--diff", image, object},
+         2,
+         "",
+         "efwdump: error: " + object +
+             ": a COFF object, not a ROM image (coff2efw converts it into one)\n"},
         {{"--against", image, object},
          2,
          "",
@@ -729,7 +843,7 @@ TEST(Efwdump, Arguments) {
          2,
          "",
          refused("--data does not go with --against")},
-        {{"--ag", "a.out", "--d", "x.efw"}, 2, "", refused("--data does not go with --against")},
+        {{"--ag", "a.out", "--da", "x.efw"}, 2, "", refused("--data does not go with --against")},
         {{"--json", "--data", "x.efw"},
          2,
          "",
@@ -745,6 +859,15 @@ TEST(Efwdump, Arguments) {
          "",
          refused("option '--against' given twice")},
         {{"--data=yes", "x.efw"}, 2, "", refused("option '--data' takes no value")},
+        {{"--diff", "a.efw", "--data", "x.efw"},
+         2,
+         "",
+         refused("--diff goes with neither --data nor --against")},
+        {{"--base", "0x1G", "x.hex"},
+         2,
+         "",
+         refused("invalid argument '0x1G' for '--base' (0x and hexadecimal digits, or decimal "
+                 "digits, up to 0xFFFFFFFF)")},
         {{"-hx"}, 0, "usage: efwdump", ""},
         // After "--" nothing is an option: "--help" is an image that is not there.
         {{"--", "--help"},
@@ -794,6 +917,15 @@ TEST(Efwdump, ReadsStandardInput) {
                   "efwdump: error: standard input: 0x2 bytes after the terminator record at "
                   "offset 0x%zx\n",
                   image.size());
+    // Intel HEX as the converter writes it; a sparse file past the largest image.
+    const auto hex_run = harness::run_program(
+        harness::converter_path(), "coff2efw",
+        {"-q", "-O", "ihex", dir.file("app.out"), "-o", dir.file("app.hex")}, "/");
+    ASSERT_EQ(hex_run.status, 0) << hex_run.err;
+    const Bytes hex_text = coffgen::read_file(dir.file("app.hex"));
+    coffgen::write_file(dir.file("huge.efw"), image);
+    std::filesystem::resize_file(dir.file("huge.efw"), std::uintmax_t{1} << 32);
+    const std::string none = dir.file("none");
 
     const struct {
         const char* label;
@@ -803,6 +935,9 @@ TEST(Efwdump, ReadsStandardInput) {
         int status;
         std::string out;
         std::string err;
+        std::string stdin_path{}; // instead of `bytes`
+        std::string tmpdir{};
+        std::uint64_t file_size_limit = 0; // the most a file may grow to; 0 for no limit
     } cases[] = {
         {"a file", image, false, {"-"}, 0, dump(image).listing, ""},
         {"a pipe", image, true, {"-"}, 0, dump(image).listing, ""},
@@ -824,17 +959,62 @@ TEST(Efwdump, ReadsStandardInput) {
          0,
          matches,
          ""},
+        {"Intel HEX through a pipe", hex_text, true, {"-"}, 0, dump(image).listing, ""},
+        {"a directory",
+         image,
+         false,
+         {"-"},
+         2,
+         "",
+         "efwdump: error: standard input: cannot read at offset 0x0: Is a directory\n",
+         "/"},
+        {"past the largest image",
+         image,
+         false,
+         {"-"},
+         1,
+         "",
+         "efwdump: error: standard input: larger than an image can be (0x100000000 bytes, "
+         "0x7fffffff at most)\n",
+         dir.file("huge.efw")},
+        {"TMPDIR that is not there",
+         image,
+         true,
+         {"-"},
+         2,
+         "",
+         "efwdump: error: standard input: cannot create a scratch file to hold it: No such file "
+         "or directory\n",
+         "",
+         none},
+        {"a scratch file that cannot grow",
+         large,
+         true,
+         {"-"},
+         2,
+         "",
+         "efwdump: error: standard input: cannot keep it in a scratch file: File too large\n",
+         "",
+         "",
+         4096},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         harness::ChildSetup setup{.time_limit = 60};
-        if (c.through_a_pipe) {
+        if (c.file_size_limit != 0)
+            setup.file_size_limit = c.file_size_limit;
+        if (!c.stdin_path.empty()) {
+            setup.stdin_file = c.stdin_path;
+        } else if (c.through_a_pipe) {
             setup.stdin_pipe = text(c.bytes);
         } else {
             coffgen::write_file(dir.file("in.efw"), c.bytes);
             setup.stdin_file = dir.file("in.efw");
         }
-        const auto r = harness::run_program(EFWDUMP_EXE, "efwdump", c.args, "/", {}, setup);
+        std::vector<std::string> env;
+        if (!c.tmpdir.empty())
+            env.push_back("TMPDIR=" + c.tmpdir);
+        const auto r = harness::run_program(EFWDUMP_EXE, "efwdump", c.args, "/", env, setup);
         EXPECT_EQ(r.status, c.status) << r.err;
         EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(r.err, c.err);

@@ -132,4 +132,51 @@ TEST(PeakMemory, StaysFlatAsSectionsAndDataGrow) {
     EXPECT_LE(runs[4].peak_rss_kib - runs[1].peak_rss_kib, 1024) << "the report holds the page";
 }
 
+// An image of `count` one-byte records, each with its padding byte.
+coffgen::Bytes one_byte_records(std::size_t count) {
+    coffgen::Bytes image(0x804, 0);
+    for (std::size_t k = 0; k < count; ++k) {
+        const auto dest = static_cast<std::uint32_t>(k);
+        const unsigned char rec[10] = {1,
+                                       0,
+                                       0,
+                                       0,
+                                       static_cast<unsigned char>(dest),
+                                       static_cast<unsigned char>(dest >> 8),
+                                       static_cast<unsigned char>(dest >> 16),
+                                       0,
+                                       static_cast<unsigned char>(k),
+                                       0};
+        image.insert(image.end(), rec, rec + sizeof rec);
+    }
+    image.resize(image.size() + 8, 0); // the terminator
+    return image;
+}
+
+// efwdump's description of an image is written record by record: it takes the memory of
+// the plain listing, whatever the number of records.
+TEST(PeakMemory, EfwdumpJsonStaysAtTheListingsPeak) {
+    harness::ScratchDir dir;
+    coffgen::write_file(dir.file("many.efw"), one_byte_records(100'000));
+    const struct {
+        const char* label;
+        std::vector<std::string> args;
+    } runs[] = {
+        {"listing", {dir.file("many.efw")}},
+        {"--json", {"--json", dir.file("many.efw")}},
+    };
+    long peak[2] = {};
+    for (std::size_t k = 0; k < 2; ++k) {
+        std::vector<std::string> args = {dir.file("peak"), EFWDUMP_EXE, "efwdump"};
+        args.insert(args.end(), runs[k].args.begin(), runs[k].args.end());
+        const auto r = harness::run_program(MEASURE_PEAK_EXE, "measure_peak", args, "/",
+                                            {without_call_count_memory()}, {});
+        EXPECT_EQ(r.status, 0) << runs[k].label << ": " << r.err;
+        peak[k] = std::stol(harness::read_text(dir.file("peak")));
+        std::printf("peak resident size, efwdump %s, 100000 records: %ld KiB\n", runs[k].label,
+                    peak[k]);
+    }
+    EXPECT_LE(peak[1] - peak[0], 1024) << "--json grows with the number of records";
+}
+
 } // namespace

@@ -5,7 +5,11 @@
 # --base 0 without one, and from --base 0 in every way of writing the lines the options
 # give (one table below). An image filled with --pad-to must be srec_cat's fill of the
 # plain image, with its CRC-32. The JSON map and efwdump --json are parsed by Python's
-# json and held against each other and against zlib's CRC-32 of the image.
+# json and held against each other and against zlib's CRC-32 of the image. Then efwdump
+# reads the text back itself, as the converter wrote it and as srec_cat rewrites it in
+# other shapes (16-byte lines, S1/S2 and 16-bit records where they fit, LF line ends),
+# and must give the .efw's CRC-32; --diff of the .efw against each must find them the
+# same.
 #
 #   srec_readback.sh BIN_DIR WORK_DIR OBJECT_DIR...
 #
@@ -112,9 +116,11 @@ for obj in $(find "$@" -maxdepth 1 -name '*.out' | sort); do
     cmp "$out.pad.efw" "$out.fill.bin"
     srec_cat "$out.efw" -binary -fill 0xFF 0 "$pad" -crc32-l-e "$pad" -crop "$pad" $((pad + 4)) \
         -offset -"$pad" -o "$out.fill.crc" -binary
-    python3 - "$out.pad.json" "$out.fill.crc" "$out.pad.efw" "$size" <<'PY'
+    "$bin/efwdump" --json "$out.pad.efw" >"$out.pad.dump.json"
+    python3 - "$out.pad.json" "$out.fill.crc" "$out.pad.efw" "$size" "$out.pad.dump.json" <<'PY'
 import json, sys, zlib
 m = json.load(open(sys.argv[1], encoding="utf-8"))
+assert json.load(open(sys.argv[5], encoding="utf-8"))["fill"] == m["fill"]
 crc = int.from_bytes(open(sys.argv[2], "rb").read(), "little")
 assert m["crc32"] == crc == zlib.crc32(open(sys.argv[3], "rb").read()), (m["crc32"], crc)
 assert m["fill"] == {"offset": int(sys.argv[4]), "size": m["image_size"] - int(sys.argv[4]),
@@ -152,9 +158,28 @@ for m, fmt in zip(maps, ("ihex", "srec")):
     assert len([s for s in m["sections"] if s["use"] == "record"]) == len(records)
 assert dump["terminator_offset"] == len(image) - 8
 PY
+    crc=$("$bin/efwdump" "$out.efw" | sed -n 's/^crc32: //p')
+    srec_cat "$out.hex" -intel -o "$out.16.hex" -intel -line-length=44 -disable=exec-start-address
+    srec_cat "$out.srec" -motorola -o "$out.lf.srec" -motorola -line-length=46 -address-length=3
+    srec_cat "$out-0.hex" -intel -o "$out-0.16.hex" -intel -address-length=2 -line-length=44
+    srec_cat "$out-0.srec" -motorola -o "$out-0.s1.srec" -motorola -address-length=2
+    for text in "$out.hex" "$out.srec" "$out.16.hex" "$out.lf.srec" \
+        "$out-0.hex" "$out-0.srec" "$out-0.16.hex" "$out-0.s1.srec"; do
+        base=0x90000000
+        case $text in *-0.*) base=0 ;; esac
+        got=$("$bin/efwdump" --base "$base" "$text" | sed -n 's/^crc32: //p')
+        [ "$got" = "$crc" ] || { echo "$text: efwdump gives crc32 '$got', the .efw $crc"; exit 1; }
+        "$bin/efwdump" --base "$base" --diff "$out.efw" "$text" >/dev/null ||
+            { echo "$text: efwdump --diff finds it different from $out.efw"; exit 1; }
+    done
+    if grep -q $'\r' "$out.lf.srec"; then
+        echo "$out.lf.srec: srec_cat kept CR line ends"
+        exit 1
+    fi
     converted=$((converted + 1))
 done
 [ "$converted" -gt 0 ] || { echo "no object converted"; exit 1; }
 echo "srec_cat reads back $converted images as ihex and srec, from 0x90000000 and from 0;" \
     "srec_cat and objcopy read back $combinations ways of writing the lines; filled images" \
-    "match srec_cat's fill; $refused refused objects left nothing"
+    "match srec_cat's fill; efwdump reads the text and srec_cat's rewrites to the same" \
+    "CRC-32; $refused refused objects left nothing"

@@ -3,9 +3,11 @@
 // refusing the image, which is fine as long as it names the place as the reader
 // promises, with an offset inside the file; anything else (a crash, a sanitizer report, a
 // leak, a hang, another exception) is a finding. The CRC-32 the reader gives, with or
-// without a walk before it, must be zlib's over the whole file.
+// without a walk before it, must be zlib's over the whole file. Bytes that look like text
+// go through the Intel HEX and S-record reader too.
 #include "base/failure.h"
-#include "image/image_reader.h"
+#include "image/image_listing.h"
+#include "image/text_image_reader.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -20,6 +22,7 @@ namespace {
 
 std::FILE* g_Null = nullptr;
 std::FILE* g_ImageFp = nullptr;
+std::FILE* g_TextOut = nullptr;
 
 [[noreturn]] void broken(const char* what, const std::string& detail = "") {
     std::fprintf(stderr, "image_fuzz: %s%s%s\n", what, detail.empty() ? "" : ": ", detail.c_str());
@@ -61,7 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (g_Null == nullptr) {
         g_Null = std::fopen("/dev/null", "w");
         g_ImageFp = std::tmpfile();
-        if (g_Null == nullptr || g_ImageFp == nullptr)
+        g_TextOut = std::fopen("/dev/null", "w");
+        if (g_Null == nullptr || g_ImageFp == nullptr || g_TextOut == nullptr)
             broken("cannot open the null device or a scratch file");
     }
     std::rewind(g_ImageFp);
@@ -97,6 +101,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         if (crc != expected_crc)
             broken("the CRC-32 without a walk is not zlib's over the file");
+    }
+    {
+        // The same bytes as Intel HEX or S-records: read into a binary image, or refused
+        // with the line named.
+        const ImageFormat format = detect_image_format(data, size);
+        if (format != ImageFormat::Efw) {
+            std::rewind(g_ImageFp);
+            std::rewind(g_TextOut);
+            try {
+                read_text_image(g_ImageFp, format, "fuzz.hex", 0, g_TextOut);
+            } catch (const Failure& f) {
+                if (f.cause.find("line ") == std::string::npos)
+                    broken("a text fault names no line", f.cause);
+            }
+        }
     }
     return 0;
 }
