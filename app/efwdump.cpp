@@ -79,16 +79,16 @@ constexpr const char* kUsageEnd =
 constexpr const char* kObjectNotImage =
     "a COFF object, not a ROM image (coff2efw converts it into one)";
 
-void refuse_object(InputFile& in, int status) {
+void refuse_object(InputFile& in) {
     if (is_of_kind(in, FileKind::CoffObject))
-        fail(in.path, kObjectNotImage, status);
+        fail(in.path, kObjectNotImage);
 }
 
 // Lists and checks the image at `path`; the listing stays as far as it got when the
 // image breaks. Throws Failure.
 int dump(const char* path, std::uint32_t base, bool with_data) {
     ImageFile image{open_image(path, base)};
-    refuse_object(image.in, kStatusFaulty); // standard input too, once it is a file here
+    refuse_object(image.in); // standard input too, once it is a file here
     dump_image(image, stdout, with_data);
     return 0;
 }
@@ -113,18 +113,22 @@ std::string swapped_arguments(const CommandLine& line) {
 }
 
 // The same for --json and --against, which open the image themselves.
-void refuse_object(const char* path, int status) {
+void refuse_object(const char* path) {
     if (path_is_of_kind(path, FileKind::CoffObject))
-        fail(path, kObjectNotImage, status);
+        fail(path, kObjectNotImage);
 }
+
+// cmp's statuses: 2 for trouble, the same for anything that keeps two files from being
+// compared, 1 for an image that is malformed or differs.
+constexpr int kTroubleStatus = 2;
 
 } // namespace
 
 int main(int argc, char** argv) {
-    Reporter reporter{.program = "efwdump", .trouble_status = kStatusTrouble};
+    Reporter reporter{.program = "efwdump", .trouble_status = kTroubleStatus};
     if (!platform::fill_closed_standard_descriptors()) {
         std::perror("efwdump: error: /dev/null");
-        return kStatusTrouble;
+        return kTroubleStatus;
     }
     platform::use_without_locking(stdout); // one thread: no lock around each line
     platform::use_without_locking(stderr);
@@ -155,23 +159,25 @@ int main(int argc, char** argv) {
     // Every answer of efwdump goes to standard output; with none there, it is lost.
     if (platform::standard_output_was_closed()) {
         report_error(reporter, "standard output: " + platform::error_text(EBADF));
-        return kStatusTrouble;
+        return kTroubleStatus;
     }
     if (const std::string swapped = swapped_arguments(line); !swapped.empty())
         return report_usage_error(reporter, swapped);
 
     reporter.operand = line.options_ended ? nullptr : line.input; // no hint after "--"
     reporter.subject = line.input;
+    // Comparing, a malformed file means that nothing could be compared.
+    if (line.against != nullptr || line.diff != nullptr)
+        reporter.content_status = kTroubleStatus;
     const int status = run_reported(reporter, [&] {
         check_typed_path(line.input);
         check_typed_path(line.against);
         check_typed_path(line.diff);
         // Comparing with an object is no answer: nothing could be compared.
-        const bool compares = line.against != nullptr || line.diff != nullptr;
-        if (compares || line.json)
-            refuse_object(line.input, compares ? kStatusTrouble : kStatusFaulty);
+        if (line.against != nullptr || line.diff != nullptr || line.json)
+            refuse_object(line.input);
         if (line.diff != nullptr)
-            refuse_object(line.diff, kStatusTrouble);
+            refuse_object(line.diff);
         const std::uint32_t base = line.base.value_or(kDefaultImageBase);
         if (line.against != nullptr)
             return check_image_against(

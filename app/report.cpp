@@ -53,10 +53,8 @@ bool wants_option_hint(const Reporter& reporter, const Failure& failure) {
     return !platform::path_status(failure.path, status, false) && errno == ENOENT;
 }
 
-int failure_status(const Reporter& reporter, int status) {
-    if (status == kStatusTrouble)
-        return reporter.trouble_status;
-    return status != 0 ? status : 1;
+int failure_status(const Reporter& reporter, FailureKind kind) {
+    return kind == FailureKind::Trouble ? reporter.trouble_status : reporter.content_status;
 }
 
 } // namespace
@@ -66,7 +64,7 @@ int report_failure(const Reporter& reporter, const Failure& failure) {
     if (wants_option_hint(reporter, failure))
         line += std::string(" (options start with '-'; try '") + reporter.program + " --help')";
     report_error(reporter, line);
-    return failure_status(reporter, failure.status);
+    return failure_status(reporter, failure.kind);
 }
 
 int report_escaped(const Reporter& reporter) {

@@ -9,10 +9,12 @@ struct Failure;
 
 struct Reporter {
     const char* program; // "coff2efw", "efwdump"
-    // The exit status of a run that failed on something other than its file's content (a
-    // file that cannot be read, memory): 2 for efwdump, as cmp's "trouble"; 1 for
-    // coff2efw, whose status says only whether an image was written.
+    // The exit statuses of the two kinds of failure. coff2efw's status says only whether
+    // an image was written: 1 for both. efwdump follows cmp: 2 for trouble (a file that
+    // cannot be read, memory), 1 for a malformed image, or 2 for it too when the run
+    // compares, since then nothing could be compared.
     int trouble_status;
+    int content_status = 1;
     // The argument the user gave as the file to work on, or null: a failed open of it may
     // earn a hint.
     const char* operand = nullptr;

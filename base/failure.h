@@ -9,25 +9,26 @@
 #include <string>
 #include <utility>
 
-// The exit statuses a Failure carries, as cmp's: 1 when the file itself is at fault (a
-// malformed object or image, a difference), 2 when the run could not look at it (it
-// cannot be opened or read).
-inline constexpr int kStatusFaulty = 1;
-inline constexpr int kStatusTrouble = 2;
+// What kind of failure it is; each program maps the kinds to its exit statuses in one
+// place, as cmp's conventions and its own usage ask.
+enum class FailureKind : unsigned char {
+    Content, // the object or the image is malformed
+    Trouble, // the host's: a file that cannot be opened, read or written, memory
+};
 
 struct Failure : std::exception {
     std::string path;  // the file the failure concerns
     std::string cause; // naming the section or offset involved
-    int status = kStatusFaulty;
+    FailureKind kind = FailureKind::Content;
 
-    Failure(std::string p, std::string c, int s = kStatusFaulty)
-        : path(std::move(p)), cause(std::move(c)), status(s) {}
+    Failure(std::string p, std::string c, FailureKind k = FailureKind::Content)
+        : path(std::move(p)), cause(std::move(c)), kind(k) {}
     const char* what() const noexcept override { return cause.c_str(); }
 };
 
 [[noreturn]] inline void fail(const std::string& path, std::string what,
-                              int status = kStatusFaulty) {
-    throw Failure(path, std::move(what), status);
+                              FailureKind kind = FailureKind::Content) {
+    throw Failure(path, std::move(what), kind);
 }
 
 // Offsets and sizes in messages: "0x" and lower-case hexadecimal, as the listing shows them.

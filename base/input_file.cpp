@@ -33,9 +33,9 @@ namespace {
 // terminal, a device) could block the run or never end.
 void refuse_unless_regular(const std::string& path, const platform::FileStatus& status) {
     if (status.directory)
-        fail(path, "cannot read: " + platform::error_text(EISDIR), kStatusTrouble);
+        fail(path, "cannot read: " + platform::error_text(EISDIR), FailureKind::Trouble);
     if (!status.regular)
-        fail(path, "cannot read: not a regular file", kStatusTrouble);
+        fail(path, "cannot read: not a regular file", FailureKind::Trouble);
 }
 
 } // namespace
@@ -50,9 +50,9 @@ InputFile open_input(const std::string& path) {
         refuse_unless_regular(path, status);
     in.fp = platform::open_for_reading(path);
     if (in.fp == nullptr)
-        fail(path, "cannot open: " + platform::error_text(errno), kStatusTrouble);
+        fail(path, "cannot open: " + platform::error_text(errno), FailureKind::Trouble);
     if (!platform::file_status(in.fp, status))
-        fail(path, "cannot read: " + platform::error_text(errno), kStatusTrouble);
+        fail(path, "cannot read: " + platform::error_text(errno), FailureKind::Trouble);
     refuse_unless_regular(path, status);
     in.size = status.size;
     return in;
@@ -72,7 +72,7 @@ void read_input(InputFile& in, void* dest, std::size_t len, const char* what) {
         fail(in.path,
              "cannot read " + std::string(what) + " at offset " + hex(at) + ": " +
                  (io_error ? platform::error_text(err) : "unexpected end"),
-             kStatusTrouble);
+             FailureKind::Trouble);
     }
     in.pos += len;
 }
@@ -91,7 +91,7 @@ void seek_input(InputFile& in, std::uint64_t offset) {
     }
     if (!platform::seek_absolute(in.fp, offset))
         fail(in.path, "cannot seek to offset " + hex(offset) + ": " + platform::error_text(errno),
-             kStatusTrouble);
+             FailureKind::Trouble);
     in.pos = offset;
 }
 

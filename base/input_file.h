@@ -28,7 +28,7 @@ inline constexpr std::uint64_t kUnknownPosition = ~std::uint64_t{0};
 
 // Opens a regular file for binary reading and takes its size. Anything else (a directory,
 // a FIFO, a device) is refused without being read or waited for. Throws Failure, with
-// kStatusTrouble where the file cannot be opened or read, as for every read below that
+// FailureKind::Trouble where the file cannot be opened or read, as for every read below that
 // fails on the host rather than on the file's content.
 InputFile open_input(const std::string& path);
 

@@ -12,14 +12,14 @@ namespace {
 unsigned char g_CopyBuf[1 << 16];
 
 [[noreturn]] void fail_scratch(const std::string& path, const std::string& what) {
-    fail(path, what + ": " + platform::last_error_text(), kStatusTrouble);
+    fail(path, what + ": " + platform::last_error_text(), FailureKind::Trouble);
 }
 
 std::FILE* scratch_file(const std::string& path) {
     std::FILE* fp = platform::create_scratch_file();
     if (fp == nullptr)
         fail(path, "cannot create a scratch file to hold it: " + platform::error_text(errno),
-             kStatusTrouble);
+             FailureKind::Trouble);
     return fp;
 }
 
@@ -31,7 +31,7 @@ InputFile open_standard_input() {
     if (platform::file_status(stdin, status) && status.regular) {
         in.fp = platform::reopen_standard_input();
         if (in.fp == nullptr)
-            fail(in.path, "cannot read: " + platform::error_text(errno), kStatusTrouble);
+            fail(in.path, "cannot read: " + platform::error_text(errno), FailureKind::Trouble);
         in.size = status.size;
         return in;
     }
@@ -45,7 +45,7 @@ InputFile open_standard_input() {
     }
     if (std::ferror(stdin) != 0)
         fail(in.path, "cannot read at offset " + hex(in.size) + ": " + platform::error_text(errno),
-             kStatusTrouble);
+             FailureKind::Trouble);
     if (std::fflush(in.fp) != 0)
         fail_scratch(in.path, "cannot keep it in a scratch file");
     return in;
@@ -54,7 +54,7 @@ InputFile open_standard_input() {
 void rewind_image(InputFile& in) {
     if (!platform::seek_absolute(in.fp, 0))
         fail(in.path, "cannot read it from its start: " + platform::error_text(errno),
-             kStatusTrouble);
+             FailureKind::Trouble);
     in.pos = 0;
 }
 

@@ -17,6 +17,6 @@ inline constexpr const char* kStandardInputName = "-";
 // through once into a scratch file that the system removes on close, which keeps the
 // memory bounded for any size. Text (detected from the content) is read into a scratch
 // file as the binary image, address `base` at offset 0. An image larger than the format
-// can hold is refused. Throws Failure: kStatusTrouble when the file cannot be read or
-// kept, kStatusFaulty for content that is no image.
+// can hold is refused. Throws Failure: FailureKind::Trouble when the file cannot be read or
+// kept, FailureKind::Content for content that is no image.
 InputFile open_image(const std::string& path, std::uint32_t base = kDefaultImageBase);

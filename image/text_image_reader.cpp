@@ -70,7 +70,7 @@ class TextReader {
                    hex(kFormatMaxSize) + " bytes from the base)");
         if (len > 0 && std::fwrite(bytes, 1, len, out_) != len)
             fail(path_, "cannot keep it in a scratch file: " + platform::last_error_text(),
-                 kStatusTrouble);
+                 FailureKind::Trouble);
         end_ += len;
     }
 
@@ -175,12 +175,12 @@ class TextReader {
             ended = format == ImageFormat::IntelHex ? intel_hex(line, len) : s_record(line, len);
         }
         if (std::ferror(text) != 0)
-            fail(path_, "cannot read: " + platform::last_error_text(), kStatusTrouble);
+            fail(path_, "cannot read: " + platform::last_error_text(), FailureKind::Trouble);
         if (!ended)
             fail(path_, "ends at line " + std::to_string(line_) + " without an end record");
         if (std::fflush(out_) != 0)
             fail(path_, "cannot keep it in a scratch file: " + platform::last_error_text(),
-                 kStatusTrouble);
+                 FailureKind::Trouble);
         return end_;
     }
 

@@ -91,37 +91,23 @@ class CompareSink final : public ImageSink {
     std::uint32_t crc_ = 0; // of the image's bytes compared so far
 };
 
-// Anything that keeps a file from being read means nothing could be compared.
-InputFile open_for_comparison(const std::string& path, const std::uint32_t* image_base) {
-    try {
-        return image_base != nullptr ? open_image(path, *image_base) : open_input(path);
-    } catch (Failure& f) {
-        f.status = kStatusTrouble;
-        throw;
-    }
-}
-
 } // namespace
 
 int check_image_against(const std::string& object_path, const std::string& image_path,
                         std::uint32_t base, std::FILE* out, const SizeOptions& size) {
     // The image first: one that cannot be read is not worth a conversion.
-    InputFile found = open_for_comparison(image_path, &base);
+    InputFile found = open_image(image_path, base);
     CompareSink compare(found);
     try {
-        InputFile object = open_for_comparison(object_path, nullptr);
+        InputFile object = open_input(object_path);
         convert(object, compare, nullptr, nullptr, size); // no listing
     } catch (const Difference& d) {
         // A difference is the answer, on standard output as cmp gives it.
         std::fprintf(out, "%s %s differ: %s\n", image_path.c_str(), object_path.c_str(),
                      d.what.c_str());
-        return kStatusFaulty;
-    } catch (Failure& f) {
-        // Anything else means nothing could be compared.
-        f.status = kStatusTrouble;
-        throw;
+        return 1;
     } catch (const std::bad_alloc&) {
-        fail(image_path, "out of memory", kStatusTrouble);
+        fail(image_path, "out of memory", FailureKind::Trouble);
     }
     // One formatted print, as hex() would call into another part of the C library and map
     // its pages for this one line.

@@ -48,22 +48,12 @@ struct Side {
     // where the records keep their order, by the comparison and the CRC-32 behind it.
     Side(const std::string& path, std::uint32_t base) : image{open(path, base)} {
         Heads visitor(heads);
-        try {
-            walk_image_structure(image, visitor);
-        } catch (Failure& f) {
-            f.status = kStatusTrouble; // a malformed image cannot be compared by its structure
-            throw;
-        }
+        walk_image_structure(image, visitor);
         match.assign(heads.size(), kNone);
     }
 
     static InputFile open(const std::string& path, std::uint32_t base) {
-        try {
-            return open_image(path, base);
-        } catch (Failure& f) {
-            f.status = kStatusTrouble;
-            throw;
-        }
+        return open_image(path, base);
     }
 };
 

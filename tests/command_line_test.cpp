@@ -165,7 +165,7 @@ TEST(CommandLine, EveryUnsharedPrefixOfTheProgramsOptionsIsTheirs) {
 TEST(Reporter, StatusesAndHints) {
     const Reporter converter{.program = "coff2efw", .trouble_status = 1};
     const Reporter dump{.program = "efwdump", .trouble_status = 2, .operand = "/q"};
-    const Failure missing("/q", "cannot open: No such file or directory", kStatusTrouble);
+    const Failure missing("/q", "cannot open: No such file or directory", FailureKind::Trouble);
     const Failure malformed("a.efw", "bytes after the terminator record at offset 0x8");
     const struct {
         const Reporter& reporter;
