@@ -782,15 +782,7 @@ std::FILE* create_scratch_file() {
             return nullptr;
         unlink(name.c_str());
     }
-    std::FILE* fp = fdopen(fd, "w+b");
-    if (fp == nullptr) {
-        const int saved = errno;
-        close(fd);
-        errno = saved;
-        return nullptr;
-    }
-    use_without_locking(fp);
-    return fp;
+    return stream_on(fd, "w+b");
 }
 
 std::string last_error_text() {
