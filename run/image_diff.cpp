@@ -286,6 +286,12 @@ class Report {
             json_.finish();
             return differ;
         }
+        // The fill behind the terminator is no record; a change there shows here.
+        if (a.image.fill_size != 0 || b.image.fill_size != 0) {
+            std::fprintf(out_, "fill: %s bytes of %s, now %s bytes of %s\n",
+                         hex(a.image.fill_size).c_str(), hex(a.image.fill).c_str(),
+                         hex(b.image.fill_size).c_str(), hex(b.image.fill).c_str());
+        }
         std::fprintf(out_, "size: %s, now %s\n", hex(a.image.in.size).c_str(),
                      hex(b.image.in.size).c_str());
         std::fprintf(out_, "crc32: %08x, now %08x\n", a.image.crc, b.image.crc);
@@ -301,10 +307,13 @@ class Report {
 
   private:
     static Json totals(const std::string& path, const Side& s) {
-        return Json{{"path", path},
-                    {"image_size", s.image.in.size},
-                    {"crc32", s.image.crc},
-                    {"records", s.heads.size()}};
+        Json j{{"path", path},
+               {"image_size", s.image.in.size},
+               {"crc32", s.image.crc},
+               {"records", s.heads.size()}};
+        if (s.image.fill_size != 0)
+            j["fill"] = Json{{"size", s.image.fill_size}, {"byte", s.image.fill}};
+        return j;
     }
     static Json head_json(std::size_t index, const RecordHead& r) {
         return Json{

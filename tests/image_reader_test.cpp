@@ -661,6 +661,22 @@ TEST(ImageDiff, NamesEachKindOfChange) {
         EXPECT_EQ(seen.kinds, c.kinds) << seen.last;
         EXPECT_EQ(seen.last.find(" differ: ") != std::string::npos, c.status == 1) << seen.last;
     }
+    // A fill behind the terminator is no record, and still a difference.
+    {
+        harness::ScratchDir dir;
+        Bytes filled = convert_ok(five);
+        coffgen::write_file(dir.file("old.efw"), filled);
+        filled.insert(filled.end(), 16, 0xFF);
+        coffgen::write_file(dir.file("new.efw"), filled);
+        std::FILE* out = std::tmpfile();
+        EXPECT_EQ(
+            diff_images(dir.file("old.efw"), dir.file("new.efw"), kDefaultImageBase, false, out),
+            1);
+        const std::string text = slurp(out);
+        std::fclose(out);
+        EXPECT_NE(text.find("fill: 0x0 bytes of 0x0, now 0x10 bytes of 0xff\n"), std::string::npos)
+            << text;
+    }
     const DiffSeen json = diff(five, four, true);
     EXPECT_EQ(json.status, 1);
     EXPECT_EQ(json.kinds, (std::vector<std::string>{R"(["moved"])", R"(["changed"])",
