@@ -105,6 +105,28 @@ bool same_destination(const OutputTarget& a, const OutputTarget& b) {
            same_name(a.name, b.name);
 }
 
+std::FILE* open_regular_input(const std::string& path, FileStatus& status) {
+    // A look before the open spares a device the side effects of being opened; the look
+    // after it holds even when the name was swapped in between.
+    if (path_status(path, status, true) && !status.regular) {
+        errno = status.directory ? EISDIR : 0;
+        return nullptr;
+    }
+    std::FILE* fp = open_for_reading(path);
+    if (fp == nullptr)
+        return nullptr;
+    int error = 0;
+    if (!file_status(fp, status))
+        error = errno;
+    else if (status.regular)
+        return fp;
+    else
+        error = status.directory ? EISDIR : 0;
+    std::fclose(fp);
+    errno = error;
+    return nullptr;
+}
+
 #ifdef _WIN32
 
 // The C runtime gives descriptors 0, 1 and 2 to the standard streams even when the

@@ -2,7 +2,7 @@
 
 #include "coff/coff_headers.h"
 #include "image/rom_image.h"
-#include "platform/mbstring.h"
+#include "text/multibyte.h"
 
 namespace {
 
@@ -54,7 +54,7 @@ void put_html_text(std::FILE* out, std::string_view bytes) {
         } else if (b >= 0x20 && b < 0x7F) {
             std::fputc(b, out);
         } else {
-            len = b >= 0x80 ? platform::utf8_sequence_length(p, left) : 0;
+            len = b >= 0x80 ? utf8_sequence_length(p, left) : 0;
             if (len == 2 && b == 0xC2 && p[1] < 0xA0)
                 len = 0; // a C1 control character
             if (len > 0) {
