@@ -705,9 +705,21 @@ bool examine_output(const std::string& path, OutputTarget& target) {
         struct stat link;
         if (err == ENOENT && lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
             target.kind = OutputKind::kDanglingLink;
+            // Along a chain of links, what is missing is what the last one names. Links
+            // changed meanwhile into a loop end the walk where stat would have.
+            std::string at = path;
             char names[4096];
-            const ssize_t n = readlink(path.c_str(), names, sizeof names);
-            target.file = n > 0 ? std::string(names, static_cast<std::size_t>(n)) : path;
+            ssize_t n = 0;
+            for (int hop = 0; hop < 40 && (n = readlink(at.c_str(), names, sizeof names)) > 0;
+                 ++hop) {
+                target.file.assign(names, static_cast<std::size_t>(n));
+                const char* dir_end = file_name_start(at.c_str(), kSingleByte);
+                const std::string next =
+                    names[0] == '/' ? target.file : std::string(at.c_str(), dir_end) + target.file;
+                if (lstat(next.c_str(), &link) != 0 || !S_ISLNK(link.st_mode))
+                    break;
+                at = next;
+            }
             return true;
         }
         errno = err;

@@ -113,7 +113,7 @@ struct OutputTarget {
     OutputKind kind = OutputKind::kNew;
     // The name a replacement renames onto: the path itself or, when the path is a link,
     // the file the link finally names, so that the link stays a link. For a dangling
-    // link, what it names.
+    // link, what the last link of its chain names.
     std::string file;
     FileStatus status;            // of the existing file, links followed
     bool write_protected = false; // an existing file this user may not write to
