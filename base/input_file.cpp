@@ -18,13 +18,8 @@ InputFile::InputFile(InputFile&& other) noexcept
       path(std::move(other.path)) {}
 
 InputFile::~InputFile() {
-    close_input(*this);
-}
-
-void close_input(InputFile& in) {
-    if (in.fp != nullptr)
-        std::fclose(in.fp);
-    in.fp = nullptr;
+    if (fp != nullptr)
+        std::fclose(fp);
 }
 
 InputFile open_input(const std::string& path) {

@@ -14,6 +14,9 @@ FileHead g_FileHead;
 OptHead g_OptHead;
 SectHead g_SectTable[kMaxSections];
 
+namespace {
+
+// Decoding from the file's bytes, field by field in little-endian order.
 void decode_file_head(const unsigned char* b, FileHead& h) {
     h.usVersion = get_le16(b + 0);
     h.usNumSect = get_le16(b + 2);
@@ -50,6 +53,8 @@ void decode_sect_head(const unsigned char* b, SectHead& h) {
     h.Reserved = get_le16(b + 44);
     h.MemPage = get_le16(b + 46);
 }
+
+} // namespace
 
 namespace {
 
