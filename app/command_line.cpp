@@ -402,6 +402,8 @@ std::string read_command_line(const OptionTable& table, int argc, char** argv, C
             const std::size_t end =
                 equals != nullptr ? static_cast<std::size_t>(equals - arg) : std::strlen(arg);
             const std::string_view name(arg + 2, end - 2);
+            if (name.empty()) // "--=x": not the end of the options, and no option
+                return "empty option name in " + quoted(arg);
             row = find_long(table, name, error);
             if (row == nullptr)
                 return error;

@@ -104,8 +104,8 @@ int main(int argc, char** argv) {
     }
     platform::use_without_locking(stdout); // one thread: no lock around each line
     platform::use_without_locking(stderr);
-    // A listing read through a pipe or a file, as a build log does, took a 4 KiB buffer and
-    // one write per 4 KiB; a large one costs some pages and saves most of those writes.
+    // A listing read through a pipe or a file, as a build log does, would get a 4 KiB buffer
+    // and one write per 4 KiB; a large one costs some pages and saves most of those writes.
     // Every warning and error flushes the listing before it, so the order stays.
     static char stdout_buffer[1 << 16];
     if (!platform::is_terminal(stdout))

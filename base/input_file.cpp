@@ -18,42 +18,24 @@ InputFile::InputFile(InputFile&& other) noexcept
       path(std::move(other.path)) {}
 
 InputFile::~InputFile() {
-    close_input(*this);
+    if (fp != nullptr)
+        std::fclose(fp);
 }
-
-void close_input(InputFile& in) {
-    if (in.fp != nullptr)
-        std::fclose(in.fp);
-    in.fp = nullptr;
-}
-
-namespace {
-
-// Only a regular file has a size to check reads against, and anything else (a FIFO, a
-// terminal, a device) could block the run or never end.
-void refuse_unless_regular(const std::string& path, const platform::FileStatus& status) {
-    if (status.directory)
-        fail(path, "cannot read: " + platform::error_text(EISDIR), FailureKind::Trouble);
-    if (!status.regular)
-        fail(path, "cannot read: not a regular file", FailureKind::Trouble);
-}
-
-} // namespace
 
 InputFile open_input(const std::string& path) {
     InputFile in;
     in.path = path;
-    // A look before the open spares a device the side effects of being opened; the look
-    // after it holds even when the name was swapped in between.
+    // Only a regular file has a size to check reads against, and anything else (a FIFO, a
+    // terminal, a device) could block the run or never end.
     platform::FileStatus status;
-    if (platform::path_status(path, status, true))
-        refuse_unless_regular(path, status);
-    in.fp = platform::open_for_reading(path);
+    in.fp = platform::open_regular_input(path, status);
+    const int error = errno;
+    if (in.fp == nullptr && error == 0)
+        fail(path, "cannot read: not a regular file", FailureKind::Trouble);
     if (in.fp == nullptr)
-        fail(path, "cannot open: " + platform::error_text(errno), FailureKind::Trouble);
-    if (!platform::file_status(in.fp, status))
-        fail(path, "cannot read: " + platform::error_text(errno), FailureKind::Trouble);
-    refuse_unless_regular(path, status);
+        fail(path,
+             (error == EISDIR ? "cannot read: " : "cannot open: ") + platform::error_text(error),
+             FailureKind::Trouble);
     in.size = status.size;
     return in;
 }

@@ -32,9 +32,6 @@ inline constexpr std::uint64_t kUnknownPosition = ~std::uint64_t{0};
 // fails on the host rather than on the file's content.
 InputFile open_input(const std::string& path);
 
-// Closes the stream now; the object stays, without one.
-void close_input(InputFile& in);
-
 // True when `len` bytes at `off` lie inside the file.
 inline bool in_file(const InputFile& in, std::uint64_t off, std::uint64_t len) {
     return off <= in.size && len <= in.size - off;

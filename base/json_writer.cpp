@@ -1,6 +1,6 @@
 #include "base/json_writer.h"
 
-#include "platform/mbstring.h"
+#include "text/multibyte.h"
 
 namespace {
 
@@ -14,7 +14,7 @@ void put(std::FILE* out, std::string_view s) {
 
 // Appends the UTF-8 form of the sequence or byte at `p` to `out`; returns the bytes used.
 std::size_t append_utf8(const unsigned char* p, std::size_t left, std::string& out) {
-    const std::size_t len = platform::utf8_sequence_length(p, left);
+    const std::size_t len = utf8_sequence_length(p, left);
     if (len > 0) {
         out.append(reinterpret_cast<const char*>(p), len);
         return len;

@@ -14,6 +14,9 @@ FileHead g_FileHead;
 OptHead g_OptHead;
 SectHead g_SectTable[kMaxSections];
 
+namespace {
+
+// Decoding from the file's bytes, field by field in little-endian order.
 void decode_file_head(const unsigned char* b, FileHead& h) {
     h.usVersion = get_le16(b + 0);
     h.usNumSect = get_le16(b + 2);
@@ -50,6 +53,8 @@ void decode_sect_head(const unsigned char* b, SectHead& h) {
     h.Reserved = get_le16(b + 44);
     h.MemPage = get_le16(b + 46);
 }
+
+} // namespace
 
 namespace {
 
@@ -141,9 +146,9 @@ const ConsoleText& console_text() {
         if (charset == "ANSI_X3.4-1968")
             return ConsoleText{ConsoleText::Ascii, 0, false};
         // An empty name is a console that shows the host's code page as it is (Windows).
-        const int cp = charset.empty() ? platform::host_code_page()
-                                       : platform::code_page_for_charset(charset.c_str());
-        if (cp != platform::kSingleByte)
+        const int cp =
+            charset.empty() ? platform::host_code_page() : code_page_for_charset(charset.c_str());
+        if (cp != kSingleByte)
             return ConsoleText{ConsoleText::DoubleByte, cp, false};
         return ConsoleText{ConsoleText::SingleByte, 0, charset.empty()};
     }();
@@ -153,7 +158,7 @@ const ConsoleText& console_text() {
 // The length of the UTF-8 character at `b`, or 0 when the bytes form none or a C1
 // control (U+0080 to U+009F, the bytes C2 80 to C2 9F), which a terminal acts on.
 std::size_t utf8_length(const unsigned char* b, std::size_t n) {
-    const std::size_t len = platform::utf8_sequence_length(b, n);
+    const std::size_t len = utf8_sequence_length(b, n);
     return len == 2 && b[0] == 0xC2 && b[1] < 0xA0 ? 0 : len;
 }
 
@@ -167,7 +172,7 @@ std::size_t text_length(const unsigned char* b, std::size_t n) {
     case ConsoleText::Utf8:
         return utf8_length(b, n);
     case ConsoleText::DoubleByte:
-        if (platform::is_lead_byte(b[0], c.code_page))
+        if (is_lead_byte(b[0], c.code_page))
             return n >= 2 && b[1] >= 0x40 && b[1] != 0x7F && b[1] != 0xFF ? 2 : 0;
         return c.code_page == 932 && b[0] >= 0xA1 && b[0] <= 0xDF ? 1 : 0; // half-width kana
     case ConsoleText::SingleByte:

@@ -76,11 +76,6 @@ void read_sect_head(InputFile& in, unsigned index);
 // kind ("an ELF file"), or null. `bytes` holds the first `len` bytes of the file.
 const char* other_format(const unsigned char* bytes, std::size_t len);
 
-// Decoding from the file's bytes, field by field in little-endian order.
-void decode_file_head(const unsigned char* bytes, FileHead& out);
-void decode_opt_head(const unsigned char* bytes, OptHead& out);
-void decode_sect_head(const unsigned char* bytes, SectHead& out);
-
 // The file header version whose section headers are the 48 bytes this reader takes.
 inline constexpr std::uint16_t kVersion48 = 0xC2;
 

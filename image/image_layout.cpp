@@ -14,11 +14,10 @@ SectionReason missing_data(const SectHead& s) {
     if (s.FilePtrRaw == 0)
         return SectionReason::NoData;
     const auto flags = static_cast<std::uint32_t>(s.Flags);
-    if ((flags & 0x01) != 0)
+    if ((flags & kDummySectionFlag) != 0)
         return SectionReason::Dummy;
-    if ((flags & 0x10) != 0)
+    if ((flags & kCopySectionFlag) != 0)
         return SectionReason::Copy;
-    static_assert(kNoLoadFlags == (0x01 | 0x10));
     return SectionReason::None;
 }
 

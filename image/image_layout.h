@@ -6,6 +6,7 @@
 #pragma once
 
 #include "coff/coff_headers.h"
+#include "image/rom_image.h"
 
 #include <cstdint>
 #include <string>
@@ -24,14 +25,15 @@ enum class SectionReason : unsigned char {
     BeforeFirstRecord, // its index is below kFirstLoadSection
     Empty,             // SectSize is zero or negative
     NoData,            // FilePtrRaw is zero
-    Dummy,             // flag 0x01
-    Copy,              // flag 0x10
+    Dummy,             // kDummySectionFlag
+    Copy,              // kCopySectionFlag
 };
 
 struct SectionPlace {
     SectionUse use;
     SectionReason reason;
-    std::uint64_t image_offset; // Boot: its first boot byte's unit; Record: its byte count
+    std::uint64_t image_offset; // Boot: its first boot byte's unit; Record: its byte-count
+                                // word; 0 for the others
 };
 
 struct RecordPlace {
@@ -73,10 +75,10 @@ void compute_layout(const SectHead* table, unsigned count, ImageLayout& layout);
 // g_SectTable. `off` must lie inside the image.
 std::string describe_image_offset(const ImageLayout& layout, std::uint64_t off);
 
-// The byte-count word, behind which the record's destination and data follow.
+// Where a record's data begins and ends: behind its byte-count and destination words.
 inline std::uint64_t record_data_start(const RecordPlace& rec) {
-    return rec.offset + 8;
+    return rec.offset + kRecordHeaderSize;
 }
 inline std::uint64_t record_data_end(const RecordPlace& rec) {
-    return rec.offset + 8 + rec.ulByteCount;
+    return rec.offset + kRecordHeaderSize + rec.ulByteCount;
 }

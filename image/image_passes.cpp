@@ -1,6 +1,7 @@
 #include "image/image_passes.h"
 
 #include "base/failure.h"
+#include "base/little_endian.h"
 #include "image/rom_image.h"
 #include "platform/console.h"
 #include "platform/files.h"

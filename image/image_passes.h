@@ -13,8 +13,8 @@
 
 // Bytes moved per read and write by the load pass. A piece larger than the streams'
 // buffers goes past them: the C library reads into it and writes from it directly, with
-// no copy through its own buffer, in a quarter of the calls of a 64 KiB piece. Larger
-// pieces bought little more and would lift the peak memory above what `cp` needs.
+// no copy through its own buffer, in a quarter of the calls of a 64 KiB piece. A larger
+// piece would lift the peak memory above what `cp` needs.
 inline constexpr std::size_t kCopyBufferSize = 1 << 18;
 
 // "[ROM 파일 쓰기 작업]" in code page 949, printed above the boot

@@ -90,8 +90,9 @@ Step header_at(ImageFile& image, std::uint64_t r) {
     if (st.rec.count == 0) {
         if (st.rec.dest != 0)
             return fault_step("terminator address " + hex(st.rec.dest) + " is not zero", r + 4);
-        if (after != 0 && !all_one_value(image, r + 8, after, st.fill))
-            return fault_step(hex(after) + " bytes after the terminator record", r + 8, true);
+        if (after != 0 && !all_one_value(image, r + kRecordHeaderSize, after, st.fill))
+            return fault_step(hex(after) + " bytes after the terminator record",
+                              r + kRecordHeaderSize, true);
         st.fill_size = after;
         st.kind = StepKind::End;
         return st;

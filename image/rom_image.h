@@ -9,8 +9,6 @@
 // All words are little-endian. The reader of the image and the converter share these.
 #pragma once
 
-#include "base/little_endian.h"
-
 #include <cstddef>
 #include <cstdint>
 
@@ -29,8 +27,9 @@ inline constexpr std::uint64_t kFormatMaxSize = 0x7FFFFFFF;
 // Sections before this index never become load records.
 inline constexpr unsigned kFirstLoadSection = 5;
 
-// Section flag bits that keep a section out of the image (dummy and copy sections).
-inline constexpr std::uint32_t kNoLoadFlags = 0x01 | 0x10;
+// Section flag bits that keep a section out of the image.
+inline constexpr std::uint32_t kDummySectionFlag = 0x01;
+inline constexpr std::uint32_t kCopySectionFlag = 0x10;
 
 // Image offsets are shown as addresses 0x90000000 and up, not stored.
 inline constexpr std::uint32_t kDisplayBias = 0x70000000;

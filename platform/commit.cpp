@@ -11,16 +11,14 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 
 #ifdef _WIN32
-#include <cstdlib>
-#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 #else
-#include <cstdlib>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -240,10 +238,9 @@ std::FILE* create_temporary(const std::string& target, const char* prefix, std::
     return nullptr;
 }
 
-bool rename_would_succeed(const std::string& target) {
+bool rename_would_succeed(const std::string&) {
     // A read-only attribute on the target is the caller's write protection; what else
     // stops MoveFileEx (a file open without delete sharing) is only known by trying.
-    (void)target;
     return true;
 }
 

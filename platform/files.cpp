@@ -105,6 +105,28 @@ bool same_destination(const OutputTarget& a, const OutputTarget& b) {
            same_name(a.name, b.name);
 }
 
+std::FILE* open_regular_input(const std::string& path, FileStatus& status) {
+    // A look before the open spares a device the side effects of being opened; the look
+    // after it holds even when the name was swapped in between.
+    if (path_status(path, status, true) && !status.regular) {
+        errno = status.directory ? EISDIR : 0;
+        return nullptr;
+    }
+    std::FILE* fp = open_for_reading(path);
+    if (fp == nullptr)
+        return nullptr;
+    int error = 0;
+    if (!file_status(fp, status))
+        error = errno;
+    else if (status.regular)
+        return fp;
+    else
+        error = status.directory ? EISDIR : 0;
+    std::fclose(fp);
+    errno = error;
+    return nullptr;
+}
+
 #ifdef _WIN32
 
 // The C runtime gives descriptors 0, 1 and 2 to the standard streams even when the
@@ -683,9 +705,21 @@ bool examine_output(const std::string& path, OutputTarget& target) {
         struct stat link;
         if (err == ENOENT && lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
             target.kind = OutputKind::kDanglingLink;
+            // Along a chain of links, what is missing is what the last one names. Links
+            // changed meanwhile into a loop end the walk where stat would have.
+            std::string at = path;
             char names[4096];
-            const ssize_t n = readlink(path.c_str(), names, sizeof names);
-            target.file = n > 0 ? std::string(names, static_cast<std::size_t>(n)) : path;
+            ssize_t n = 0;
+            for (int hop = 0; hop < 40 && (n = readlink(at.c_str(), names, sizeof names)) > 0;
+                 ++hop) {
+                target.file.assign(names, static_cast<std::size_t>(n));
+                const char* dir_end = file_name_start(at.c_str(), kSingleByte);
+                const std::string next =
+                    names[0] == '/' ? target.file : std::string(at.c_str(), dir_end) + target.file;
+                if (lstat(next.c_str(), &link) != 0 || !S_ISLNK(link.st_mode))
+                    break;
+                at = next;
+            }
             return true;
         }
         errno = err;

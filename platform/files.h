@@ -81,6 +81,12 @@ void use_without_locking(std::FILE* fp);
 // Null with errno set.
 std::FILE* open_for_reading(const std::string& path);
 
+// Opens the regular file at `path` for binary reading, as open_for_reading does, and fills
+// `status` with what it is once open. Anything else is refused before a byte is read: null
+// with errno EISDIR for a directory, with errno 0 for a FIFO, a device or a socket, and
+// with errno set when there is nothing to open or the host cannot tell.
+std::FILE* open_regular_input(const std::string& path, FileStatus& status);
+
 // Moves the stream to an absolute offset.
 bool seek_absolute(std::FILE* fp, std::uint64_t offset);
 
@@ -107,7 +113,7 @@ struct OutputTarget {
     OutputKind kind = OutputKind::kNew;
     // The name a replacement renames onto: the path itself or, when the path is a link,
     // the file the link finally names, so that the link stays a link. For a dangling
-    // link, what it names.
+    // link, what the last link of its chain names.
     std::string file;
     FileStatus status;            // of the existing file, links followed
     bool write_protected = false; // an existing file this user may not write to

@@ -1,8 +1,9 @@
 #include "platform/profile.h"
 
+#include "platform/files.h"
 #include "platform/mbstring.h"
+#include "text/profile_text.h"
 
-#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -11,158 +12,15 @@
 #include <string>
 
 #ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
 #include <windows.h>
-#else
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #endif
 
 namespace platform {
 
 namespace {
 
-// What is read from a file at a time.
-constexpr std::size_t kChunk = 16384;
-
-constexpr char32_t kReplacement = 0xFFFD;
-
-std::string_view cut_at_nul(std::string_view s) {
-    return s.substr(0, s.find('\0'));
-}
-
-bool is_blank(char c) {
-    // ^Z ended text files under DOS and still turns up at their end.
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f' || c == '\x1A';
-}
-
-std::string_view trim_left(std::string_view s) {
-    while (!s.empty() && is_blank(s.front()))
-        s.remove_prefix(1);
-    return s;
-}
-
-std::string_view trim_right(std::string_view s) {
-    while (!s.empty() && is_blank(s.back()))
-        s.remove_suffix(1);
-    return s;
-}
-
-bool same_name(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return true;
-}
-
-std::size_t copy_out(std::string_view value, char* buffer, std::size_t size) {
-    if (size == 0)
-        return 0;
-    const std::size_t n = value.size() < size - 1 ? value.size() : size - 1;
-    // An empty value may have no storage behind it at all, and memcpy takes no null
-    // source even for zero bytes.
-    if (n > 0)
-        std::memcpy(buffer, value.data(), n);
-    buffer[n] = '\0';
-    return n;
-}
-
-// Where the search stands after the lines seen so far.
-struct Lookup {
-    std::string_view section;
-    std::string_view key;
-    const char* fallback;
-    char* buffer;
-    std::size_t size;
-    bool seen_section = false; // the first section of the name has begun
-    bool in_section = false;   // and we are still in it
-    bool done = false;
-    std::size_t length = 0;
-};
-
-void take_line(Lookup& l, std::string_view line) {
-    line = trim_right(trim_left(line));
-    if (line.empty() || line.front() == ';')
-        return;
-    if (line.front() == '[') {
-        const std::size_t close = line.rfind(']');
-        if (close != std::string_view::npos) {
-            if (l.in_section) {
-                // Only the first section of that name is searched.
-                l.done = true;
-                l.length = copy_out(l.fallback, l.buffer, l.size);
-                return;
-            }
-            const std::string_view name =
-                cut_at_nul(trim_right(trim_left(line.substr(1, close - 1))));
-            l.in_section = !l.seen_section && same_name(name, l.section);
-            l.seen_section = l.seen_section || l.in_section;
-            return;
-        }
-    }
-    if (!l.in_section)
-        return;
-    const std::size_t eq = line.find('=');
-    const std::string_view name = eq == std::string_view::npos ? line : line.substr(0, eq);
-    if (!same_name(cut_at_nul(trim_right(name)), l.key))
-        return;
-    l.done = true;
-    if (eq == std::string_view::npos) {
-        // The key with no value at all: the system reader answers with the fallback, and
-        // looks no further.
-        l.length = copy_out(l.fallback, l.buffer, l.size);
-        return;
-    }
-    std::string_view value = cut_at_nul(trim_left(line.substr(eq + 1)));
-    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-        value.back() == value.front())
-        value = value.substr(1, value.size() - 2);
-    l.length = copy_out(value, l.buffer, l.size);
-}
-
-enum class Encoding { kAnsi, kUtf8, kUtf16Le, kUtf16Be };
-
-// Bytes of a profile file, in pieces of any size, turned into lines for a Lookup. Holds
-// one line at most; the rest of a longer line is dropped.
-struct LineReader {
-    bool started = false;
-    Encoding encoding = Encoding::kAnsi;
-    // A character split between two pieces: the UTF-8 sequence so far, or the first byte
-    // of a UTF-16 unit and a high surrogate waiting for its partner.
-    char32_t code = 0;
-    char32_t least = 0; // the smallest code the UTF-8 sequence may give
-    int needed = 0;     // UTF-8 continuation bytes still to come
-    int odd_byte = -1;
-    char32_t high_surrogate = 0;
-    char line[kProfileLineMax];
-    std::size_t line_length = 0;
-};
-
-void end_line(LineReader& r, Lookup& l) {
-    if (r.line_length > 0)
-        take_line(l, std::string_view(r.line, r.line_length));
-    r.line_length = 0;
-}
-
-void put_byte(LineReader& r, Lookup& l, char c) {
-    if (c == '\n' || c == '\r')
-        end_line(r, l);
-    else if (r.line_length < sizeof r.line)
-        r.line[r.line_length++] = c;
-}
-
 // One character in the process's code page, as WideCharToMultiByte and wcrtomb give it.
-void put_code(LineReader& r, Lookup& l, char32_t code) {
-    if (code < 0x80) {
-        put_byte(r, l, static_cast<char>(code));
-        return;
-    }
+std::size_t host_encode(char32_t code, char* bytes) {
 #ifdef _WIN32
     wchar_t units[2];
     int count = 1;
@@ -173,286 +31,81 @@ void put_code(LineReader& r, Lookup& l, char32_t code) {
     } else {
         units[0] = static_cast<wchar_t>(code);
     }
-    char bytes[8];
-    int n = WideCharToMultiByte(CP_ACP, 0, units, count, bytes, sizeof bytes, nullptr, nullptr);
+    const int n = WideCharToMultiByte(CP_ACP, 0, units, count, bytes,
+                                      static_cast<int>(kCharacterBytesMax), nullptr, nullptr);
+    return n > 0 ? static_cast<std::size_t>(n) : 0;
 #else
+    static_assert(MB_LEN_MAX <= kCharacterBytesMax);
     host_code_page(); // takes LC_CTYPE from the environment once
-    char bytes[MB_LEN_MAX];
     std::mbstate_t state{};
-    const std::size_t converted = std::wcrtomb(bytes, static_cast<wchar_t>(code), &state);
-    int n = converted == static_cast<std::size_t>(-1) ? 0 : static_cast<int>(converted);
+    const std::size_t n = std::wcrtomb(bytes, static_cast<wchar_t>(code), &state);
+    return n == static_cast<std::size_t>(-1) ? 0 : n;
 #endif
-    if (n <= 0) {
-        bytes[0] = '?';
-        n = 1;
-    }
-    for (int i = 0; i < n; ++i)
-        put_byte(r, l, bytes[i]);
 }
 
-void put_utf8(LineReader& r, Lookup& l, unsigned char b) {
-    if (r.needed > 0) {
-        if ((b & 0xC0) == 0x80) {
-            r.code = (r.code << 6) | (b & 0x3Fu);
-            if (--r.needed == 0) {
-                const bool bad =
-                    r.code < r.least || r.code > 0x10FFFF || (r.code >= 0xD800 && r.code <= 0xDFFF);
-                put_code(r, l, bad ? kReplacement : r.code);
-            }
-            return;
-        }
-        r.needed = 0;
-        put_code(r, l, kReplacement); // and b starts afresh
-    }
-    if (b < 0x80) {
-        put_byte(r, l, static_cast<char>(b));
-    } else if (b >= 0xC2 && b <= 0xDF) {
-        r.code = b & 0x1Fu;
-        r.needed = 1;
-        r.least = 0x80;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-        r.code = b & 0x0Fu;
-        r.needed = 2;
-        r.least = 0x800;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-        r.code = b & 0x07u;
-        r.needed = 3;
-        r.least = 0x10000;
-    } else {
-        put_code(r, l, kReplacement);
-    }
+ProfileQuery host_query(const char* section, const char* key, const char* fallback, char* buffer,
+                        std::size_t size) {
+    return {section, key, fallback, buffer, size, host_encode};
 }
 
-void put_utf16_unit(LineReader& r, Lookup& l, char32_t unit) {
-    if (r.high_surrogate != 0) {
-        const char32_t high = r.high_surrogate;
-        r.high_surrogate = 0;
-        if (unit >= 0xDC00 && unit <= 0xDFFF) {
-            put_code(r, l, 0x10000 + ((high - 0xD800) << 10) + (unit - 0xDC00));
-            return;
-        }
-        put_code(r, l, kReplacement);
-    }
-    if (unit >= 0xD800 && unit <= 0xDBFF)
-        r.high_surrogate = unit;
-    else
-        put_code(r, l, unit >= 0xDC00 && unit <= 0xDFFF ? kReplacement : unit);
+struct TextSource {
+    std::string_view rest;
+};
+
+long read_text(void* source, char* chunk, std::size_t size) {
+    std::string_view& rest = static_cast<TextSource*>(source)->rest;
+    const std::size_t n = rest.copy(chunk, size);
+    rest.remove_prefix(n);
+    return static_cast<long>(n);
 }
 
-void feed(LineReader& r, Lookup& l, const char* data, std::size_t n) {
-    if (!r.started) {
-        r.started = true;
-        // The first piece holds the whole mark: files are read in pieces of kChunk bytes.
-        const std::string_view head(data, n);
-        if (head.substr(0, 3) == "\xEF\xBB\xBF") {
-            r.encoding = Encoding::kUtf8;
-            data += 3;
-            n -= 3;
-        } else if (head.substr(0, 2) == "\xFF\xFE" || head.substr(0, 2) == "\xFE\xFF") {
-            r.encoding = head[0] == '\xFF' ? Encoding::kUtf16Le : Encoding::kUtf16Be;
-            data += 2;
-            n -= 2;
-        }
+struct FileSource {
+    std::FILE* fp;
+    int error;
+};
+
+long read_file(void* source, char* chunk, std::size_t size) {
+    auto* file = static_cast<FileSource*>(source);
+    errno = 0;
+    const std::size_t n = std::fread(chunk, 1, size, file->fp);
+    if (n == 0 && std::ferror(file->fp)) {
+        file->error = errno != 0 ? errno : EIO;
+        return -1;
     }
-    for (std::size_t i = 0; i < n && !l.done; ++i) {
-        const auto b = static_cast<unsigned char>(data[i]);
-        switch (r.encoding) {
-        case Encoding::kAnsi:
-            put_byte(r, l, data[i]);
-            break;
-        case Encoding::kUtf8:
-            put_utf8(r, l, b);
-            break;
-        case Encoding::kUtf16Le:
-        case Encoding::kUtf16Be:
-            if (r.odd_byte < 0) {
-                r.odd_byte = b;
-            } else {
-                const auto first = static_cast<char32_t>(r.odd_byte);
-                r.odd_byte = -1;
-                put_utf16_unit(r, l,
-                               r.encoding == Encoding::kUtf16Le ? first | (char32_t{b} << 8)
-                                                                : (first << 8) | b);
-            }
-            break;
-        }
-    }
+    return static_cast<long>(n);
 }
-
-// The end of the text: the last line, and the fallback when nothing was found. A byte
-// left over from a UTF-16 unit counts as a unit of its own, as the system reader takes it.
-std::size_t finish(LineReader& r, Lookup& l) {
-    if (!l.done && r.odd_byte >= 0) {
-        put_utf16_unit(r, l, static_cast<char32_t>(r.odd_byte));
-        r.odd_byte = -1;
-    }
-    if (!l.done && (r.needed > 0 || r.high_surrogate != 0)) {
-        r.needed = 0;
-        r.high_surrogate = 0;
-        put_code(r, l, kReplacement);
-    }
-    if (!l.done)
-        end_line(r, l);
-    if (!l.done)
-        l.length = copy_out(l.fallback, l.buffer, l.size);
-    return l.length;
-}
-
-Lookup make_lookup(const char* section, const char* key, const char* fallback, char* buffer,
-                   std::size_t size) {
-    Lookup l;
-    l.section = trim_right(trim_left(section));
-    l.key = trim_right(trim_left(key));
-    l.fallback = fallback;
-    l.buffer = buffer;
-    l.size = size;
-    return l;
-}
-
-// Opens the profile for reading without ever waiting: a FIFO or a device is refused
-// before anything is read from it. A stream only with kRead.
-ProfileResult open_profile(const char* path, std::FILE*& fp);
-
-#ifdef _WIN32
-
-int errno_for(DWORD error) {
-    switch (error) {
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION: // open for writing elsewhere without sharing
-    case ERROR_LOCK_VIOLATION:
-        return EACCES;
-    case ERROR_INVALID_NAME:
-        return EINVAL;
-    case ERROR_FILENAME_EXCED_RANGE:
-        return ENAMETOOLONG;
-    default:
-        return EIO;
-    }
-}
-
-ProfileResult open_profile(const char* path, std::FILE*& fp) {
-    fp = nullptr;
-    // CreateFileA refuses a directory with "access denied", so its attributes tell first.
-    const DWORD attributes = GetFileAttributesA(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        const DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
-            return {ProfileStatus::kNoFile, ENOENT, 0};
-        return {ProfileStatus::kError, errno_for(error), 0};
-    }
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-        return {ProfileStatus::kError, EISDIR, 0};
-    HANDLE h =
-        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
-            return {ProfileStatus::kNoFile, ENOENT, 0}; // gone since
-        return {ProfileStatus::kError, errno_for(error), 0};
-    }
-    if (GetFileType(h) != FILE_TYPE_DISK) {
-        CloseHandle(h);
-        return {ProfileStatus::kNotRegular, 0, 0};
-    }
-    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDONLY | _O_BINARY);
-    if (fd < 0) {
-        CloseHandle(h);
-        return {ProfileStatus::kError, EMFILE, 0};
-    }
-    fp = _fdopen(fd, "rb");
-    if (fp == nullptr) {
-        const int error = errno;
-        _close(fd);
-        return {ProfileStatus::kError, error, 0};
-    }
-    return {ProfileStatus::kRead, 0, 0};
-}
-
-#else
-
-ProfileResult open_profile(const char* path, std::FILE*& fp) {
-    fp = nullptr;
-    // Only "no such file" means there is no configuration; a missing directory on the
-    // way is the same thing.
-    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT || errno == ENOTDIR)
-            return {ProfileStatus::kNoFile, errno, 0};
-        return {ProfileStatus::kError, errno, 0};
-    }
-    struct stat st;
-    int error = 0;
-    if (fstat(fd, &st) != 0) {
-        error = errno;
-    } else if (S_ISDIR(st.st_mode)) {
-        error = EISDIR;
-    } else if (!S_ISREG(st.st_mode)) {
-        close(fd);
-        return {ProfileStatus::kNotRegular, 0, 0};
-    } else {
-        const int flags = fcntl(fd, F_GETFL);
-        if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
-            error = errno;
-        else if ((fp = fdopen(fd, "rb")) == nullptr)
-            error = errno;
-    }
-    if (error != 0) {
-        close(fd);
-        return {ProfileStatus::kError, error, 0};
-    }
-    return {ProfileStatus::kRead, 0, 0};
-}
-
-#endif
 
 } // namespace
 
 std::size_t parse_profile_text(std::string_view text, const char* section, const char* key,
                                const char* fallback, char* buffer, std::size_t size) {
-    Lookup l = make_lookup(section, key, fallback, buffer, size);
-    LineReader r;
-    feed(r, l, text.data(), text.size());
-    return finish(r, l);
+    TextSource source{text};
+    std::size_t length = 0;
+    lookup_profile_value(host_query(section, key, fallback, buffer, size), read_text, &source,
+                         length);
+    return length;
 }
-
-namespace {
-
-// Opens the profile for reading. False when the lookup ends here: the file could not
-// be read (`result` says why) or is absent (`buffer` then holds the fallback).
-bool open_or_fall_back(const char* path, const char* fallback, char* buffer, std::size_t size,
-                       std::FILE*& fp, ProfileResult& result) {
-    result = open_profile(path, fp);
-    if (result.status == ProfileStatus::kNoFile)
-        result.length = copy_out(fallback, buffer, size);
-    return result.status == ProfileStatus::kRead;
-}
-
-} // namespace
 
 ProfileResult parse_profile_file(const char* path, const char* section, const char* key,
                                  const char* fallback, char* buffer, std::size_t size) {
-    std::FILE* fp = nullptr;
-    ProfileResult result;
-    if (!open_or_fall_back(path, fallback, buffer, size, fp, result))
-        return result;
-    Lookup l = make_lookup(section, key, fallback, buffer, size);
-    LineReader r;
-    char chunk[kChunk];
-    while (!l.done) {
-        errno = 0;
-        const std::size_t n = std::fread(chunk, 1, sizeof chunk, fp);
-        if (n == 0)
-            break;
-        feed(r, l, chunk, n);
+    // Only "no such file" means there is no configuration; a missing directory on the way
+    // is the same thing.
+    FileStatus status;
+    FileSource source{open_regular_input(path, status), 0};
+    if (source.fp == nullptr) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR) // read as an empty file: the fallback
+            return {ProfileStatus::kNoFile, error,
+                    parse_profile_text({}, section, key, fallback, buffer, size)};
+        if (error == 0)
+            return {ProfileStatus::kNotRegular, 0, 0};
+        return {ProfileStatus::kError, error, 0};
     }
-    if (!l.done && std::ferror(fp)) {
-        result = {ProfileStatus::kError, errno != 0 ? errno : EIO, 0};
-        std::fclose(fp);
-        return result;
-    }
-    std::fclose(fp);
-    result.length = finish(r, l);
+    ProfileResult result{ProfileStatus::kRead, 0, 0};
+    if (!lookup_profile_value(host_query(section, key, fallback, buffer, size), read_file, &source,
+                              result.length))
+        result = {ProfileStatus::kError, source.error, 0};
+    std::fclose(source.fp);
     return result;
 }
 

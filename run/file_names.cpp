@@ -21,7 +21,7 @@ void replace_out_with_efw(std::string& path, int code_page, bool any_case) {
     std::size_t from = 0;
     for (;;) {
         const char* rest = path.c_str() + from;
-        const char* hit = any_case ? platform::mb_strcasestr(rest, ".out", code_page)
+        const char* hit = any_case ? mb_strcasestr(rest, ".out", code_page)
                                    : platform::path_strstr(rest, ".out", code_page);
         if (hit == nullptr)
             return;
@@ -87,7 +87,7 @@ Configured configured_name(const std::string& config, bool must_exist) {
         return {kDefaultInputName, true};
     // A profile saved as UTF-8 without a byte-order mark is read in the ANSI code page,
     // where its name is garbage that names no file, or fails as an invalid name.
-    if (!platform::text_in_ansi_code_page(got) && platform::utf8_beyond_ascii(got)) {
+    if (!platform::text_in_ansi_code_page(got) && utf8_beyond_ascii(got)) {
         fail(config, "the value of " + std::string(kConfigKey) +
                          " is UTF-8, not text in the ANSI code page; save the file as ANSI, or "
                          "as UTF-8 with a byte-order mark");
@@ -98,7 +98,7 @@ Configured configured_name(const std::string& config, bool must_exist) {
 // The code page for names put together from text searched in `known` and from `text`:
 // the host's as soon as either needs it.
 int code_page_with(int known, std::string_view text) {
-    return known != platform::kSingleByte ? known : platform::code_page_for_text(text);
+    return known != kSingleByte ? known : platform::code_page_for_text(text);
 }
 
 } // namespace

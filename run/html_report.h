@@ -16,11 +16,6 @@
 #include <string>
 #include <string_view>
 
-// `bytes` as HTML text: the markup characters as references, each well-formed UTF-8
-// character as it is, every other byte (control bytes, bytes that form no UTF-8) as the
-// text \xHH, so that no name can break the page or hide what it holds.
-void put_html_text(std::FILE* out, std::string_view bytes);
-
 // Keeps the run's warnings, as they are told, in a scratch file for the report (a run of
 // 2048 sections may tell one for each), while they go on to the program's reporter as
 // before. Does nothing with a null `warnings`. Throws Failure when no scratch file can be

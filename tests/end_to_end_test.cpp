@@ -396,6 +396,15 @@ INSTANTIATE_TEST_SUITE_P(
                     .message = "VELTARA-app.efw: the output is a link to 'gone/app.efw', which "
                                "does not exist; nothing was written",
                     .output_link = "gone/app.efw"},
+        // Along a chain, the name that is missing is the last link's.
+        FailureCase{.label = "output_is_a_chain_of_dangling_links",
+                    .config = kAppConfig,
+                    .write_input = true,
+                    .output_name = "VELTARA-app.efw",
+                    .message = "VELTARA-app.efw: the output is a link to 'gone/app.efw', which "
+                               "does not exist; nothing was written",
+                    .link_sub_to = "gone/app.efw",
+                    .output_link = "VELTARA-sub"},
         FailureCase{.label = "output_is_another_name_of_the_input",
                     .config = kAppConfig,
                     .write_input = true,
@@ -731,7 +740,7 @@ INSTANTIATE_TEST_SUITE_P(
         refused("prefix_flag_with_value", {"--str=1"}, "option '--strict' takes no value"),
         refused("prefix_no_value", {"fw/app.out", "--out"}, "option '--output' needs a value"),
         refused("prefix_twice", {"--out", "img/a.efw", "-oimg/b.efw"}, "option '-o' given twice"),
-        refused("empty_long_name", {"--=x"}, "unknown option '--'"),
+        refused("empty_long_name", {"--=x"}, "empty option name in '--=x'"),
         refused("longer_than_any_option", {"--quieter"},
                 "unknown option '--quieter'; did you mean '--quiet'?"),
         refused("input_after_double_dash_is_one_more", {"fw/app.out", "--", "-odd.out"},

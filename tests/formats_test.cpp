@@ -7,7 +7,7 @@
 #include "image/image_layout.h"
 #include "image/text_image_reader.h"
 #include "run/file_names.h"
-#include "run/html_report.h"
+#include "run/html_page.h"
 #include "run/json_descriptions.h"
 #include "run/run_sequence.h"
 #include "run/section_table.h"

@@ -140,7 +140,7 @@ TEST(Charset, NamesMapToCodePages) {
                  {"CP949", 949},     {"BIG5", 950},         {"Big5", 950},     {"CP950", 950},
                  {"UTF-8", 0},       {"ANSI_X3.4-1968", 0}, {"ISO-8859-1", 0}, {"", 0}};
     for (const auto& c : cases)
-        EXPECT_EQ(platform::code_page_for_charset(c.name), c.code_page) << c.name;
+        EXPECT_EQ(code_page_for_charset(c.name), c.code_page) << c.name;
 }
 
 struct SearchCase {
@@ -167,7 +167,7 @@ TEST(MultibyteSearch, BackslashAsTrailByteIsNoSeparator) {
         {"", 932, -1},
     };
     for (const SearchCase& c : cases) {
-        const char* hit = platform::mb_strrchr(c.text, '\\', c.code_page);
+        const char* hit = mb_strrchr(c.text, '\\', c.code_page);
         const long at = hit == nullptr ? -1 : static_cast<long>(hit - c.text);
         EXPECT_EQ(at, c.last_backslash) << "code page " << c.code_page << ", text " << c.text;
     }
@@ -190,7 +190,7 @@ TEST(MultibyteSearch, SubstringMatchesStartOnCharacterBoundaries) {
         {"abc", "", 0, 0},
     };
     for (const auto& c : cases) {
-        const char* hit = platform::mb_strstr(c.text, c.pattern, c.code_page);
+        const char* hit = mb_strstr(c.text, c.pattern, c.code_page);
         const long at = hit == nullptr ? -1 : static_cast<long>(hit - c.text);
         EXPECT_EQ(at, c.at) << c.text << " / " << c.pattern << " in " << c.code_page;
     }
@@ -208,7 +208,7 @@ TEST(MultibyteSearch, AnyCaseMatchesStartOnCharacterBoundaries) {
         {".0UT", 0, -1}, // only letters fold
     };
     for (const auto& c : cases) {
-        const char* hit = platform::mb_strcasestr(c.text, ".out", c.code_page);
+        const char* hit = mb_strcasestr(c.text, ".out", c.code_page);
         const long at = hit == nullptr ? -1 : static_cast<long>(hit - c.text);
         EXPECT_EQ(at, c.at) << c.text << " in " << c.code_page;
     }
@@ -233,7 +233,7 @@ TEST(Utf8, WellFormedTextBeyondAscii) {
         {"\xC7\xD1\xB1\xDB.out", false},        // 한글 in code page 949
     };
     for (const auto& c : cases)
-        EXPECT_EQ(platform::utf8_beyond_ascii(c.text), c.utf8_beyond_ascii) << c.text;
+        EXPECT_EQ(utf8_beyond_ascii(c.text), c.utf8_beyond_ascii) << c.text;
     // A POSIX host's file name is bytes: any of them.
     EXPECT_TRUE(platform::text_in_ansi_code_page("\xC7\xD1\x80"));
     EXPECT_TRUE(platform::argument_held_by_code_page("\xC7\xD1\x80"));
@@ -351,8 +351,8 @@ TEST(SanitizerReports, EndTheRunWithTheirOwnStatus) {
 }
 
 TEST(MultibyteSearch, HostCodePageOnlyForTextOutsideAscii) {
-    EXPECT_EQ(platform::code_page_for_text("/opt/fw/app.out"), platform::kSingleByte);
-    EXPECT_EQ(platform::code_page_for_text(""), platform::kSingleByte);
+    EXPECT_EQ(platform::code_page_for_text("/opt/fw/app.out"), kSingleByte);
+    EXPECT_EQ(platform::code_page_for_text(""), kSingleByte);
     EXPECT_EQ(platform::code_page_for_text("\x95\x5C.out"), platform::host_code_page());
 }
 

@@ -5,6 +5,7 @@
 // together: a reader walking it from the entry word has to arrive at the terminator
 // exactly at its end, and every record must carry bytes that stand in the object.
 #include "base/failure.h"
+#include "base/little_endian.h"
 #include "coff/coff_headers.h"
 #include "image/efw_sink.h"
 #include "image/image_passes.h"

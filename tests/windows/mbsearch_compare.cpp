@@ -133,7 +133,7 @@ int main(int argc, char** argv) {
 
     for (int b = 0; b < 256; ++b) {
         const auto value = static_cast<unsigned char>(b);
-        const bool ours = platform::is_lead_byte(value, code_page);
+        const bool ours = is_lead_byte(value, code_page);
         expect(ours == (IsDBCSLeadByteEx(static_cast<UINT>(code_page), value) != 0) &&
                    ours == (_ismbblead(value) != 0),
                "lead byte " + std::to_string(b) + ": ours " + std::to_string(ours));
@@ -150,7 +150,7 @@ int main(int argc, char** argv) {
         for (const char second : {'@', 'a', 'A', '\\', '|'}) {
             const char probe[] = {static_cast<char>(lead), second, '\0'};
             const char pattern[] = {second, '\0'};
-            if (platform::is_lead_byte(static_cast<unsigned char>(lead), code_page) &&
+            if (is_lead_byte(static_cast<unsigned char>(lead), code_page) &&
                 well_formed(probe, code_page) && platform::host_mbsstr(probe, pattern) == probe + 1)
                 bytewise_mbsstr = true;
         }
@@ -165,14 +165,14 @@ int main(int argc, char** argv) {
         ++texts;
         expect(well_formed(t.bytes, code_page), "not a well-formed string: " + hex(t.bytes));
         for (const unsigned char ch : kChars) {
-            const long ours = at(t.bytes, platform::mb_strrchr(t.bytes, ch, code_page));
+            const long ours = at(t.bytes, mb_strrchr(t.bytes, ch, code_page));
             const long real = at(t.bytes, platform::host_mbsrchr(t.bytes, ch));
             expect(ours == real, "_mbsrchr(" + hex(t.bytes) + ", " + std::to_string(ch) +
                                      "): ours " + std::to_string(ours) + ", C runtime " +
                                      std::to_string(real));
         }
         for (const char* pattern : kPatterns) {
-            const long ours = at(t.bytes, platform::mb_strstr(t.bytes, pattern, code_page));
+            const long ours = at(t.bytes, mb_strstr(t.bytes, pattern, code_page));
             const long real = at(t.bytes, platform::host_mbsstr(t.bytes, pattern));
             const long bytewise = at(t.bytes, std::strstr(t.bytes, pattern));
             if (bytewise_mbsstr && ours != bytewise && real == bytewise) {
