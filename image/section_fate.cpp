@@ -88,3 +88,17 @@ std::uint64_t section_data_bytes(unsigned index) {
     const auto size = static_cast<std::uint64_t>(s.SectSize);
     return counts_words(s) ? 2 * size : size;
 }
+
+const char* section_use_name(SectionUse use) {
+    switch (use) {
+    case SectionUse::Boot:
+        return "boot";
+    case SectionUse::Record:
+        return "record";
+    case SectionUse::LeftOut:
+        return "left-out";
+    case SectionUse::NotLoaded:
+        break;
+    }
+    return "not-loaded";
+}

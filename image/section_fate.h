@@ -21,6 +21,10 @@ struct SectionFate {
 // The fate of section `index` in `layout`, filled from the section table.
 SectionFate section_fate(const ImageLayout& layout, unsigned index);
 
+// The use's one-word name, as the map's "use" and the report's classes spell it: "boot",
+// "record", "left-out", "not-loaded".
+const char* section_use_name(SectionUse use);
+
 // "boot", "record 3 at 0x804", "left out: sections 0 to 4 never become records
 // [-Wleft-out]", "not loaded: no data in the file".
 struct FateText {

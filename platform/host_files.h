@@ -2,6 +2,7 @@
 // outside platform/ includes this.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 
@@ -11,7 +12,19 @@
 
 namespace platform {
 
+struct OutputTarget;
+
+// Fills in what a new file at `path` will be: its directory's status and its name.
+void describe_new_file(const std::string& path, OutputTarget& target);
+
+// Whether two names of one directory name the same file, as the host compares names:
+// byte for byte on POSIX hosts, regardless of case on Windows.
+bool same_name(const std::string& a, const std::string& b);
+
 #ifdef _WIN32
+// The longest path the wide functions take behind the \\?\ prefix, in UTF-16 units.
+inline constexpr std::size_t kLongestPath = 32767;
+
 // The errno value that says what a Windows error code says, for the one error text.
 int errno_from_windows(DWORD error);
 

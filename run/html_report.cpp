@@ -65,20 +65,6 @@ std::uint64_t section_end(const SectHead& s) {
            (s.SectSize > 0 ? static_cast<std::uint64_t>(s.SectSize) : 0);
 }
 
-const char* use_class(SectionUse use) {
-    switch (use) {
-    case SectionUse::Boot:
-        return "boot";
-    case SectionUse::Record:
-        return "record";
-    case SectionUse::LeftOut:
-        return "left-out";
-    case SectionUse::NotLoaded:
-        break;
-    }
-    return "not-loaded";
-}
-
 void put_section_name(std::FILE* out, unsigned index) {
     const SectHead& s = g_SectTable[index];
     std::string_view name = long_name_text(s);
@@ -160,7 +146,7 @@ void put_band(std::FILE* out, const ImageLayout& layout, unsigned from, unsigned
         std::fprintf(out,
                      "<rect class=\"%s\" x=\"%.2f\" y=\"%u\" width=\"%.2f\" height=\"14\" "
                      "fill-opacity=\"0.8\" fill=\"",
-                     use_class(fate.kind), axis.x(start), 2 + 16 * unsigned{g_Lane[i]},
+                     section_use_name(fate.kind), axis.x(start), 2 + 16 * unsigned{g_Lane[i]},
                      axis.w(start, section_end(sect)));
         if (in_image)
             put_colour(out, i);
@@ -223,7 +209,7 @@ void put_section_table(std::FILE* out, const ImageLayout& layout) {
         const bool in_image = fate.kind == SectionUse::Record || fate.kind == SectionUse::Boot;
         std::fprintf(out,
                      "<tr id=\"s%u\" class=\"%s\"><td class=\"sw\"><span style=\"background:", i,
-                     use_class(fate.kind));
+                     section_use_name(fate.kind));
         if (in_image)
             put_colour(out, i);
         else

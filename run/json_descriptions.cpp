@@ -27,20 +27,6 @@ std::string_view section_name(unsigned index) {
     return sect_name_text(s);
 }
 
-const char* use_name(SectionUse use) {
-    switch (use) {
-    case SectionUse::Boot:
-        return "boot";
-    case SectionUse::Record:
-        return "record";
-    case SectionUse::LeftOut:
-        return "left-out";
-    case SectionUse::NotLoaded:
-        break;
-    }
-    return "not-loaded";
-}
-
 const char* reason_name(SectionReason reason) {
     switch (reason) {
     case SectionReason::BeforeFirstRecord:
@@ -92,7 +78,7 @@ void write_run_map(std::FILE* out, const FileNames& names, ImageFormat format, s
         w.value("file_offset", s.FilePtrRaw);
         w.value("flags", static_cast<std::uint32_t>(s.Flags));
         w.value("page", s.MemPage);
-        w.value("use", use_name(place.use));
+        w.value("use", section_use_name(place.use));
         if (place.use == SectionUse::LeftOut || place.use == SectionUse::NotLoaded)
             w.value("reason", reason_name(place.reason));
         if (place.use == SectionUse::Boot || place.use == SectionUse::Record)
