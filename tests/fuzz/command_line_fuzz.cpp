@@ -41,7 +41,7 @@ void check(const OptionTable& table, std::vector<std::string>& args) {
     if (!error.empty() && error.rfind("unknown option '", 0) != 0 &&
         error.rfind("option '", 0) != 0 && error.rfind("more than one ", 0) != 0 &&
         error.rfind("unknown warning option '", 0) != 0 && error.rfind("invalid size '", 0) != 0 &&
-        error.rfind("invalid argument '", 0) != 0)
+        error.rfind("invalid argument '", 0) != 0 && error.rfind("empty option name in '", 0) != 0)
         broken("an error of no form the parser has");
     for (const char* value : {line.input, line.output, line.config, line.against, line.map}) {
         if (value != nullptr && !within_arguments(value, args))
