@@ -79,9 +79,13 @@ OutputFile::OutputFile(std::string target, const char* temporary_prefix, const c
 }
 
 OutputFile::~OutputFile() {
+    discard();
+}
+
+void OutputFile::discard() {
     if (fp_ != nullptr && !to_stdout_)
-        std::fclose(fp_);
-    platform::discard_temporary(slot_);
+        std::fclose(std::exchange(fp_, nullptr));
+    platform::discard_temporary(std::exchange(slot_, -1));
 }
 
 void OutputFile::open() {
@@ -115,13 +119,17 @@ void OutputFile::refuse_to_replace(const platform::FileStatus& kept, const char*
         fail(target_, "the output is " + std::string(whose) + " itself; nothing was replaced");
 }
 
-void OutputFile::finish() {
+void OutputFile::flush() {
     if (std::fflush(fp_) != 0 || std::ferror(fp_) != 0)
         fail(target_, "cannot write " + std::string(what_) + ": " + platform::last_error_text());
+}
+
+void OutputFile::close() {
     if (to_stdout_)
         return; // closed with the program's other output, and checked there
     std::FILE* fp = std::exchange(fp_, nullptr);
-    if (std::fclose(fp) != 0)
+    const bool closed = direct_ ? std::fclose(fp) == 0 : platform::close_temporary(slot_, fp);
+    if (!closed)
         fail(target_, "cannot close " + std::string(what_) + ": " + platform::last_error_text());
 }
 
@@ -155,7 +163,23 @@ void OutputSet::refuse_to_replace(const platform::FileStatus& status, const char
 
 void OutputSet::commit() {
     for (unsigned i = 0; i < count_; ++i)
-        files_[i]->finish();
+        files_[i]->flush();
+    // From the first name a temporary gets to the last rename, a termination signal
+    // waits: the run then ends with every output old or every output new, and nothing
+    // else on the disk.
+    const platform::SignalsHeld held;
+    try {
+        rename_all();
+    } catch (...) {
+        for (unsigned i = 0; i < count_; ++i)
+            files_[i]->discard();
+        throw;
+    }
+}
+
+void OutputSet::rename_all() {
+    for (unsigned i = 0; i < count_; ++i)
+        files_[i]->close();
     for (unsigned i = 0; i < count_; ++i)
         files_[i]->check_commit();
     // The first output, the image, goes in last: should the run be cut between two

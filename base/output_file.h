@@ -2,7 +2,8 @@
 // decided before anything is created, written to a temporary beside its target, and
 // renamed over it only when all of them are complete: a failed run leaves every named
 // file as it was and no temporary behind, whatever ends it (a failure, or a termination
-// signal once platform::clean_up_on_signals ran). A target that is no file of the disk
+// signal once platform::clean_up_on_signals ran; where the host has unnamed files, also
+// SIGKILL or a crash before the commit). A target that is no file of the disk
 // (a device, a FIFO, a socket, or standard output under any name) cannot be replaced and
 // cannot hold a temporary: it is opened as it is and written straight through.
 #pragma once
@@ -53,7 +54,9 @@ class OutputFile {
 
   private:
     friend class OutputSet;
-    void finish();             // flush and close, each checked
+    void flush();              // checked
+    void close();              // checked; the temporary gets its name
+    void discard();            // closes, and removes the temporary unless committed
     void check_commit() const; // what would stop the rename, looked at before any rename
 
     std::FILE* fp_ = nullptr;
@@ -85,6 +88,8 @@ class OutputSet {
     void commit();
 
   private:
+    void rename_all();
+
     OutputFile* files_[platform::kMaxTemporaries] = {};
     unsigned count_ = 0;
 };

@@ -12,19 +12,37 @@
 
 namespace platform {
 
+// Holds every signal the clean-up handles while it lives, so that a run's commit, from
+// the first name a temporary gets to the last rename, ends all done or not begun. Nests.
+// Nothing on Windows.
+class SignalsHeld {
+  public:
+    SignalsHeld();
+    ~SignalsHeld();
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
+};
+
 // Outputs one run may hold at once: the image, the map and the report, with room to
 // spare.
 inline constexpr int kMaxTemporaries = 4;
 
-// Creates a file with a new, short, random name that begins with `prefix` in the
-// directory of `target`, and opens it for binary writing; the stream is not inherited by
-// child processes. The file has the permission bits, and where the host allows the
-// owner and group, of `like` (the file it is to replace), or without one the permissions
-// a new file gets (0666 less the umask on POSIX hosts). `path` receives its name and
-// `slot` its place among the run's temporaries, which the signal path reads. Null with
-// errno set otherwise (EMFILE when every slot is taken).
+// Creates a temporary in the directory of `target` and opens it for binary writing; the
+// stream is not inherited by child processes. Where the host and the file system allow,
+// it has no name until close_temporary, so that nothing is left on the disk should the
+// run end at any moment before; otherwise it gets a new, short, random name that begins
+// with `prefix` at once, and the signal clean-up is set up then. The file has the permission bits,
+// and where the host allows the owner and group, of `like` (the file it is to replace), or without
+// one the permissions a new file gets (0666 less the umask on POSIX hosts). `path` receives the
+// name it has or will have, and `slot` its place among the run's temporaries, which the signal path
+// reads. Null with errno set otherwise (EMFILE when every slot is taken).
 std::FILE* create_temporary(const std::string& target, const char* prefix, std::string& path,
                             const FileStatus* like, int& slot);
+
+// Closes `fp`, the stream of the temporary of `slot`, giving the temporary its name first
+// when it has none. Call with the signals held. False with errno set; a temporary that
+// could not be named is gone.
+bool close_temporary(int slot, std::FILE* fp);
 
 // Whether renaming a temporary over `target` will succeed, as far as can be told
 // without trying: the directory takes new names (it is writable, searchable and not on a
@@ -50,12 +68,14 @@ void release_committed();
 void discard_temporary(int slot);
 
 // Ignores SIGPIPE, so that a listing nobody reads is a failed write rather than the end of
-// the run; makes every other signal whose default action ends the process and that does
-// not report a fault of the program itself (SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGALRM,
-// SIGUSR1, SIGXFSZ, ... : see commit.cpp) remove the run's temporaries and put back what
-// a partial commit replaced before it ends the process as it would have. A signal ignored
+// the run. From the first temporary that has a name, every other signal whose default
+// action ends the process and that does not report a fault of the program itself
+// (SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGALRM, SIGUSR1, SIGXFSZ, ... : see
+// commit_posix.cpp) removes the run's temporaries and puts back what a partial commit
+// replaced before it ends the process as it would have; a run whose temporaries have no
+// name needs no handler until its commit, which holds the signals. A signal ignored
 // at start stays ignored (nohup, or a parent that wants EFBIG instead of SIGXFSZ).
-// Nothing on Windows (see commit.cpp).
+// Nothing on Windows (see commit_windows.cpp).
 void clean_up_on_signals();
 
 } // namespace platform

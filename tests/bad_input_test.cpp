@@ -258,6 +258,8 @@ std::vector<BadInput> rows() {
         mid_run("sigpwr", SIGPWR, many),
         mid_run("sigrtmin", SIGRTMIN, many),
         mid_run("sigrtmax", SIGRTMAX, many),
+        // No handler runs, but a temporary without a name goes with the process.
+        mid_run("sigkill", SIGKILL, many),
         // One ignored at start stays ignored: the run goes on and writes its image.
         {.label = "sighup_ignored_at_start",
          .input = many,

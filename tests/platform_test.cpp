@@ -377,8 +377,8 @@ TEST(Commit, AFailedRenamePutsBackTheOutputsBeforeIt) {
         std::FILE* fb = platform::create_temporary(second + "x", ".t-", temp_b, nullptr, b);
         ASSERT_TRUE(fa != nullptr && fb != nullptr);
         std::fputs("new", fa);
-        std::fclose(fa);
-        std::fclose(fb);
+        ASSERT_TRUE(platform::close_temporary(a, fa));
+        ASSERT_TRUE(platform::close_temporary(b, fb));
         ASSERT_TRUE(platform::commit_temporary(a, first, true));
         EXPECT_EQ(harness::read_text(first), "new");
         EXPECT_FALSE(platform::commit_temporary(b, second, false));
