@@ -125,8 +125,12 @@ void write_image(InputFile& in, const ImageLayout& layout, ImageSink& sink, std:
         put_le32(header + 4, rec.ulDest);
         sink.put({rec.offset}, header, sizeof header);
 
-        seek_input(in, static_cast<std::uint64_t>(g_SectTable[i].FilePtrRaw));
+        const auto from = static_cast<std::uint64_t>(g_SectTable[i].FilePtrRaw);
         const SectionSubject subject = section_subject(i, "data");
+        if (rec.ulByteCount >= kKernelCopyFrom &&
+            sink.put_from_file({record_data_start(rec)}, in, from, rec.ulByteCount, subject.text))
+            continue;
+        seek_input(in, from);
         std::uint64_t at = record_data_start(rec);
         while (at < record_data_end(rec)) {
             const std::uint64_t remaining = record_data_end(rec) - at;
@@ -145,7 +149,11 @@ void write_image(InputFile& in, const ImageLayout& layout, ImageSink& sink, std:
     // The fill behind the terminator, which the boot loader never reads.
     const std::uint64_t fill_from = layout.terminator_offset + kTerminatorSize;
     if (layout.image_size > fill_from) {
-        std::memset(g_CopyBuf, layout.fill, sizeof g_CopyBuf);
+        // Only as much of the buffer as the fill needs: a page first touched costs more
+        // than the bytes written to it.
+        const std::uint64_t fill = layout.image_size - fill_from;
+        std::memset(g_CopyBuf, layout.fill,
+                    fill < sizeof g_CopyBuf ? static_cast<std::size_t>(fill) : sizeof g_CopyBuf);
         for (std::uint64_t at = fill_from; at < layout.image_size;) {
             const std::uint64_t remaining = layout.image_size - at;
             const std::size_t piece =

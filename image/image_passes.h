@@ -17,6 +17,10 @@
 // piece would lift the peak memory above what `cp` needs.
 inline constexpr std::size_t kCopyBufferSize = 1 << 18;
 
+// Records of this size or more go to a sink that can take them inside the kernel that
+// way; below it, the calls to set the copy up cost more than the copy through memory.
+inline constexpr std::uint32_t kKernelCopyFrom = 1 << 16;
+
 // "[ROM 파일 쓰기 작업]" in code page 949, printed above the boot
 // section's progress line as the target's engineers' consoles show it, and in UTF-8, GB18030 and
 // Johab.

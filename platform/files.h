@@ -138,6 +138,23 @@ bool examine_output(const std::string& path, OutputTarget& target);
 // set; with errno 0 when the name turned out to be a file of the disk after all.
 std::FILE* open_stream_output(const std::string& path);
 
+// How a copy inside the kernel ended.
+enum class KernelCopy : unsigned char {
+    kDone,
+    kUnavailable, // nothing was copied: the host or the output cannot take it this way
+    kInputEnded,  // the input holds fewer bytes than asked for now
+    kReadFailed,  // errno says why
+    kWriteFailed, // errno says why
+};
+
+// Copies `len` bytes from offset `from` of the regular file that `in` reads to `out` at
+// its position, through a pipe inside the kernel: one copy of the bytes at any alignment,
+// where a read and a write make two. `out` is flushed first; `in`'s stream and position
+// are left as they were. `copied` receives the bytes that reached `out`. After
+// kUnavailable the caller copies the bytes itself.
+KernelCopy copy_in_kernel(std::FILE* in, std::uint64_t from, std::FILE* out, std::uint64_t len,
+                          std::uint64_t& copied);
+
 // Whether `fp` is an interactive terminal (a console on Windows).
 bool is_terminal(std::FILE* fp);
 

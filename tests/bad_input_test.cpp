@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <limits>
 #include <random>
+#include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -98,13 +99,16 @@ Bytes names_of_ff() {
     return bytes_of(o);
 }
 
-// A listing of some 300 KB: more than any stream buffer or pipe holds.
-Bytes many_sections() {
+// A listing of some 300 KB: more than any stream buffer or pipe holds; with `big`, a
+// last section (2005, ".big") of that many bytes.
+Bytes many_sections(std::size_t big = 0) {
     std::vector<Section> rest;
     for (std::uint8_t i = 0; rest.size() < 2000; ++i)
         rest.push_back(Section{.name = ".text",
                                .data = pattern(4, i),
                                .virt = static_cast<std::int32_t>(4 * rest.size())});
+    if (big != 0)
+        rest.push_back(Section{.name = ".big", .data = pattern(big, 77), .virt = 0x100000});
     Object o = harness::with_sections(rest);
     for (int i = 0; i < 5; ++i)
         o.sections[static_cast<std::size_t>(i)].flags = 0x10; // copy sections: nothing left out
@@ -122,6 +126,23 @@ Bytes boot_sections(std::vector<std::size_t> sizes) {
 // A run ended by `sig` once it is well into the listing, with the temporary open.
 BadInput mid_run(const char* label, int sig, const Bytes& input) {
     return {.label = label, .input = input, .setup = {.signal_mid_run = sig}, .killed_by = sig};
+}
+
+// An input cut `keep` bytes into the data of its last, large section while the run reads
+// its headers: the run fails where the data end, as any short read does.
+BadInput shrinking_mid_run(std::size_t keep) {
+    const Bytes input = many_sections(2 * keep);
+    const Bytes big = pattern(2 * keep, 77);
+    const Bytes start(big.begin(), big.begin() + 16);
+    const auto data = static_cast<std::size_t>(
+        std::search(input.begin(), input.end(), start.begin(), start.end()) - input.begin());
+    std::ostringstream at;
+    at << std::hex << data + keep;
+    return {.label = "input_shrinks_mid_run",
+            .input = input,
+            .message =
+                "cannot read section 2005 (.big) data at offset 0x" + at.str() + ": unexpected end",
+            .setup = {.shrink_mid_run = data + keep}};
 }
 
 // The example's layout: headers end at 0x242, .boot_L data at 0x258, .text data (0x1f3
@@ -260,6 +281,7 @@ std::vector<BadInput> rows() {
         mid_run("sigrtmax", SIGRTMAX, many),
         // No handler runs, but a temporary without a name goes with the process.
         mid_run("sigkill", SIGKILL, many),
+        shrinking_mid_run(0x10000),
         // One ignored at start stays ignored: the run goes on and writes its image.
         {.label = "sighup_ignored_at_start",
          .input = many,
@@ -300,6 +322,7 @@ harness::ProcessResult run_on(const ScratchDir& dir, const BadInput& c) {
     else
         coffgen::write_file(input, c.input);
     harness::ChildSetup setup = c.setup;
+    setup.shrink_path = input;
     setup.time_limit = 60; // a run that waits for a FIFO's writer fails instead of hanging
     return harness::run_program(harness::converter_path(), dir.file("coff2efw"), {}, "/", {},
                                 setup);

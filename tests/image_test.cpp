@@ -186,12 +186,19 @@ TEST(Image, LeadingSectionsNeverBecomeRecords) {
 }
 
 TEST(Image, LargeSectionsAreCopiedWhole) {
-    // A piece less, exactly one, one and a byte, several and a part.
-    for (const std::size_t size : {kCopyBufferSize - 1, kCopyBufferSize, kCopyBufferSize + 1,
-                                   3 * kCopyBufferSize + kCopyBufferSize / 2}) {
+    // Around the size from which a record is copied inside the kernel; a piece less,
+    // exactly one, one and a byte, several and a part. The small record behind each shows
+    // that the output goes on where the large one ended.
+    for (const std::size_t size :
+         {std::size_t{kKernelCopyFrom} - 1, std::size_t{kKernelCopyFrom},
+          std::size_t{kKernelCopyFrom} + 1, kCopyBufferSize - 1, kCopyBufferSize,
+          kCopyBufferSize + 1, 3 * kCopyBufferSize + kCopyBufferSize / 2}) {
+        SCOPED_TRACE(size);
         const Section s{.name = ".big", .data = coffgen::pattern(size, 5), .virt = 0x1000};
-        const auto r = convert_ok(with_sections({s}));
-        expect_terminator_at(r.image, expect_record(r.image, 0x804, s));
+        const Section after{.name = ".after", .data = {7, 8, 9}, .virt = 0x9000};
+        const auto r = convert_ok(with_sections({s, after}));
+        const std::size_t next = expect_record(r.image, 0x804, s);
+        expect_terminator_at(r.image, expect_record(r.image, next + next % 2, after));
     }
 }
 

@@ -26,15 +26,16 @@ using harness::ScratchDir;
 using harness::kAppConfig;
 const char kOutput[] = "VELTARA-app.efw";
 
-// An object whose image is `data_bytes` of load records and a little more.
-Bytes object_with_data(std::size_t data_bytes) {
+// An object whose image is `data_bytes` of load records of `section_bytes` each (the last
+// one shorter) and a little more.
+Bytes object_with_data(std::size_t data_bytes, std::size_t section_bytes = 30000) {
     Object o;
     o.sections = coffgen::leading_sections();
     for (Section& s : o.sections)
         s.flags = 0x10; // copy sections: no warning stands before the error line
     std::uint8_t seed = 1;
     for (std::size_t left = data_bytes; left > 0;) {
-        const std::size_t n = left < 30000 ? left : 30000;
+        const std::size_t n = left < section_bytes ? left : section_bytes;
         // Each at its own address: records that overlap would warn.
         o.sections.push_back(Section{.name = ".text",
                                      .data = coffgen::pattern(n, seed++),
@@ -78,6 +79,7 @@ struct PartialWrite {
     // Bytes any file may grow to; a negative value is that many bytes short of the image.
     std::int64_t limit;
     std::string message_start; // after "coff2efw: error: <dir>/VELTARA-app.efw: "
+    std::size_t section_bytes = 30000;
 };
 
 class PartialWrites : public testing::TestWithParam<PartialWrite> {};
@@ -85,7 +87,7 @@ class PartialWrites : public testing::TestWithParam<PartialWrite> {};
 TEST_P(PartialWrites, FailTheRunAndKeepTheOldImage) {
     const PartialWrite& c = GetParam();
     const Bytes old_image = harness::convert_bytes(coffgen::build(coffgen::example_object())).image;
-    const Bytes object = object_with_data(c.data_bytes);
+    const Bytes object = object_with_data(c.data_bytes, c.section_bytes);
     const std::size_t image_size = harness::convert_bytes(object).image.size();
     const auto limit = c.limit < 0 ? image_size - static_cast<std::size_t>(-c.limit)
                                    : static_cast<std::size_t>(c.limit);
@@ -119,8 +121,8 @@ constexpr std::size_t kBuf = kOutputBufferSize;
 INSTANTIATE_TEST_SUITE_P(
     OutputFaults, PartialWrites,
     testing::Values(
-        PartialWrite{"cut_inside_the_boot_region", 20000, 1024, "cannot write the image"},
-        PartialWrite{"cut_at_the_final_flush", 20000, 4096, "cannot write the image"},
+        PartialWrite{"cut_inside_the_boot_region", kBuf / 2, 1024, "cannot write the image"},
+        PartialWrite{"cut_at_the_final_flush", kBuf / 2, 4096, "cannot write the image"},
         PartialWrite{"cut_in_a_nearly_full_buffer", kBuf - 4096, kBuf - 8192,
                      "cannot write the image"},
         PartialWrite{"cut_after_one_full_buffer", 3 * kBuf, kBuf,
@@ -129,7 +131,10 @@ INSTANTIATE_TEST_SUITE_P(
                      "cannot write at image offset 0x"},
         PartialWrite{"cut_one_byte_short", 3 * kBuf, -1, "cannot write"},
         PartialWrite{"cut_inside_a_copy_piece", 4 * kCopyBufferSize,
-                     2 * kCopyBufferSize + kCopyBufferSize / 2, "cannot write at image offset 0x"}),
+                     2 * kCopyBufferSize + kCopyBufferSize / 2, "cannot write at image offset 0x"},
+        PartialWrite{"cut_inside_a_record_copied_in_the_kernel", 4 * kCopyBufferSize,
+                     2 * kCopyBufferSize + kCopyBufferSize / 2, "cannot write at image offset 0x",
+                     kCopyBufferSize}),
     [](const auto& p) { return std::string(p.param.label); });
 
 TEST(OutputFaults, DirectoryWithoutWritePermission) {
@@ -179,6 +184,7 @@ struct TargetCase {
     std::string err; // after "coff2efw: error: <dir>/out: "; empty: nothing on standard error
     const char* image_in = nullptr;        // the file that then holds the new image
     std::vector<std::string> options = {}; // before -q -o
+    std::size_t data_bytes = 0;            // the object: one record of this size, or the example
 };
 
 class OutputTargets : public testing::TestWithParam<TargetCase> {};
@@ -209,8 +215,10 @@ std::map<std::string, std::string> tree(const std::string& root) {
 TEST_P(OutputTargets, GoWhereTheyLead) {
     const TargetCase& c = GetParam();
     ScratchDir dir;
-    lay_out(dir, coffgen::build(coffgen::example_object()));
-    const Bytes image = harness::convert_bytes(coffgen::build(coffgen::example_object())).image;
+    const Bytes object = c.data_bytes == 0 ? coffgen::build(coffgen::example_object())
+                                           : object_with_data(c.data_bytes, c.data_bytes);
+    lay_out(dir, object);
+    const Bytes image = harness::convert_bytes(object).image;
     const std::string out = dir.file("out");
     harness::ChildSetup setup{.time_limit = 60};
     bool refused_to_this_user = false;
@@ -238,6 +246,7 @@ TEST_P(OutputTargets, GoWhereTheyLead) {
         // shell's does, returns at once. The image fits the pipe's buffer.
         fifo = open(out.c_str(), O_RDONLY | O_NONBLOCK);
         ASSERT_GE(fifo, 0);
+        fcntl(fifo, F_SETPIPE_SZ, 1 << 20); // room for a large record, where this user may
         ASSERT_LT(image.size(), static_cast<std::size_t>(fcntl(fifo, F_GETPIPE_SZ)));
         break;
     case Target::kImageMode0604:
@@ -300,6 +309,13 @@ INSTANTIATE_TEST_SUITE_P(
                     TargetCase{"link_to_the_full_device", Target::kLinkToFull, 1,
                                "cannot write the image: No space left on device"},
                     TargetCase{"fifo_with_a_reader", Target::kFifo, 0, ""},
+                    TargetCase{"fifo_taking_a_record_copied_in_the_kernel",
+                               Target::kFifo,
+                               0,
+                               "",
+                               nullptr,
+                               {},
+                               3 * kKernelCopyFrom + 1},
                     TargetCase{"fifo_and_addresses_past_32_bits",
                                Target::kFifo,
                                1,

@@ -165,7 +165,8 @@ ProcessResult run_program(const std::string& given_exe, const std::string& argv0
     // With the reader gone before the child starts, no write to the pipe ever succeeds.
     const bool reader_gone = setup.stdout_reader_gone || setup.stdout_to == StdoutTo::ClosedPipe;
     int pipe_fds[2] = {-1, -1};
-    if ((reader_gone || setup.signal_mid_run != 0) && pipe(pipe_fds) != 0)
+    const bool mid_run = setup.signal_mid_run != 0 || setup.shrink_mid_run;
+    if ((reader_gone || mid_run) && pipe(pipe_fds) != 0)
         throw std::runtime_error("pipe failed");
     if (reader_gone) {
         close(pipe_fds[0]);
@@ -255,7 +256,7 @@ ProcessResult run_program(const std::string& given_exe, const std::string& argv0
     }
     int wstatus = 0;
     bool ended = false;
-    if (setup.signal_mid_run != 0) {
+    if (mid_run) {
         const int capacity = fcntl(pipe_fds[0], F_GETPIPE_SZ);
         int queued = 0;
         while (!ended && queued < capacity / 2) {
@@ -263,7 +264,10 @@ ProcessResult run_program(const std::string& given_exe, const std::string& argv0
             ended = waitpid(pid, &wstatus, WNOHANG) == pid;
             ioctl(pipe_fds[0], FIONREAD, &queued);
         }
-        if (!ended)
+        if (!ended && setup.shrink_mid_run &&
+            truncate(setup.shrink_path.c_str(), static_cast<off_t>(*setup.shrink_mid_run)) != 0)
+            throw std::runtime_error("truncate failed");
+        if (!ended && setup.signal_mid_run != 0)
             kill(pid, setup.signal_mid_run);
         // A program that takes the signal and goes on needs the rest read; one it ended
         // leaves an end of file at once.

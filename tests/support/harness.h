@@ -73,6 +73,9 @@ struct ChildSetup {
     // to block, and it is sent the signal.
     bool stdout_reader_gone = false;
     int signal_mid_run = 0;
+    // Or, at that moment, the file at `shrink_path` is cut to `shrink_mid_run` bytes.
+    std::optional<std::uint64_t> shrink_mid_run;
+    std::string shrink_path;
     // Signals the program starts with ignored, as nohup leaves SIGHUP.
     std::vector<int> ignored;
     unsigned time_limit = 0; // seconds, after which SIGALRM ends a program that hangs
