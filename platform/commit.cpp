@@ -11,10 +11,22 @@ namespace platform {
 
 namespace commit_slots {
 
-Slot g_Slots[kMaxTemporaries];
+namespace {
+
+char g_Paths[kMaxTemporaries][3][kPathRoom];
+
+} // namespace
+
+Slot g_Slots[kMaxTemporaries] = {
+    {kFree, -1, g_Paths[0][0], g_Paths[0][1], g_Paths[0][2]},
+    {kFree, -1, g_Paths[1][0], g_Paths[1][1], g_Paths[1][2]},
+    {kFree, -1, g_Paths[2][0], g_Paths[2][1], g_Paths[2][2]},
+    {kFree, -1, g_Paths[3][0], g_Paths[3][1], g_Paths[3][2]},
+};
+static_assert(kMaxTemporaries == 4, "one initialiser a slot");
 volatile std::sig_atomic_t g_AllCommitted = 0;
 
-bool copy_path(char (&dest)[kPathRoom], const std::string& path) {
+bool copy_path(char* dest, const std::string& path) {
     if (path.size() >= kPathRoom) {
         errno = ENAMETOOLONG;
         return false;

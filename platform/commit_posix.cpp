@@ -242,15 +242,13 @@ bool commit_slots::name_unnamed(Slot& s) {
 
 bool rename_would_succeed(const std::string& target) {
     const char* t = target.c_str();
-    std::string dir(t, file_name_start(t, kSingleByte));
-    if (dir.empty())
-        dir = ".";
+    const std::string named(t, file_name_start(t, kSingleByte));
+    const char* dir = named.empty() ? "." : named.c_str();
     struct stat d;
-    if (stat(dir.c_str(), &d) != 0 ||
-        faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+    if (stat(dir, &d) != 0 || faccessat(AT_FDCWD, dir, W_OK | X_OK, AT_EACCESS) != 0)
         return false;
     struct statvfs volume;
-    if (statvfs(dir.c_str(), &volume) == 0 && (volume.f_flag & ST_RDONLY) != 0) {
+    if (statvfs(dir, &volume) == 0 && (volume.f_flag & ST_RDONLY) != 0) {
         errno = EROFS;
         return false;
     }

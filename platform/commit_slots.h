@@ -32,12 +32,14 @@ enum SlotState : int {
     kCreated,   // the temporary is the target now, where there was no file
 };
 
+// The paths are kPathRoom bytes each, elsewhere: the states of all slots, which every
+// run reads, then share one page, and a run touches only the path pages it writes.
 struct Slot {
-    char temp[kPathRoom]; // kUnnamed: the name it will get, ending in six X
-    char target[kPathRoom];
-    char kept[kPathRoom];
-    int fd; // kUnnamed: its descriptor, owned by its stream
     volatile std::sig_atomic_t state;
+    int fd;     // kUnnamed: its descriptor, owned by its stream
+    char* temp; // kUnnamed: the name it will get, ending in six X
+    char* target;
+    char* kept;
 };
 
 extern Slot g_Slots[kMaxTemporaries];
@@ -45,7 +47,7 @@ extern Slot g_Slots[kMaxTemporaries];
 // and only removes the old files kept for a restore.
 extern volatile std::sig_atomic_t g_AllCommitted;
 
-bool copy_path(char (&dest)[kPathRoom], const std::string& path);
+bool copy_path(char* dest, const std::string& path);
 int free_slot();
 
 // Gives the unnamed temporary of `s` a new name from `s.temp`, its X replaced. False with
