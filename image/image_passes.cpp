@@ -12,6 +12,7 @@
 namespace {
 
 unsigned char g_CopyBuf[kCopyBufferSize];
+constexpr std::size_t kSmallPiece = 4096;
 
 // The boot bytes of the sections read so far, kept until the image is written.
 unsigned char g_BootBytes[kBootCapacity];
@@ -131,11 +132,13 @@ void write_image(InputFile& in, const ImageLayout& layout, ImageSink& sink, std:
             sink.put_from_file({record_data_start(rec)}, in, from, rec.ulByteCount, subject.text))
             continue;
         seek_input(in, from);
+        // A small record passes through the streams' buffers anyway, so a piece of one
+        // page does as well as a larger one and touches one page of the copy buffer.
+        const std::size_t most = rec.ulByteCount < kKernelCopyFrom ? kSmallPiece : kCopyBufferSize;
         std::uint64_t at = record_data_start(rec);
         while (at < record_data_end(rec)) {
             const std::uint64_t remaining = record_data_end(rec) - at;
-            const std::size_t piece =
-                remaining < kCopyBufferSize ? static_cast<std::size_t>(remaining) : kCopyBufferSize;
+            const std::size_t piece = remaining < most ? static_cast<std::size_t>(remaining) : most;
             read_input(in, g_CopyBuf, piece, subject.text);
             sink.put({at}, g_CopyBuf, piece);
             at += piece;
