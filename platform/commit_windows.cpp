@@ -16,6 +16,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
