@@ -4,6 +4,7 @@
 #include "base/little_endian.h"
 #include "platform/console.h"
 #include "platform/mbstring.h"
+#include "text/hex_text.h"
 
 #include <algorithm>
 #include <charconv>
@@ -191,12 +192,10 @@ void put_name(TextWriter& w, std::string_view name) {
         std::size_t len = 1;
         if (b[k] >= 0x80)
             len = text_length(b + k, n - k);
-        else if (b[k] < 0x20 || b[k] == 0x7F)
+        else if (is_control_byte(b[k]))
             len = 0;
-        char escaped[4] = {'\\', 'x', "0123456789abcdef"[b[k] >> 4],
-                           "0123456789abcdef"[b[k] & 0xF]};
-        const std::string_view piece =
-            len == 0 ? std::string_view(escaped, 4) : name.substr(k, len);
+        const EscapedByte escaped = escaped_byte(b[k]);
+        const std::string_view piece = len == 0 ? escaped.view() : name.substr(k, len);
         if (shown + piece.size() > kShownNameMax) {
             w.put("...");
             return;
@@ -356,20 +355,10 @@ SectionSubject section_name_shown(unsigned index, bool as_text_only) {
     std::string_view name = long_name_text(sect);
     if (name.empty())
         name = sect_name_text(sect);
-    if (as_text_only) {
+    if (as_text_only)
         put_name(w, name);
-    } else {
-        for (const char c : name) {
-            const auto b = static_cast<unsigned char>(c);
-            if (b < 0x20 || b == 0x7F) {
-                const char escaped[4] = {'\\', 'x', "0123456789abcdef"[b >> 4],
-                                         "0123456789abcdef"[b & 0xF]};
-                w.put(std::string_view(escaped, 4));
-            } else {
-                w.put(std::string_view(&c, 1));
-            }
-        }
-    }
+    else
+        put_printable(name, [&w](std::string_view piece) { w.put(piece); });
     *w.p = '\0';
     return subject;
 }
