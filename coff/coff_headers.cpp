@@ -156,13 +156,6 @@ const ConsoleText& console_text() {
     return text;
 }
 
-// The length of the UTF-8 character at `b`, or 0 when the bytes form none or a C1
-// control (U+0080 to U+009F, the bytes C2 80 to C2 9F), which a terminal acts on.
-std::size_t utf8_length(const unsigned char* b, std::size_t n) {
-    const std::size_t len = utf8_sequence_length(b, n);
-    return len == 2 && b[0] == 0xC2 && b[1] < 0xA0 ? 0 : len;
-}
-
 // The length of the character at `b` (a byte of 0x80 or above) in the console's set, or
 // 0 when it forms no text there.
 std::size_t text_length(const unsigned char* b, std::size_t n) {
@@ -171,7 +164,7 @@ std::size_t text_length(const unsigned char* b, std::size_t n) {
     case ConsoleText::Ascii:
         return 0;
     case ConsoleText::Utf8:
-        return utf8_length(b, n);
+        return utf8_shown_length(b, n);
     case ConsoleText::DoubleByte:
         if (is_lead_byte(b[0], c.code_page))
             return n >= 2 && b[1] >= 0x40 && b[1] != 0x7F && b[1] != 0xFF ? 2 : 0;
