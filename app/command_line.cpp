@@ -3,6 +3,7 @@
 #include "base/failure.h"
 #include "base/numbers.h"
 #include "image/rom_image.h"
+#include "text/spelling.h"
 
 #include <algorithm>
 #include <cstring>
@@ -20,49 +21,6 @@ std::string quoted(std::string_view text) {
 std::string take_strict(CommandLine& line, const std::string&, const char*) {
     apply_warning_option(line.warnings, "error");
     return {};
-}
-
-// The restricted edit distance between two names (insertions, deletions, changes and
-// swaps of neighbours), as the compilers measure a misspelling.
-std::size_t edit_distance(std::string_view a, std::string_view b) {
-    constexpr std::size_t kLongest = 64; // longer than any name; longer text is no typo
-    if (a.size() >= kLongest || b.size() >= kLongest)
-        return kLongest;
-    std::size_t d[kLongest + 1][kLongest + 1];
-    for (std::size_t i = 0; i <= a.size(); ++i)
-        d[i][0] = i;
-    for (std::size_t j = 0; j <= b.size(); ++j)
-        d[0][j] = j;
-    for (std::size_t i = 1; i <= a.size(); ++i) {
-        for (std::size_t j = 1; j <= b.size(); ++j) {
-            const std::size_t change = a[i - 1] == b[j - 1] ? 0 : 1;
-            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + change});
-            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
-                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
-        }
-    }
-    return d[a.size()][b.size()];
-}
-
-// Whether `typed` is near enough to `name` to be taken for a misspelling of it: about a
-// third of the longer one's letters may differ, and always one where both are of about
-// the same length, but never for one-letter names.
-bool near_enough(std::string_view typed, std::string_view name) {
-    const std::size_t longer = std::max(typed.size(), name.size());
-    const std::size_t shorter = std::min(typed.size(), name.size());
-    if (longer <= 1 || shorter == 0)
-        return false;
-    const std::size_t cutoff =
-        longer - shorter <= 1 ? std::max<std::size_t>(longer / 3, 1) : (longer + 2) / 3;
-    return edit_distance(typed, name) <= cutoff;
-}
-
-// Keeps `name` in `best` when it is nearer to `typed` than what `best` holds.
-void consider(std::string_view typed, std::string_view name, std::string_view& best) {
-    if (!near_enough(typed, name))
-        return;
-    if (best.empty() || edit_distance(typed, name) < edit_distance(typed, best))
-        best = name;
 }
 
 std::string did_you_mean(std::string_view spelled) {
@@ -85,9 +43,9 @@ std::string take_warning(CommandLine& line, const std::string& spelled, const ch
     name.remove_prefix(prefix);
     std::string_view best;
     for (const char* known : kWarningNames)
-        consider(name, known, best);
+        consider_spelling(name, known, best);
     if (!error_prefix) // -Werror and -Wno-error themselves
-        consider(name, "error", best);
+        consider_spelling(name, "error", best);
     const std::string unknown = "unknown warning option " + quoted(spelled + value);
     if (!best.empty())
         return unknown + did_you_mean(spelled + std::string(value, prefix) + std::string(best));
@@ -296,7 +254,7 @@ const OptionRow* find_long(const OptionTable& table, std::string_view name, std:
         error = "unknown option " + quoted(spelled);
         std::string_view best;
         for (std::size_t k = 0; k < table.count && !name.empty(); ++k)
-            consider(name, table.rows[k].long_name, best);
+            consider_spelling(name, table.rows[k].long_name, best);
         if (!best.empty())
             error += did_you_mean("--" + std::string(best));
     } else if (matches > 1) {
@@ -338,7 +296,7 @@ std::string apply(const OptionRow& row, const std::string& spelled, const char* 
     if (row.each_use != nullptr)
         return row.each_use(line, spelled, value);
     if (line.*row.value != nullptr)
-        return "option " + quoted(spelled) + " given twice";
+        return twice(spelled);
     line.*row.value = value;
     return {};
 }
