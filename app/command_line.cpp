@@ -65,26 +65,28 @@ std::string invalid(const char* value, const char* option, const char* takes) {
     return "invalid argument " + quoted(value) + " for '--" + option + "' (" + takes + ")";
 }
 
-std::string take_format(CommandLine& line, const std::string& spelled, const char* value) {
-    ImageFormat format = ImageFormat::Efw;
-    if (line.format)
+// One typed value into `slot`. Given twice, or a value `parse` does not read, is a usage
+// error; `takes` says what the option takes.
+template <class T, class Parse>
+std::string take_once(std::optional<T>& slot, const std::string& spelled, const char* value,
+                      Parse parse, const char* option, const char* takes) {
+    T parsed{};
+    if (slot)
         return twice(spelled);
-    if (!parse_image_format(value, format))
-        return invalid(value, "format", "efw, ihex or srec");
-    line.format = format;
+    if (!parse(value, parsed))
+        return invalid(value, option, takes);
+    slot = parsed;
     return {};
 }
 
+std::string take_format(CommandLine& line, const std::string& spelled, const char* value) {
+    return take_once(line.format, spelled, value, parse_image_format, "format",
+                     "efw, ihex or srec");
+}
+
 std::string take_base(CommandLine& line, const std::string& spelled, const char* value) {
-    std::uint32_t base = 0;
-    if (line.base)
-        return twice(spelled);
-    if (!parse_address(value, base)) {
-        return invalid(value, "base",
-                       "0x and hexadecimal digits, or decimal digits, up to 0xFFFFFFFF");
-    }
-    line.base = base;
-    return {};
+    return take_once(line.base, spelled, value, parse_address, "base",
+                     "0x and hexadecimal digits, or decimal digits, up to 0xFFFFFFFF");
 }
 
 // --max-size and --pad-to: bytes, with the units coreutils' programs take.
@@ -115,43 +117,32 @@ std::string take_pad_to(CommandLine& line, const std::string& spelled, const cha
 }
 
 std::string take_record_bytes(CommandLine& line, const std::string& spelled, const char* value) {
-    std::uint64_t n = 0;
-    if (line.record_bytes)
-        return twice(spelled);
-    if (!parse_number(value, kMaxRecordBytes, n) || n == 0)
-        return invalid(value, "record-bytes", "1 to 255");
-    line.record_bytes = static_cast<unsigned>(n);
-    return {};
+    const auto read = [](std::string_view text, unsigned& n) {
+        std::uint64_t v = 0;
+        const bool ok = parse_number(text, kMaxRecordBytes, v) && v != 0;
+        n = static_cast<unsigned>(v);
+        return ok;
+    };
+    return take_once(line.record_bytes, spelled, value, read, "record-bytes", "1 to 255");
 }
 
 std::string take_srec_address(CommandLine& line, const std::string& spelled, const char* value) {
-    SRecordAddress width = SRecordAddress::Auto;
-    if (line.srec_address)
-        return twice(spelled);
-    if (!parse_srec_address(value, width))
-        return invalid(value, "srec-address", "auto, 16, 24 or 32");
-    line.srec_address = width;
-    return {};
+    return take_once(line.srec_address, spelled, value, parse_srec_address, "srec-address",
+                     "auto, 16, 24 or 32");
 }
 
 std::string take_line_end(CommandLine& line, const std::string& spelled, const char* value) {
-    LineEnd end = LineEnd::CrLf;
-    if (line.line_end)
-        return twice(spelled);
-    if (!parse_line_end(value, end))
-        return invalid(value, "line-end", "crlf or lf");
-    line.line_end = end;
-    return {};
+    return take_once(line.line_end, spelled, value, parse_line_end, "line-end", "crlf or lf");
 }
 
 std::string take_fill(CommandLine& line, const std::string& spelled, const char* value) {
-    std::uint64_t byte = 0;
-    if (line.fill)
-        return twice(spelled);
-    if (!parse_number(value, 0xFF, byte))
-        return invalid(value, "fill", "a byte: 0 to 255, or 0x0 to 0xff");
-    line.fill = static_cast<unsigned char>(byte);
-    return {};
+    const auto read = [](std::string_view text, unsigned char& byte) {
+        std::uint64_t v = 0;
+        const bool ok = parse_number(text, 0xFF, v);
+        byte = static_cast<unsigned char>(v);
+        return ok;
+    };
+    return take_once(line.fill, spelled, value, read, "fill", "a byte: 0 to 255, or 0x0 to 0xff");
 }
 
 constexpr OptionRow kConverterRows[] = {
