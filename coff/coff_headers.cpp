@@ -69,17 +69,13 @@ TableState g_StringTableState = TableState::Unread;
 
 constexpr std::size_t kSymbolEntrySize = 18;
 
-bool is_hex_digit(unsigned char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
 // Bytes from `digits_from` on that are hexadecimal digits, at least two and as many as the
 // file has up to eight: how each line of the two record formats goes on after its start.
 bool hex_record_text(const unsigned char* b, std::size_t len, std::size_t digits_from) {
     if (len < digits_from + 2)
         return false;
     for (std::size_t k = digits_from; k < len && k < digits_from + 8; ++k) {
-        if (!is_hex_digit(b[k]))
+        if (hex_digit_value(static_cast<char>(b[k])) < 0)
             return false;
     }
     return true;

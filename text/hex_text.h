@@ -11,6 +11,17 @@
 inline constexpr char kHexDigits[] = "0123456789abcdef";
 inline constexpr char kHexDigitsUpper[] = "0123456789ABCDEF";
 
+// The value of the hexadecimal digit `c` in either case, or -1 for any other character.
+inline int hex_digit_value(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
 // Offsets and sizes in messages: "0x" and lower-case hexadecimal, as the listing shows them.
 inline std::string hex(std::uint64_t v) {
     char buf[2 + 16] = {'0', 'x'};
