@@ -3,6 +3,7 @@
 #include "base/failure.h"
 #include "base/numbers.h"
 #include "image/rom_image.h"
+#include "text/spelling.h"
 
 #include <algorithm>
 #include <cstring>
@@ -20,49 +21,6 @@ std::string quoted(std::string_view text) {
 std::string take_strict(CommandLine& line, const std::string&, const char*) {
     apply_warning_option(line.warnings, "error");
     return {};
-}
-
-// The restricted edit distance between two names (insertions, deletions, changes and
-// swaps of neighbours), as the compilers measure a misspelling.
-std::size_t edit_distance(std::string_view a, std::string_view b) {
-    constexpr std::size_t kLongest = 64; // longer than any name; longer text is no typo
-    if (a.size() >= kLongest || b.size() >= kLongest)
-        return kLongest;
-    std::size_t d[kLongest + 1][kLongest + 1];
-    for (std::size_t i = 0; i <= a.size(); ++i)
-        d[i][0] = i;
-    for (std::size_t j = 0; j <= b.size(); ++j)
-        d[0][j] = j;
-    for (std::size_t i = 1; i <= a.size(); ++i) {
-        for (std::size_t j = 1; j <= b.size(); ++j) {
-            const std::size_t change = a[i - 1] == b[j - 1] ? 0 : 1;
-            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + change});
-            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
-                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
-        }
-    }
-    return d[a.size()][b.size()];
-}
-
-// Whether `typed` is near enough to `name` to be taken for a misspelling of it: about a
-// third of the longer one's letters may differ, and always one where both are of about
-// the same length, but never for one-letter names.
-bool near_enough(std::string_view typed, std::string_view name) {
-    const std::size_t longer = std::max(typed.size(), name.size());
-    const std::size_t shorter = std::min(typed.size(), name.size());
-    if (longer <= 1 || shorter == 0)
-        return false;
-    const std::size_t cutoff =
-        longer - shorter <= 1 ? std::max<std::size_t>(longer / 3, 1) : (longer + 2) / 3;
-    return edit_distance(typed, name) <= cutoff;
-}
-
-// Keeps `name` in `best` when it is nearer to `typed` than what `best` holds.
-void consider(std::string_view typed, std::string_view name, std::string_view& best) {
-    if (!near_enough(typed, name))
-        return;
-    if (best.empty() || edit_distance(typed, name) < edit_distance(typed, best))
-        best = name;
 }
 
 std::string did_you_mean(std::string_view spelled) {
@@ -85,9 +43,9 @@ std::string take_warning(CommandLine& line, const std::string& spelled, const ch
     name.remove_prefix(prefix);
     std::string_view best;
     for (const char* known : kWarningNames)
-        consider(name, known, best);
+        consider_spelling(name, known, best);
     if (!error_prefix) // -Werror and -Wno-error themselves
-        consider(name, "error", best);
+        consider_spelling(name, "error", best);
     const std::string unknown = "unknown warning option " + quoted(spelled + value);
     if (!best.empty())
         return unknown + did_you_mean(spelled + std::string(value, prefix) + std::string(best));
@@ -107,26 +65,28 @@ std::string invalid(const char* value, const char* option, const char* takes) {
     return "invalid argument " + quoted(value) + " for '--" + option + "' (" + takes + ")";
 }
 
-std::string take_format(CommandLine& line, const std::string& spelled, const char* value) {
-    ImageFormat format = ImageFormat::Efw;
-    if (line.format)
+// One typed value into `slot`. Given twice, or a value `parse` does not read, is a usage
+// error; `takes` says what the option takes.
+template <class T, class Parse>
+std::string take_once(std::optional<T>& slot, const std::string& spelled, const char* value,
+                      Parse parse, const char* option, const char* takes) {
+    T parsed{};
+    if (slot)
         return twice(spelled);
-    if (!parse_image_format(value, format))
-        return invalid(value, "format", "efw, ihex or srec");
-    line.format = format;
+    if (!parse(value, parsed))
+        return invalid(value, option, takes);
+    slot = parsed;
     return {};
 }
 
+std::string take_format(CommandLine& line, const std::string& spelled, const char* value) {
+    return take_once(line.format, spelled, value, parse_image_format, "format",
+                     "efw, ihex or srec");
+}
+
 std::string take_base(CommandLine& line, const std::string& spelled, const char* value) {
-    std::uint32_t base = 0;
-    if (line.base)
-        return twice(spelled);
-    if (!parse_address(value, base)) {
-        return invalid(value, "base",
-                       "0x and hexadecimal digits, or decimal digits, up to 0xFFFFFFFF");
-    }
-    line.base = base;
-    return {};
+    return take_once(line.base, spelled, value, parse_address, "base",
+                     "0x and hexadecimal digits, or decimal digits, up to 0xFFFFFFFF");
 }
 
 // --max-size and --pad-to: bytes, with the units coreutils' programs take.
@@ -157,43 +117,32 @@ std::string take_pad_to(CommandLine& line, const std::string& spelled, const cha
 }
 
 std::string take_record_bytes(CommandLine& line, const std::string& spelled, const char* value) {
-    std::uint64_t n = 0;
-    if (line.record_bytes)
-        return twice(spelled);
-    if (!parse_number(value, kMaxRecordBytes, n) || n == 0)
-        return invalid(value, "record-bytes", "1 to 255");
-    line.record_bytes = static_cast<unsigned>(n);
-    return {};
+    const auto read = [](std::string_view text, unsigned& n) {
+        std::uint64_t v = 0;
+        const bool ok = parse_number(text, kMaxRecordBytes, v) && v != 0;
+        n = static_cast<unsigned>(v);
+        return ok;
+    };
+    return take_once(line.record_bytes, spelled, value, read, "record-bytes", "1 to 255");
 }
 
 std::string take_srec_address(CommandLine& line, const std::string& spelled, const char* value) {
-    SRecordAddress width = SRecordAddress::Auto;
-    if (line.srec_address)
-        return twice(spelled);
-    if (!parse_srec_address(value, width))
-        return invalid(value, "srec-address", "auto, 16, 24 or 32");
-    line.srec_address = width;
-    return {};
+    return take_once(line.srec_address, spelled, value, parse_srec_address, "srec-address",
+                     "auto, 16, 24 or 32");
 }
 
 std::string take_line_end(CommandLine& line, const std::string& spelled, const char* value) {
-    LineEnd end = LineEnd::CrLf;
-    if (line.line_end)
-        return twice(spelled);
-    if (!parse_line_end(value, end))
-        return invalid(value, "line-end", "crlf or lf");
-    line.line_end = end;
-    return {};
+    return take_once(line.line_end, spelled, value, parse_line_end, "line-end", "crlf or lf");
 }
 
 std::string take_fill(CommandLine& line, const std::string& spelled, const char* value) {
-    std::uint64_t byte = 0;
-    if (line.fill)
-        return twice(spelled);
-    if (!parse_number(value, 0xFF, byte))
-        return invalid(value, "fill", "a byte: 0 to 255, or 0x0 to 0xff");
-    line.fill = static_cast<unsigned char>(byte);
-    return {};
+    const auto read = [](std::string_view text, unsigned char& byte) {
+        std::uint64_t v = 0;
+        const bool ok = parse_number(text, 0xFF, v);
+        byte = static_cast<unsigned char>(v);
+        return ok;
+    };
+    return take_once(line.fill, spelled, value, read, "fill", "a byte: 0 to 255, or 0x0 to 0xff");
 }
 
 constexpr OptionRow kConverterRows[] = {
@@ -296,7 +245,7 @@ const OptionRow* find_long(const OptionTable& table, std::string_view name, std:
         error = "unknown option " + quoted(spelled);
         std::string_view best;
         for (std::size_t k = 0; k < table.count && !name.empty(); ++k)
-            consider(name, table.rows[k].long_name, best);
+            consider_spelling(name, table.rows[k].long_name, best);
         if (!best.empty())
             error += did_you_mean("--" + std::string(best));
     } else if (matches > 1) {
@@ -338,7 +287,7 @@ std::string apply(const OptionRow& row, const std::string& spelled, const char* 
     if (row.each_use != nullptr)
         return row.each_use(line, spelled, value);
     if (line.*row.value != nullptr)
-        return "option " + quoted(spelled) + " given twice";
+        return twice(spelled);
     line.*row.value = value;
     return {};
 }

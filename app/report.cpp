@@ -1,14 +1,27 @@
 #include "app/report.h"
 
-#include "app/message_line.h"
 #include "base/failure.h"
 #include "platform/files.h"
+#include "text/hex_text.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <new>
+
+namespace {
+
+// Prints `text` made printable, then `tail` as it is, as one line on standard error in one
+// write, so that a line never mixes with another program's.
+void print_line(std::string_view text, std::string_view tail = {}) {
+    std::string line = printable_line(text);
+    line += tail;
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+} // namespace
 
 void report_error(const Reporter& reporter, const std::string& what) {
     // Whatever the run listed comes first, where both streams go to one terminal.

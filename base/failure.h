@@ -3,8 +3,8 @@
 // program exits with.
 #pragma once
 
-#include <cstdint>
-#include <cstdio>
+#include "text/hex_text.h" // hex(), which the messages name offsets and sizes with
+
 #include <exception>
 #include <string>
 #include <utility>
@@ -29,11 +29,4 @@ struct Failure : std::exception {
 [[noreturn]] inline void fail(const std::string& path, std::string what,
                               FailureKind kind = FailureKind::Content) {
     throw Failure(path, std::move(what), kind);
-}
-
-// Offsets and sizes in messages: "0x" and lower-case hexadecimal, as the listing shows them.
-inline std::string hex(std::uint64_t v) {
-    char buf[24];
-    std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(v));
-    return buf;
 }

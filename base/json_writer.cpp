@@ -59,11 +59,15 @@ void JsonWriter::close(char bracket) {
     empty_ = false;
 }
 
-void JsonWriter::begin_object(const char* key) {
+void JsonWriter::open(const char* key, char bracket) {
     item(key);
-    std::fputc('{', out_);
+    std::fputc(bracket, out_);
     ++depth_;
     empty_ = true;
+}
+
+void JsonWriter::begin_object(const char* key) {
+    open(key, '{');
 }
 
 void JsonWriter::end_object() {
@@ -71,10 +75,7 @@ void JsonWriter::end_object() {
 }
 
 void JsonWriter::begin_array(const char* key) {
-    item(key);
-    std::fputc('[', out_);
-    ++depth_;
-    empty_ = true;
+    open(key, '[');
 }
 
 void JsonWriter::end_array() {

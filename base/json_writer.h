@@ -38,6 +38,7 @@ class JsonWriter {
 
   private:
     void item(const char* key);
+    void open(const char* key, char bracket);
     void close(char bracket);
 
     std::FILE* out_;

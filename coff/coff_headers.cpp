@@ -4,6 +4,7 @@
 #include "base/little_endian.h"
 #include "platform/console.h"
 #include "platform/mbstring.h"
+#include "text/hex_text.h"
 
 #include <algorithm>
 #include <charconv>
@@ -68,17 +69,13 @@ TableState g_StringTableState = TableState::Unread;
 
 constexpr std::size_t kSymbolEntrySize = 18;
 
-bool is_hex_digit(unsigned char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
 // Bytes from `digits_from` on that are hexadecimal digits, at least two and as many as the
 // file has up to eight: how each line of the two record formats goes on after its start.
 bool hex_record_text(const unsigned char* b, std::size_t len, std::size_t digits_from) {
     if (len < digits_from + 2)
         return false;
     for (std::size_t k = digits_from; k < len && k < digits_from + 8; ++k) {
-        if (!is_hex_digit(b[k]))
+        if (hex_digit_value(static_cast<char>(b[k])) < 0)
             return false;
     }
     return true;
@@ -155,13 +152,6 @@ const ConsoleText& console_text() {
     return text;
 }
 
-// The length of the UTF-8 character at `b`, or 0 when the bytes form none or a C1
-// control (U+0080 to U+009F, the bytes C2 80 to C2 9F), which a terminal acts on.
-std::size_t utf8_length(const unsigned char* b, std::size_t n) {
-    const std::size_t len = utf8_sequence_length(b, n);
-    return len == 2 && b[0] == 0xC2 && b[1] < 0xA0 ? 0 : len;
-}
-
 // The length of the character at `b` (a byte of 0x80 or above) in the console's set, or
 // 0 when it forms no text there.
 std::size_t text_length(const unsigned char* b, std::size_t n) {
@@ -170,7 +160,7 @@ std::size_t text_length(const unsigned char* b, std::size_t n) {
     case ConsoleText::Ascii:
         return 0;
     case ConsoleText::Utf8:
-        return utf8_length(b, n);
+        return utf8_shown_length(b, n);
     case ConsoleText::DoubleByte:
         if (is_lead_byte(b[0], c.code_page))
             return n >= 2 && b[1] >= 0x40 && b[1] != 0x7F && b[1] != 0xFF ? 2 : 0;
@@ -191,12 +181,10 @@ void put_name(TextWriter& w, std::string_view name) {
         std::size_t len = 1;
         if (b[k] >= 0x80)
             len = text_length(b + k, n - k);
-        else if (b[k] < 0x20 || b[k] == 0x7F)
+        else if (is_control_byte(b[k]))
             len = 0;
-        char escaped[4] = {'\\', 'x', "0123456789abcdef"[b[k] >> 4],
-                           "0123456789abcdef"[b[k] & 0xF]};
-        const std::string_view piece =
-            len == 0 ? std::string_view(escaped, 4) : name.substr(k, len);
+        const EscapedByte escaped = escaped_byte(b[k]);
+        const std::string_view piece = len == 0 ? escaped.view() : name.substr(k, len);
         if (shown + piece.size() > kShownNameMax) {
             w.put("...");
             return;
@@ -356,20 +344,10 @@ SectionSubject section_name_shown(unsigned index, bool as_text_only) {
     std::string_view name = long_name_text(sect);
     if (name.empty())
         name = sect_name_text(sect);
-    if (as_text_only) {
+    if (as_text_only)
         put_name(w, name);
-    } else {
-        for (const char c : name) {
-            const auto b = static_cast<unsigned char>(c);
-            if (b < 0x20 || b == 0x7F) {
-                const char escaped[4] = {'\\', 'x', "0123456789abcdef"[b >> 4],
-                                         "0123456789abcdef"[b & 0xF]};
-                w.put(std::string_view(escaped, 4));
-            } else {
-                w.put(std::string_view(&c, 1));
-            }
-        }
-    }
+    else
+        put_printable(name, [&w](std::string_view piece) { w.put(piece); });
     *w.p = '\0';
     return subject;
 }

@@ -1,6 +1,7 @@
 #include "image/image_listing.h"
 
 #include "image/rom_image.h"
+#include "text/hex_text.h"
 
 namespace {
 
@@ -11,15 +12,14 @@ static_assert(sizeof g_DumpBuf % kDumpLine == 0, "dump lines never straddle two 
 
 // One line of the hex dump: offset, up to 16 bytes in two groups of eight, their text.
 void print_dump_line(std::FILE* out, std::uint64_t off, const unsigned char* bytes, std::size_t n) {
-    static const char digits[] = "0123456789abcdef";
     char line[3 * kDumpLine + 1 + 2 + kDumpLine + 3];
     std::size_t at = 0;
     for (std::size_t k = 0; k < kDumpLine; ++k) {
         if (k == kDumpLine / 2)
             line[at++] = ' ';
         line[at++] = ' ';
-        line[at++] = k < n ? digits[bytes[k] >> 4] : ' ';
-        line[at++] = k < n ? digits[bytes[k] & 0xF] : ' ';
+        line[at++] = k < n ? kHexDigits[bytes[k] >> 4] : ' ';
+        line[at++] = k < n ? kHexDigits[bytes[k] & 0xF] : ' ';
     }
     line[at++] = ' ';
     line[at++] = ' ';

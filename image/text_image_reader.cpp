@@ -3,6 +3,7 @@
 #include "base/failure.h"
 #include "image/rom_image.h"
 #include "platform/files.h"
+#include "text/hex_text.h"
 
 #include <cstring>
 
@@ -11,16 +12,6 @@ namespace {
 // The longest record either format can write is 2 + 2 * 260 characters; a longer line is
 // no record.
 constexpr std::size_t kLineMax = 600;
-
-int hex_digit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
 
 // One record's bytes in order, decoded from its hexadecimal digits.
 struct Record {
@@ -37,18 +28,28 @@ class TextReader {
         fail(path_, "line " + std::to_string(line_) + ": " + what);
     }
 
-    // Decodes the digits of `text` (`len` characters) into `rec`.
-    void decode(const char* text, std::size_t len, Record& rec) const {
+    // Decodes the digits of `text` (`len` characters) into `rec` and checks the record's
+    // count, its first byte, which leaves out `uncounted` bytes of it, and its checksum,
+    // which makes all its bytes add up to `sum` (mod 256).
+    void decode(const char* text, std::size_t len, Record& rec, std::size_t uncounted,
+                unsigned sum) const {
         if (len % 2 != 0)
             refuse("odd number of hexadecimal digits");
         rec.len = 0;
         for (std::size_t k = 0; k < len; k += 2) {
-            const int hi = hex_digit(text[k]);
-            const int lo = hex_digit(text[k + 1]);
+            const int hi = hex_digit_value(text[k]);
+            const int lo = hex_digit_value(text[k + 1]);
             if (hi < 0 || lo < 0)
                 refuse("not a hexadecimal digit in the record");
             rec.bytes[rec.len++] = static_cast<unsigned char>(hi << 4 | lo);
         }
+        if (rec.len < uncounted || rec.len != uncounted + rec.bytes[0])
+            refuse("record length does not match its byte count");
+        unsigned total = 0;
+        for (std::size_t k = 0; k < rec.len; ++k)
+            total += rec.bytes[k];
+        if (total % 256 != sum)
+            refuse("checksum mismatch");
     }
 
     // Puts `len` bytes for `address` behind the bytes so far.
@@ -79,14 +80,7 @@ class TextReader {
         Record r;
         if (line[0] != ':')
             refuse("an Intel HEX record starts with ':'");
-        decode(line + 1, len - 1, r);
-        if (r.len < 5 || r.len != 5u + r.bytes[0])
-            refuse("record length does not match its byte count");
-        unsigned sum = 0;
-        for (std::size_t k = 0; k < r.len; ++k)
-            sum += r.bytes[k];
-        if (sum % 256 != 0)
-            refuse("checksum mismatch");
+        decode(line + 1, len - 1, r, 5, 0x00);
         const unsigned count = r.bytes[0];
         const std::uint32_t low = static_cast<std::uint32_t>(r.bytes[1] << 8 | r.bytes[2]);
         const unsigned char* payload = r.bytes + 4;
@@ -117,14 +111,7 @@ class TextReader {
         if (len < 2 || line[0] != 'S' || line[1] < '0' || line[1] > '9')
             refuse("an S-record starts with 'S' and its type digit");
         const char type = line[1];
-        decode(line + 2, len - 2, r);
-        if (r.len < 1 || r.len != 1u + r.bytes[0])
-            refuse("record length does not match its byte count");
-        unsigned sum = 0;
-        for (std::size_t k = 0; k < r.len; ++k)
-            sum += r.bytes[k];
-        if (sum % 256 != 0xFF)
-            refuse("checksum mismatch");
+        decode(line + 2, len - 2, r, 1, 0xFF);
         std::size_t address_len = 0;
         switch (type) {
         case '1':
@@ -196,7 +183,7 @@ class TextReader {
 } // namespace
 
 ImageFormat detect_image_format(const unsigned char* head, std::size_t n) {
-    if (n >= 2 && head[0] == ':' && hex_digit(static_cast<char>(head[1])) >= 0)
+    if (n >= 2 && head[0] == ':' && hex_digit_value(static_cast<char>(head[1])) >= 0)
         return ImageFormat::IntelHex;
     if (n >= 2 && head[0] == 'S' && head[1] >= '0' && head[1] <= '9')
         return ImageFormat::SRecord;

@@ -9,6 +9,7 @@
 
 #include "image/image_format.h"
 #include "image/image_sink.h"
+#include "text/hex_text.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -31,10 +32,9 @@ struct TextLine {
             text[len++] = *s++;
     }
     void byte(unsigned b) {
-        static constexpr char kDigits[] = "0123456789ABCDEF";
         b &= 0xFF;
-        text[len++] = kDigits[b >> 4];
-        text[len++] = kDigits[b & 0xF];
+        text[len++] = kHexDigitsUpper[b >> 4];
+        text[len++] = kHexDigitsUpper[b & 0xF];
         sum += b;
     }
     // The `count` low bytes of `v`, most significant first.

@@ -2,6 +2,8 @@
 // storage and written with one call.
 #pragma once
 
+#include "text/hex_text.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cstddef>
@@ -69,7 +71,7 @@ inline char* append_hex(char* p, std::uint32_t value) { // as "%x" prints it
     while (digits < 8 && (value >> (4 * digits)) != 0)
         ++digits;
     for (int k = digits - 1; k >= 0; --k) {
-        p[k] = "0123456789abcdef"[value & 0xF];
+        p[k] = kHexDigits[value & 0xF];
         value >>= 4;
     }
     return p + digits;

@@ -2,6 +2,7 @@
 
 #include "coff/coff_headers.h"
 #include "image/rom_image.h"
+#include "text/hex_text.h"
 #include "text/multibyte.h"
 
 namespace {
@@ -54,13 +55,12 @@ void put_html_text(std::FILE* out, std::string_view bytes) {
         } else if (b >= 0x20 && b < 0x7F) {
             std::fputc(b, out);
         } else {
-            len = b >= 0x80 ? utf8_sequence_length(p, left) : 0;
-            if (len == 2 && b == 0xC2 && p[1] < 0xA0)
-                len = 0; // a C1 control character
+            len = b >= 0x80 ? utf8_shown_length(p, left) : 0;
             if (len > 0) {
                 std::fwrite(p, 1, len, out);
             } else {
-                std::fprintf(out, "\\x%02x", unsigned{b});
+                const EscapedByte escaped = escaped_byte(b);
+                std::fwrite(escaped.text, 1, sizeof escaped.text, out);
                 len = 1;
             }
         }

@@ -140,6 +140,11 @@ std::size_t utf8_sequence_length(const unsigned char* p, std::size_t n) {
     return len;
 }
 
+std::size_t utf8_shown_length(const unsigned char* p, std::size_t n) {
+    const std::size_t len = utf8_sequence_length(p, n);
+    return len == 2 && p[0] == 0xC2 && p[1] < 0xA0 ? 0 : len;
+}
+
 bool utf8_beyond_ascii(std::string_view text) {
     bool beyond = false;
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());

@@ -35,5 +35,9 @@ const char* mb_strcasestr(const char* text, const char* pattern, int code_page);
 // past U+10FFFF, a sequence cut short.
 std::size_t utf8_sequence_length(const unsigned char* p, std::size_t n);
 
+// utf8_sequence_length, and 0 too for a C1 control (U+0080 to U+009F, the bytes C2 80 to
+// C2 9F), which a terminal acts on rather than shows.
+std::size_t utf8_shown_length(const unsigned char* p, std::size_t n);
+
 // Whether `text` is well-formed UTF-8 holding a character outside ASCII.
 bool utf8_beyond_ascii(std::string_view text);
