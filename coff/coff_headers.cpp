@@ -178,6 +178,21 @@ void put_name(TextWriter& w, std::string_view name) {
     const std::size_t n = name.size();
     std::size_t shown = 0;
     for (std::size_t k = 0; k < n;) {
+        // Plain ASCII, as most names are, goes in one piece.
+        std::size_t plain = k;
+        while (plain < n && b[plain] < 0x80 && !is_control_byte(b[plain]))
+            ++plain;
+        if (plain > k) {
+            const std::size_t fits = std::min(plain - k, kShownNameMax - shown);
+            w.put(name.substr(k, fits));
+            shown += fits;
+            if (fits < plain - k) {
+                w.put("...");
+                return;
+            }
+            k = plain;
+            continue;
+        }
         std::size_t len = 1;
         if (b[k] >= 0x80)
             len = text_length(b + k, n - k);

@@ -179,7 +179,7 @@ void records_overlap(CheckInput& c) {
         return;
     for (unsigned k = 0; k < n; ++k)
         g_ByDestination[k] = static_cast<std::uint16_t>(k);
-    std::sort(g_ByDestination, g_ByDestination + n, [](unsigned a, unsigned b) {
+    const auto by_destination = [](unsigned a, unsigned b) {
         const Destination da = destination(a);
         const Destination db = destination(b);
         if (da.page != db.page)
@@ -187,7 +187,10 @@ void records_overlap(CheckInput& c) {
         if (da.start != db.start)
             return da.start < db.start;
         return a < b;
-    });
+    };
+    // A linker most often lays the records out in address order already.
+    if (!std::is_sorted(g_ByDestination, g_ByDestination + n, by_destination))
+        std::sort(g_ByDestination, g_ByDestination + n, by_destination);
     unsigned overlaps = 0;
     unsigned reach = g_ByDestination[0]; // of those before on its page, the one that ends last
     for (unsigned j = 1; j < n; ++j) {
