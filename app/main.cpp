@@ -105,10 +105,9 @@ int main(int argc, char** argv) {
     platform::use_without_locking(stdout); // one thread: no lock around each line
     platform::use_without_locking(stderr);
     // A listing read through a pipe or a file, as a build log does, would get a 4 KiB buffer
-    // and one write per 4 KiB; a larger one saves most of those writes, and one larger still
-    // would cost more in pages first touched than it saves. Every warning and error flushes
-    // the listing before it, so the order stays.
-    static char stdout_buffer[1 << 14];
+    // and one write per 4 KiB; a large one costs some pages and saves most of those writes.
+    // Every warning and error flushes the listing before it, so the order stays.
+    static char stdout_buffer[1 << 16];
     if (!platform::is_terminal(stdout))
         std::setvbuf(stdout, stdout_buffer, _IOFBF, sizeof stdout_buffer);
     platform::clean_up_on_signals(); // also lets a closed pipe cost no image
