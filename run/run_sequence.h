@@ -15,8 +15,8 @@
 
 // The buffers of the input and output streams. They serve the headers and the small
 // records; large records pass past them, read and written in copy pieces larger than
-// either, or inside the kernel. 16 KiB buffers touched fewer pages but made four times the
-// calls, which cost more: a full section table's run was 8% slower with them.
+// either, or inside the kernel. Smaller buffers touch fewer pages but make more calls,
+// which cost more (bench/README.md has the figures).
 inline constexpr std::size_t kInputBufferSize = 1 << 16;
 inline constexpr std::size_t kOutputBufferSize = 1 << 16;
 
