@@ -116,32 +116,40 @@ void write_image(InputFile& in, const ImageLayout& layout, ImageSink& sink, std:
     for (unsigned k = 0; k < layout.record_count; ++k) {
         const RecordPlace& rec = layout.records[k];
         const unsigned i = rec.usSection;
-        if (rec.pad_before)
-            sink.put({rec.offset - 1}, zeros, 1);
         check_section_data(in, i);
-
         print_progress(console, rec.offset, g_SectTable[i]);
-        unsigned char header[kRecordHeaderSize];
-        put_le32(header, rec.ulByteCount);
-        put_le32(header + 4, rec.ulDest);
-        sink.put({rec.offset}, header, sizeof header);
+
+        // The padding byte and the header go out with the record's first piece of data, in
+        // one put: a full section table makes thousands of small records.
+        std::size_t head = 0;
+        if (rec.pad_before)
+            g_CopyBuf[head++] = 0;
+        put_le32(g_CopyBuf + head, rec.ulByteCount);
+        put_le32(g_CopyBuf + head + 4, rec.ulDest);
+        head += kRecordHeaderSize;
 
         const auto from = static_cast<std::uint64_t>(g_SectTable[i].FilePtrRaw);
         const SectionSubject subject = section_subject(i, "data");
-        if (rec.ulByteCount >= kKernelCopyFrom &&
-            sink.put_from_file({record_data_start(rec)}, in, from, rec.ulByteCount, subject.text))
-            continue;
-        seek_input(in, from);
+        std::uint64_t at = record_data_start(rec);
+        std::size_t most = kSmallPiece;
+        if (rec.ulByteCount >= kKernelCopyFrom) {
+            sink.put({at - head}, g_CopyBuf, head);
+            if (sink.put_from_file({at}, in, from, rec.ulByteCount, subject.text))
+                continue;
+            head = 0;
+            most = kCopyBufferSize;
+        }
         // A small record passes through the streams' buffers anyway, so a piece of one
         // page does as well as a larger one and touches one page of the copy buffer.
-        const std::size_t most = rec.ulByteCount < kKernelCopyFrom ? kSmallPiece : kCopyBufferSize;
-        std::uint64_t at = record_data_start(rec);
+        seek_input(in, from);
         while (at < record_data_end(rec)) {
             const std::uint64_t remaining = record_data_end(rec) - at;
-            const std::size_t piece = remaining < most ? static_cast<std::size_t>(remaining) : most;
-            read_input(in, g_CopyBuf, piece, subject.text);
-            sink.put({at}, g_CopyBuf, piece);
+            const std::size_t room = most - head;
+            const std::size_t piece = remaining < room ? static_cast<std::size_t>(remaining) : room;
+            read_input(in, g_CopyBuf + head, piece, subject.text);
+            sink.put({at - head}, g_CopyBuf, head + piece);
             at += piece;
+            head = 0;
         }
     }
 

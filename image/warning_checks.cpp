@@ -14,11 +14,16 @@ namespace {
 // What a check has at hand and how it tells: each warning it finds is worded into `text`
 // and handed to say(), under the check's name.
 struct CheckInput {
+    // The text is left as it is: a check writes it only to say something, and clearing it
+    // for every section of a full table showed in the run's time.
+    CheckInput(unsigned at, std::FILE* stream, const InputFile& input, Warnings& w)
+        : index(at), console(stream), in(input), warnings(w) {}
+
     unsigned index;     // the section, at CheckPoint::SectionHeader
     std::FILE* console; // the listing's stream
     const InputFile& in;
     Warnings& warnings;
-    WarningName name;
+    WarningName name = WarningName::LeftOut;
     char text[512];
 
     void say() {
@@ -265,7 +270,7 @@ void run_checks(CheckPoint at, unsigned index, const InputFile& in, std::FILE* c
                 Warnings* warnings) {
     if (warnings == nullptr)
         return;
-    CheckInput input{index, console, in, *warnings, WarningName::LeftOut, {}};
+    CheckInput input(index, console, in, *warnings);
     for (const Check& check : kChecks) {
         // A warning turned off costs nothing, not even its condition.
         if (check.at != at || !is_enabled(*warnings, check.name))
